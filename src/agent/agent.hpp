@@ -1,0 +1,50 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string_view>
+
+#include "agent/pasteboard.hpp"
+#include "agent/permissions.hpp"
+#include "agent/watcher.hpp"
+#include "loop/main_loop.hpp"
+#include "platform/platform.hpp"
+
+namespace deskagent {
+
+// Where event lines go: called with one whole line, line feed included, under outputLock.
+using OutputSink = std::function<void(std::string_view line)>;
+
+// The agent's shared state, created once and kept for the life of the process. Everything in it
+// is used on the main loop's thread.
+struct Agent {
+  Agent(MainLoop& loop, platform::Platform& platform, OutputSink output);
+  Agent(const Agent&) = delete;
+  Agent& operator=(const Agent&) = delete;
+
+  // Writes the ready line and the first permissions report, then starts the access watch.
+  void start();
+
+  MainLoop& loop;
+  platform::Platform& platform;
+  OutputSink output;
+
+  // The device-dependent bit of each watchable modifier key (device-independent for Fn and
+  // Caps Lock), by macOS virtual key code.
+  const std::map<std::int64_t, std::uint64_t> deviceFlagForKeyCode;
+  const std::uint16_t virtualKeyV = 9;  // the ANSI V key
+  const std::uint16_t virtualKeyC = 8;  // the ANSI C key
+  const Duration selectionCopyDelay = std::chrono::milliseconds(160);
+  const Duration pasteboardRestoreDelay = std::chrono::milliseconds(250);
+  std::mutex outputLock;
+  PermissionsMap lastPermissions;
+  std::mutex permissionLock;
+  std::shared_ptr<ModifierWatcher> watcher;
+  TransferQueue transfers;
+};
+
+}  // namespace deskagent

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <memory>
+
+#include "loop/main_loop.hpp"
+#include "platform/platform.hpp"
+
+namespace deskagent {
+
+// The main loop of this operating system: poll(2) on Linux, the main run loop on macOS.
+std::unique_ptr<MainLoop> makeMainLoop();
+
+// The first backend that can run here; the headless one always can.
+std::unique_ptr<platform::Platform> connectPlatform(MainLoop& loop);
+
+}  // namespace deskagent

@@ -1,0 +1,65 @@
+#include "app/stdin_reader.hpp"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "agent/utf8.hpp"
+
+namespace deskagent {
+
+StdinReader::StdinReader(int fd, std::function<void(std::string)> onLine,
+                         std::function<void()> onEnd)
+    : fd_(fd), onLine_(std::move(onLine)), onEnd_(std::move(onEnd)) {}
+
+StdinReader::~StdinReader() {
+  join();
+}
+
+void StdinReader::start() {
+  thread_ = std::thread([this] { run(); });
+}
+
+void StdinReader::join() {
+  if (thread_.joinable()) thread_.join();
+}
+
+void StdinReader::run() {
+  std::vector<char> chunk(64 * 1024);
+  std::string line;
+  bool discarding = false;  // inside a line that grew past the limit
+  auto finishLine = [&] {
+    if (!discarding) onLine_(sanitizeUtf8(line));
+    line.clear();
+    discarding = false;
+  };
+  for (;;) {
+    ssize_t n = ::read(fd_, chunk.data(), chunk.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;  // end of input; a read error counts as one
+    const char* p = chunk.data();
+    const char* end = p + n;
+    while (p < end) {
+      const char* newline = static_cast<const char*>(std::memchr(p, '\n', end - p));
+      const char* stop = newline ? newline : end;
+      if (!discarding) {
+        if (line.size() + (stop - p) > kMaxLineBytes) {
+          discarding = true;
+          line.clear();
+          line.shrink_to_fit();
+        } else {
+          line.append(p, stop);
+        }
+      }
+      if (!newline) break;
+      finishLine();
+      p = newline + 1;
+    }
+  }
+  if (!line.empty() && !discarding) finishLine();
+  onEnd_();
+}
+
+}  // namespace deskagent

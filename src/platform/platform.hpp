@@ -1,0 +1,168 @@
+#pragma once
+
+// The one seam between the agent's logic and the operating system. Each operation stands for a
+// system call of the primary platform (named beside it); every backend gives the result or
+// effect the logic relies on, and reports what happens by posting to the main loop, never by
+// calling the logic from another thread.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace deskagent {
+class MainLoop;
+}
+
+namespace deskagent::platform {
+
+// IOHIDCheckAccess results.
+inline constexpr std::int64_t kAccessGranted = 0;
+inline constexpr std::int64_t kAccessDenied = 1;
+inline constexpr std::int64_t kAccessUnknown = 2;
+
+// Keyboard-event flag bits (CGEventFlags).
+inline constexpr std::uint64_t kFlagAlphaShift = 0x10000;
+inline constexpr std::uint64_t kFlagShift = 0x20000;
+inline constexpr std::uint64_t kFlagControl = 0x40000;
+inline constexpr std::uint64_t kFlagAlternate = 0x80000;
+inline constexpr std::uint64_t kFlagCommand = 0x100000;
+inline constexpr std::uint64_t kFlagSecondaryFn = 0x800000;
+
+enum class TapLocation { hid = 0, session = 1 };  // kCGHIDEventTap, kCGSessionEventTap
+
+// What a tap's callback is handed (kCGEventFlagsChanged and the two "disabled" notices).
+enum class TapEventType { flagsChanged, disabledByTimeout, disabledByUserInput, other };
+
+// A keyboard event as a tap sees it: CGEventGetIntegerValueField(kCGKeyboardEventKeycode) and
+// CGEventGetFlags, device-dependent bits included.
+struct KeyboardEvent {
+  std::int64_t keyCode = 0;
+  std::uint64_t flags = 0;
+};
+
+// Called on the main loop's thread for every event the tap sees. Taps are listen-only: the
+// event always goes on to its destination unchanged, whatever the callback does.
+using TapCallback = std::function<void(TapEventType, const KeyboardEvent&)>;
+
+// A listen-only event tap on modifier changes (a CFMachPort). Dropping it releases it.
+class EventTap {
+ public:
+  virtual ~EventTap() = default;
+  virtual void enable(bool on) = 0;  // CGEventTapEnable
+  virtual void invalidate() = 0;     // CFMachPortInvalidate: finished for good
+};
+
+// The tap's run-loop source (CFMachPortCreateRunLoopSource). While added, the tap's events reach
+// the callback on the main loop.
+class RunLoopSource {
+ public:
+  virtual ~RunLoopSource() = default;
+  virtual void addToMainLoop() = 0;       // CFRunLoopAddSource, common modes
+  virtual void removeFromMainLoop() = 0;  // CFRunLoopRemoveSource
+};
+
+// A source for synthetic events (CGEventSourceCreate, combined session state).
+class EventSource {
+ public:
+  virtual ~EventSource() = default;
+  // CGEventSourceSetLocalEventsFilterDuringSuppressionState(mask 3, suppression interval): the
+  // user's own keyboard and mouse stay live while our events are posted.
+  virtual void permitLocalEventsDuringSuppression() = 0;
+};
+
+// A synthetic keyboard event (CGEventCreateKeyboardEvent), not yet posted.
+class SyntheticKeyEvent {
+ public:
+  virtual ~SyntheticKeyEvent() = default;
+  virtual void setFlags(std::uint64_t flags) = 0;  // CGEventSetFlags: replaces, never adds
+  virtual void post() = 0;                         // CGEventPost at kCGAnnotatedSessionEventTap
+};
+
+// One representation of a clipboard item: a type identifier (a UTI on macOS, a target name or
+// MIME type on X11) and its bytes.
+struct PasteboardRepresentation {
+  std::string type;
+  std::string data;
+  bool operator==(const PasteboardRepresentation&) const = default;
+};
+
+// Everything a clipboard item offers.
+struct PasteboardItem {
+  std::vector<PasteboardRepresentation> representations;
+  bool operator==(const PasteboardItem&) const = default;
+};
+
+// The whole content of the clipboard, every item with every type it could be read as.
+struct PasteboardContents {
+  std::vector<PasteboardItem> items;
+  bool operator==(const PasteboardContents&) const = default;
+};
+
+// Called once, on the main loop, when another application first reads a text written with
+// writePasteboardTextNotifyingRead.
+using PasteboardReadCallback = std::function<void()>;
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  // --- Permissions ---
+  // AXIsProcessTrustedWithOptions; with `prompt` the system asks the user when not trusted.
+  virtual bool isProcessTrusted(bool prompt) = 0;
+  // IOHIDCheckAccess(kIOHIDRequestTypeListenEvent): kAccessGranted, kAccessDenied, ...
+  virtual std::int64_t checkListenEventAccess() = 0;
+  // IOHIDRequestAccess(kIOHIDRequestTypeListenEvent); the result is not used.
+  virtual void requestListenEventAccess() = 0;
+  // AVCaptureDevice authorizationStatusForMediaType:AVMediaTypeAudio, raw (0..3, others unknown).
+  virtual std::int64_t microphoneAuthorizationStatus() = 0;
+
+  // --- Event taps ---
+  // CGEventTapCreate: listen-only, head insert, modifier changes only. Null when refused.
+  virtual std::unique_ptr<EventTap> createEventTap(TapLocation location, TapCallback callback) = 0;
+  virtual std::unique_ptr<RunLoopSource> createRunLoopSource(EventTap& tap) = 0;
+  // CGEventSourceFlagsState(kCGEventSourceStateHIDSystemState): the keyboard's flags right now.
+  virtual std::uint64_t currentModifierFlags() = 0;
+
+  // --- Synthetic keyboard events ---
+  virtual std::unique_ptr<EventSource> createEventSource() = 0;  // null when none can be had
+  // Null when the event cannot be created. `source` may be null.
+  virtual std::unique_ptr<SyntheticKeyEvent> createKeyboardEvent(EventSource* source,
+                                                                 std::uint16_t keyCode,
+                                                                 bool keyDown) = 0;
+  // The key code that types `letter` ('v', 'c') in the current layout, or `ansiFallback` where
+  // the layout has no such letter and the system maps shortcuts to the ANSI positions.
+  virtual std::uint16_t keyCodeForShortcutLetter(char letter, std::uint16_t ansiFallback) {
+    (void)letter;
+    return ansiFallback;
+  }
+
+  // --- The general pasteboard ---
+  virtual std::int64_t pasteboardChangeCount() = 0;               // changeCount
+  virtual std::optional<std::string> pasteboardString() = 0;      // stringForType: plain text
+  virtual void clearPasteboard() = 0;                             // clearContents
+  virtual void setPasteboardString(const std::string& text) = 0;  // setString:forType:
+  // Every item and type, to be put back later; what cannot be read is left out.
+  virtual PasteboardContents readPasteboardContents() = 0;
+  // Replaces the content with `contents` (clearContents + writeObjects:).
+  virtual void writePasteboardContents(const PasteboardContents& contents) = 0;
+  // Writes `text` as the plain-text content, offered lazily so the platform learns when a reader
+  // asks for it; marked transient for clipboard managers where the platform has a convention.
+  // Returns false where the platform cannot tell (then `onRead` is never called and the text is
+  // written as setPasteboardString would).
+  virtual bool writePasteboardTextNotifyingRead(const std::string& text,
+                                                PasteboardReadCallback onRead) {
+    (void)onRead;
+    clearPasteboard();
+    setPasteboardString(text);
+    return false;
+  }
+
+  // Called once the main loop has finished its work, before the process exits.
+  virtual void shutdown() {}
+};
+
+}  // namespace deskagent::platform

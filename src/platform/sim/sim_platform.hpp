@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "platform/platform.hpp"
+#include "platform/sim/sim_desktop.hpp"
+#include "platform/sim/sim_keyboard.hpp"
+
+namespace deskagent::platform {
+
+// A simulated desktop for tests: every answer is set by the test, and what the agent asks of the
+// system is recorded. Time only moves with the main loop's clock.
+class SimPlatform final : public Platform {
+ public:
+  explicit SimPlatform(MainLoop& loop);
+
+  // --- Knobs ---
+  bool trusted = false;
+  std::int64_t listenEventAccess = kAccessDenied;
+  std::int64_t microphoneStatus = 0;
+  // What the agent asked the user for.
+  int accessibilityPrompts = 0;
+  int inputMonitoringRequests = 0;
+  // How often each permission was probed without prompting.
+  int trustChecks = 0;
+
+  SimKeyboard& keyboard() { return keyboard_; }
+  SimDesktop& desktop() { return desktop_; }
+
+  // --- Platform ---
+  bool isProcessTrusted(bool prompt) override;
+  std::int64_t checkListenEventAccess() override;
+  void requestListenEventAccess() override;
+  std::int64_t microphoneAuthorizationStatus() override;
+
+  std::unique_ptr<EventTap> createEventTap(TapLocation location, TapCallback callback) override;
+  std::unique_ptr<RunLoopSource> createRunLoopSource(EventTap& tap) override;
+  std::uint64_t currentModifierFlags() override;
+
+  std::unique_ptr<EventSource> createEventSource() override;
+  std::unique_ptr<SyntheticKeyEvent> createKeyboardEvent(EventSource* source, std::uint16_t keyCode,
+                                                         bool keyDown) override;
+
+  std::int64_t pasteboardChangeCount() override;
+  std::optional<std::string> pasteboardString() override;
+  void clearPasteboard() override;
+  void setPasteboardString(const std::string& text) override;
+  PasteboardContents readPasteboardContents() override;
+  void writePasteboardContents(const PasteboardContents& contents) override;
+  bool writePasteboardTextNotifyingRead(const std::string& text,
+                                        PasteboardReadCallback onRead) override;
+
+ private:
+  MainLoop& loop_;
+  SimKeyboard keyboard_;
+  SimDesktop desktop_;
+};
+
+}  // namespace deskagent::platform
