@@ -104,14 +104,11 @@ void PollLoop::runDueTimers() {
   }
 }
 
-bool PollLoop::runPostedTasks() {
+std::deque<Task> PollLoop::takePostedTasks() {
   std::deque<Task> batch;
-  {
-    std::lock_guard lock(postedMutex_);
-    batch.swap(posted_);
-  }
-  for (Task& task : batch) task();
-  return !batch.empty();
+  std::lock_guard lock(postedMutex_);
+  batch.swap(posted_);
+  return batch;
 }
 
 int PollLoop::waitTimeoutMs(bool mayWait) {
@@ -161,8 +158,10 @@ void PollLoop::pollWatches(int timeoutMs) {
 
 void PollLoop::runOnce(bool mayWait) {
   now_ = clock_.now();
+  // Both are taken at the start of the turn: what they post or schedule waits for the next one.
+  std::deque<Task> posted = takePostedTasks();
   runDueTimers();
-  runPostedTasks();
+  for (Task& task : posted) task();
   pollWatches(waitTimeoutMs(mayWait));
 }
 

@@ -58,7 +58,7 @@ class PollLoop final : public MainLoop {
 
   TimerId schedule(TimePoint deadline, Duration interval, Task task);
   void runDueTimers();
-  bool runPostedTasks();
+  std::deque<Task> takePostedTasks();
   void pollWatches(int timeoutMs);
   int waitTimeoutMs(bool mayWait);
   bool readyToQuit() const;

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the demo need, if any is missing.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ pkg-config         # the build
+  nlohmann-json3-dev                       # parsing the host's commands
+  libgtest-dev libgmock-dev                # the tests
+  libbenchmark-dev                         # the benchmarks
+  libx11-dev libxi-dev libxtst-dev libxfixes-dev libxext-dev  # the X11 backend
+  xvfb xdotool xclip x11-utils             # the X11 end-to-end tests and the demo
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+echo "installing: ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,101 @@
+// Which lines the dispatcher acts on, one row per case.
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <optional>
+
+#include "agent/protocol.hpp"
+#include "scenario/scenario.hpp"
+
+namespace deskagent::testing {
+namespace {
+
+constexpr std::int64_t kUnchanged = 12345;  // the key watched before each row
+
+struct WatchRow {
+  const char* line;
+  std::optional<std::int64_t> key;  // the watched key afterwards
+};
+
+TEST(Dispatch, WatchTakesOnlyWholeNumbersInTheSigned64BitRange) {
+  const WatchRow rows[] = {
+      {R"({"type":"watch","keyCode":61})", 61},
+      {R"({"type":"watch","keyCode":61.0})", 61},
+      {R"({"type":"watch","keyCode":6.1e1})", 61},
+      {R"({"type":"watch","keyCode":-0.0})", 0},
+      {R"({"type":"watch","keyCode":0,"extra":{"a":[1]}})", 0},
+      {R"({"type":"watch","keyCode":9223372036854775807})", INT64_MAX},
+      {R"({"type":"watch","keyCode":-9223372036854775808})", INT64_MIN},
+      {R"({"keyCode":61,"type":"watch"})", 61},
+      {"{\"type\":\"watch\",\"keyCode\":61}\r", 61},
+      {R"(  {"type":"watch","keyCode":61}  )", 61},
+      {R"({"type":"watch","keyCode":61.5})", kUnchanged},
+      {R"({"type":"watch","keyCode":"61"})", kUnchanged},
+      {R"({"type":"watch","keyCode":null})", kUnchanged},
+      {R"({"type":"watch","keyCode":true})", kUnchanged},
+      {R"({"type":"watch","keyCode":[61]})", kUnchanged},
+      {R"({"type":"watch","keyCode":9223372036854775808})", kUnchanged},
+      {R"({"type":"watch","keyCode":9.3e18})", kUnchanged},
+      {R"({"type":"watch","keyCode":1e400})", kUnchanged},
+      {R"({"type":"watch"})", kUnchanged},
+      {R"({"type":"Watch","keyCode":61})", kUnchanged},
+      {R"({"type":"watch ","keyCode":61})", kUnchanged},
+      {R"([{"type":"watch","keyCode":61}])", kUnchanged},
+      {R"({"type":"watch","keyCode":61} {})", kUnchanged},
+      {R"({"type":"watch","keyCode":61)", kUnchanged},
+      {R"({"type":["watch"],"keyCode":61})", kUnchanged},
+      {R"({"type":"unwatch","keyCode":61})", std::nullopt},
+  };
+  for (const WatchRow& row : rows) {
+    ScenarioContext c;
+    c.agent->watcher->watchedKeyCode = kUnchanged;
+    c.agent->watcher->isDown = true;
+    handleCommand(*c.agent, row.line);
+    EXPECT_EQ(c.agent->watcher->watchedKeyCode, row.key) << row.line;
+    bool changed = row.key != std::optional<std::int64_t>(kUnchanged);
+    EXPECT_EQ(c.agent->watcher->isDown, !changed) << row.line;
+    if (!changed) {
+      EXPECT_TRUE(c.lines.empty()) << row.line;
+    }
+  }
+}
+
+struct EventRow {
+  const char* line;
+  std::vector<const char*> events;  // the "type" of each event that follows
+};
+
+TEST(Dispatch, OtherCommandsAnswerWithTheirOwnEventOrNotAtAll) {
+  const EventRow rows[] = {
+      {"", {}},
+      {"   ", {}},
+      {"null", {}},
+      {"\"permissions\"", {}},
+      {"{}", {}},
+      {R"({"type":7})", {}},
+      {R"({"type":"PERMISSIONS"})", {}},
+      {R"({"type":"ready"})", {}},
+      {R"({"type":"permissions"})", {"permissions"}},
+      {R"({"type":"request","scope":null})", {"permissions"}},
+      {R"({"type":"paste","text":""})", {}},
+      {R"({"type":"paste"})", {}},
+      {R"({"type":"paste","text":5})", {}},
+      {R"({"type":"paste","text":"hi"})", {"paste"}},
+      {R"({"type":"read-selection","text":"ignored"})", {"selection"}},
+      {R"({"type":"unwatch"})", {}},
+  };
+  for (const EventRow& row : rows) {
+    ScenarioContext c;  // untrusted: transfers answer at once
+    handleCommand(*c.agent, row.line);
+    drainVirtualTime(c.loop, c.clock);
+    std::vector<std::string> types;
+    for (const auto& line : c.lines) {
+      types.push_back(nlohmann::json::parse(line)["type"].get<std::string>());
+    }
+    EXPECT_EQ(types, std::vector<std::string>(row.events.begin(), row.events.end())) << row.line;
+  }
+}
+
+}  // namespace
+}  // namespace deskagent::testing

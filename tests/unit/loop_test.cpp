@@ -1,0 +1,156 @@
+// The main loop's ordering rules, on virtual time, and its real waits.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+
+#include "loop/poll_loop.hpp"
+
+namespace deskagent {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct VirtualLoop {
+  VirtualClock clock;
+  PollLoop loop{clock};
+  std::string trace;
+  Task mark(char c) {
+    return [this, c] { trace.push_back(c); };
+  }
+};
+
+TEST(Loop, DelayedTasksRunByDeadlineThenInSchedulingOrder) {
+  VirtualLoop v;
+  v.loop.postDelayed(20ms, v.mark('c'));
+  v.loop.postDelayed(10ms, v.mark('a'));
+  v.loop.postDelayed(10ms, v.mark('b'));
+  v.loop.post(v.mark('p'));
+  advanceVirtualTime(v.loop, v.clock, 9ms);
+  EXPECT_EQ(v.trace, "p");
+  advanceVirtualTime(v.loop, v.clock, 1ms);
+  EXPECT_EQ(v.trace, "pab");
+  advanceVirtualTime(v.loop, v.clock, 100ms);
+  EXPECT_EQ(v.trace, "pabc");
+  EXPECT_FALSE(v.loop.hasPendingWork());
+}
+
+TEST(Loop, ATaskScheduledByATaskWaitsForTheNextTurn) {
+  VirtualLoop v;
+  v.loop.postDelayed(0ms, [&] {
+    v.trace += 'a';
+    v.loop.postDelayed(0ms, v.mark('c'));
+    v.loop.post(v.mark('d'));
+  });
+  v.loop.postDelayed(0ms, v.mark('b'));
+  v.loop.runOnce(false);
+  EXPECT_EQ(v.trace, "ab");  // 'd' was posted after the turn began, 'c' is due next turn
+  v.loop.runOnce(false);
+  EXPECT_EQ(v.trace, "abcd");
+}
+
+TEST(Loop, RepeatingTimersKeepTheirGridAndStopWhenDropped) {
+  VirtualLoop v;
+  int ticks = 0;
+  LoopHandle timer = v.loop.startRepeating(1500ms, [&] { ++ticks; });
+  advanceVirtualTime(v.loop, v.clock, 1499ms);
+  EXPECT_EQ(ticks, 0);
+  advanceVirtualTime(v.loop, v.clock, 1ms);
+  EXPECT_EQ(ticks, 1);
+  advanceVirtualTime(v.loop, v.clock, 4500ms);
+  EXPECT_EQ(ticks, 4);
+  EXPECT_FALSE(v.loop.hasPendingWork());  // repeating timers do not hold the loop open
+  timer.reset();
+  advanceVirtualTime(v.loop, v.clock, 10s);
+  EXPECT_EQ(ticks, 4);
+  EXPECT_EQ(v.loop.repeatingTimerCount(), 0u);
+}
+
+TEST(Loop, ReplacingAHandleStopsTheOldTimerAndATickMayStopItself) {
+  VirtualLoop v;
+  LoopHandle timer = v.loop.startRepeating(1s, v.mark('a'));
+  timer = v.loop.startRepeating(1s, [&] {
+    v.trace += 'b';
+    timer.reset();
+  });
+  advanceVirtualTime(v.loop, v.clock, 5s);
+  EXPECT_EQ(v.trace, "b");
+}
+
+TEST(Loop, ATaskCancelledByAnEarlierTaskOfTheSameTurnDoesNotRun) {
+  VirtualLoop v;
+  TimerId second = 0;
+  v.loop.postDelayed(5ms, [&] {
+    v.trace += 'a';
+    v.loop.cancel(second);
+  });
+  second = v.loop.postDelayed(5ms, v.mark('b'));
+  advanceVirtualTime(v.loop, v.clock, 10ms);
+  EXPECT_EQ(v.trace, "a");
+  EXPECT_FALSE(v.loop.hasPendingWork());
+}
+
+TEST(Loop, WatchesServeReadableFdsAndWhatALibraryHasBuffered) {
+  VirtualLoop v;
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  bool buffered = false;
+  int calls = 0;
+  LoopHandle watch = v.loop.watchReadable(
+      fds[0],
+      [&] {
+        ++calls;
+        char c;
+        if (!buffered) {
+          ASSERT_EQ(::read(fds[0], &c, 1), 1);
+        }
+        buffered = false;
+      },
+      [&] { return buffered; });
+  v.loop.runUntilIdle();
+  EXPECT_EQ(calls, 0);
+  ASSERT_EQ(::write(fds[1], "x", 1), 1);
+  v.loop.runUntilIdle();
+  EXPECT_EQ(calls, 1);
+  buffered = true;  // nothing on the fd, but the library holds an event
+  v.loop.runUntilIdle();
+  EXPECT_EQ(calls, 2);
+  watch.reset();
+  ASSERT_EQ(::write(fds[1], "x", 1), 1);
+  v.loop.runUntilIdle();
+  EXPECT_EQ(calls, 2);
+  ::close(fds[0]);
+  ::close(fds[1]);
+}
+
+TEST(Loop, QuitWhenIdleFinishesDelayedWorkFirst) {
+  RealClock clock;
+  PollLoop loop(clock);
+  std::string trace;
+  LoopHandle forever = loop.startRepeating(1ms, [] {});
+  loop.postDelayed(5ms, [&] {
+    trace += 'a';
+    loop.postDelayed(5ms, [&] { trace += 'b'; });
+  });
+  loop.quitWhenIdle();
+  loop.run();
+  EXPECT_EQ(trace, "ab");
+}
+
+TEST(Loop, APostFromAnotherThreadWakesAWaitingLoop) {
+  RealClock clock;
+  PollLoop loop(clock);
+  bool ran = false;
+  std::thread other([&] {
+    loop.post([&] { ran = true; });
+    loop.quitWhenIdle();
+  });
+  loop.run();  // waits with nothing scheduled until the other thread posts
+  other.join();
+  EXPECT_TRUE(ran);
+}
+
+}  // namespace
+}  // namespace deskagent
