@@ -1,6 +1,6 @@
 // The simulated keyboard must put on its events the flag words the real system does, or the
 // watcher's scenarios prove nothing: device bits per key, device-independent bits while either
-// side is held, Caps Lock as a lock state, and nothing at all for a tap that is off.
+// side is held, and Caps Lock as a lock state.
 
 #include <gtest/gtest.h>
 
@@ -79,29 +79,6 @@ TEST_F(SimKeyboardFlags, CapsLockReportsTheLockNotTheKey) {
                                        {kChanged, 57, 0x10100},
                                        {kChanged, 57, 0x100},
                                        {kChanged, 57, 0x100}}));
-}
-
-TEST_F(SimKeyboardFlags, ATapTurnedOffHearsOnlyTheNoticeUntilTurnedOnAgain) {
-  EXPECT_EQ(keyboard.disableTaps(TapEventType::disabledByTimeout), 1);
-  EXPECT_EQ(keyboard.disableTaps(TapEventType::disabledByTimeout), 0);
-  keyboard.press(58);
-  EXPECT_EQ(keyboard.currentFlags(), 0x80120u);  // the keyboard goes on regardless
-  EXPECT_EQ(take(), (std::vector<Seen>{{TapEventType::disabledByTimeout, 0, 0}}));
-  tap->enable(true);
-  keyboard.release(58);
-  EXPECT_EQ(take(), (std::vector<Seen>{{kChanged, 58, 0x100}}));
-
-  // Taken out of the loop, or invalidated, it hears nothing, even what was already on its way.
-  keyboard.press(58);
-  source->removeFromMainLoop();
-  EXPECT_TRUE(take().empty());
-  source->addToMainLoop();
-  keyboard.release(58);
-  tap->invalidate();
-  tap->enable(true);
-  EXPECT_TRUE(take().empty());
-  EXPECT_EQ(keyboard.listeningTaps(), 0);
-  EXPECT_EQ(keyboard.liveTaps(), 1);
 }
 
 }  // namespace
