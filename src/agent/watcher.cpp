@@ -1,17 +1,170 @@
 #include "agent/watcher.hpp"
 
+#include <chrono>
+#include <utility>
+
 #include "agent/agent.hpp"
+#include "agent/permissions.hpp"
+#include "agent/protocol.hpp"
 
 namespace deskagent {
 
+namespace {
+
+constexpr Duration kRetryInterval = std::chrono::milliseconds(2000);
+constexpr Duration kAccessWatchInterval = std::chrono::milliseconds(1500);
+
+// Reaches the watcher through the agent at every event rather than holding it, so a tap never
+// keeps a watcher alive or talks to one that has been replaced.
+void onTapEvent(Agent& agent, platform::TapEventType type, const platform::KeyboardEvent& event) {
+  ModifierWatcher* watcher = agent.watcher.get();
+  if (watcher == nullptr) return;
+  switch (type) {
+    case platform::TapEventType::disabledByTimeout:
+    case platform::TapEventType::disabledByUserInput:
+      watcher->reenableTap();
+      break;
+    case platform::TapEventType::flagsChanged:
+      watcher->handle(event);
+      break;
+    case platform::TapEventType::other:
+      break;
+  }
+}
+
+platform::TapCallback tapCallback(Agent& agent) {
+  return [&agent](platform::TapEventType type, const platform::KeyboardEvent& event) {
+    onTapEvent(agent, type, event);
+  };
+}
+
+}  // namespace
+
 ModifierWatcher::ModifierWatcher(Agent& agent) : agent_(agent) {}
 
-void ModifierWatcher::install() {}
+bool ModifierWatcher::listenAccessGranted() {
+  return agent_.platform.checkListenEventAccess() == platform::kAccessGranted;
+}
 
-void ModifierWatcher::handle(const platform::KeyboardEvent&) {}
+void ModifierWatcher::install() {
+  platform::Platform& platform = agent_.platform;
 
-void ModifierWatcher::scheduleRetry() {}
+  // A trial tap tells where the system grants one; it is let go at once, before any source.
+  std::optional<platform::TapLocation> location;
+  for (auto candidate : {platform::TapLocation::hid, platform::TapLocation::session}) {
+    if (platform.createEventTap(candidate, tapCallback(agent_)) != nullptr) {
+      location = candidate;
+      break;
+    }
+  }
 
-void ModifierWatcher::startAccessWatch() {}
+  // The grant can vanish between the trial and this creation; a tap that cannot deliver is
+  // no tap either, so both end as a refusal with its retry.
+  std::unique_ptr<platform::EventTap> newTap;
+  std::unique_ptr<platform::RunLoopSource> newSource;
+  if (location) newTap = platform.createEventTap(*location, tapCallback(agent_));
+  if (newTap) newSource = platform.createRunLoopSource(*newTap);
+  if (!newSource) {
+    emit(agent_, Event{{"type", "tap"}, {"active", false}, {"reason", "permission"}});
+    scheduleRetry();
+    return;
+  }
+
+  newSource->addToMainLoop();
+  newTap->enable(true);
+  tap = std::move(newTap);
+  runLoopSource = std::move(newSource);
+  hadAccess = listenAccessGranted();
+  retryTimer.reset();
+  emit(agent_, Event{{"type", "tap"}, {"active", true}, {"listening", hadAccess}});
+}
+
+void ModifierWatcher::handle(const platform::KeyboardEvent& event) {
+  // The key-code comparison comes first so that other keys cost no table look-up.
+  if (!watchedKeyCode || event.keyCode != *watchedKeyCode) return;
+  auto row = agent_.deviceFlagForKeyCode.find(*watchedKeyCode);
+  if (row == agent_.deviceFlagForKeyCode.end()) return;
+  bool down = (event.flags & row->second) != 0;
+  if (down == isDown) return;
+  isDown = down;
+  emitKey(down);
+}
+
+void ModifierWatcher::scheduleRetry() {
+  if (retryTimer) return;
+  retryTimer = agent_.loop.startRepeating(kRetryInterval, [weak = weak_from_this()] {
+    if (auto self = weak.lock()) self->retryTick();
+  });
+}
+
+void ModifierWatcher::retryTick() {
+  // Only a successful install() stops this timer; with no key watched a tick does nothing.
+  if (watchedKeyCode && !tap) install();
+}
+
+void ModifierWatcher::reenableTap() {
+  if (!tap) return;
+  tap->enable(true);
+  reconcileWithKeyboard();
+}
+
+void ModifierWatcher::startAccessWatch() {
+  if (accessTimer) return;
+  hadAccess = listenAccessGranted();
+  accessTimer = agent_.loop.startRepeating(kAccessWatchInterval, [weak = weak_from_this()] {
+    if (auto self = weak.lock()) self->accessTick();
+  });
+}
+
+void ModifierWatcher::accessTick() {
+  PermissionsMap probe = currentPermissions(agent_.platform);
+  bool changed;
+  {
+    std::lock_guard lock(agent_.permissionLock);
+    changed = probe != agent_.lastPermissions;
+  }
+  if (changed) emitPermissions(agent_);
+
+  if (!watchedKeyCode) return;
+  bool granted = listenAccessGranted();
+  if (granted && !hadAccess) {
+    rebuildTap();
+  } else {
+    hadAccess = granted;
+  }
+}
+
+// A tap made before Input Monitoring was granted may see nothing; one made after it does.
+void ModifierWatcher::rebuildTap() {
+  if (runLoopSource) runLoopSource->removeFromMainLoop();
+  if (tap) {
+    tap->enable(false);
+    tap->invalidate();
+  }
+  runLoopSource.reset();
+  tap.reset();
+  install();
+  // isDown is kept rather than cleared: a "down" the host has seen must be followed by its "up".
+  reconcileWithKeyboard();
+  emitPermissions(agent_);
+  hadAccess = true;
+}
+
+// After a stretch in which the tap saw nothing, the keyboard itself says whether the watched key
+// is still held. A release that was missed is reported now; a key still held keeps isDown, so
+// its release is reported when it comes. Without a tap no release can come, so "up" goes out.
+void ModifierWatcher::reconcileWithKeyboard() {
+  if (!isDown || !watchedKeyCode) return;
+  auto row = agent_.deviceFlagForKeyCode.find(*watchedKeyCode);
+  if (row == agent_.deviceFlagForKeyCode.end()) return;
+  if (tap && (agent_.platform.currentModifierFlags() & row->second) != 0) return;
+  isDown = false;
+  emitKey(false);
+}
+
+void ModifierWatcher::emitKey(bool down) {
+  emit(agent_,
+       Event{{"type", "key"}, {"phase", down ? "down" : "up"}, {"keyCode", *watchedKeyCode}});
+}
 
 }  // namespace deskagent

@@ -20,6 +20,7 @@ class ModifierWatcher : public std::enable_shared_from_this<ModifierWatcher> {
   ModifierWatcher& operator=(const ModifierWatcher&) = delete;
 
   // Creates, installs and enables the tap, or reports the refusal and retries every 2.0 s.
+  // Called only while there is no tap.
   void install();
   // One modifier-change event from the tap.
   void handle(const platform::KeyboardEvent& event);
@@ -27,6 +28,9 @@ class ModifierWatcher : public std::enable_shared_from_this<ModifierWatcher> {
   // Starts the 1.5 s access watch; does nothing once it runs.
   void startAccessWatch();
   void observePermissions() { startAccessWatch(); }
+  // The system turned the tap off (timeout or user input): turn it back on and catch up with
+  // what the keyboard did meanwhile.
+  void reenableTap();
 
   // Released in reverse order: timers first, then the source, then the tap.
   std::unique_ptr<platform::EventTap> tap;
@@ -38,6 +42,13 @@ class ModifierWatcher : public std::enable_shared_from_this<ModifierWatcher> {
   bool isDown = false;
 
  private:
+  void retryTick();
+  void accessTick();
+  void rebuildTap();
+  void reconcileWithKeyboard();
+  void emitKey(bool down);
+  bool listenAccessGranted();
+
   Agent& agent_;
 };
 

@@ -1,16 +1,66 @@
 #pragma once
 
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <set>
+#include <vector>
+
 #include "platform/platform.hpp"
 
 namespace deskagent::platform {
 
-// The simulated keyboard and the system's tap service.
+struct SimTapState;
+
+// The simulated keyboard and the system's tap service. Keys are macOS virtual key codes; a
+// modifier key's press or release reaches every listening tap as a flagsChanged event carrying
+// the flags the real system would put on it: the device-dependent bit of every modifier held,
+// the device-independent bits, the Caps Lock state and the secondary-fn bit while Fn is held.
 class SimKeyboard {
  public:
   explicit SimKeyboard(MainLoop& loop) : loop_(loop) {}
+  SimKeyboard(const SimKeyboard&) = delete;
+  SimKeyboard& operator=(const SimKeyboard&) = delete;
+
+  // --- The tap service ---
+  // Where the system grants a tap; may change at any time.
+  bool hidGrantsTaps = true;
+  bool sessionGrantsTaps = true;
+  // When set, the system grants only this many more taps and refuses every one after them,
+  // whatever the locations say (a grant withdrawn between two creations).
+  std::optional<int> tapsLeftToGrant;
+
+  std::unique_ptr<EventTap> createTap(TapLocation location, TapCallback callback);
+  std::unique_ptr<RunLoopSource> createSource(EventTap& tap);
+
+  // The system turns every enabled tap off (a slow callback, or secure input) and tells its
+  // owner through the tap. Until the owner enables it again the tap sees no key change.
+  // Returns how many taps it turned off.
+  int disableTaps(TapEventType reason);
+
+  // --- The keyboard ---
+  // False, and nothing happens, when the key is already down (press) or up (release).
+  bool press(std::int64_t keyCode);
+  bool release(std::int64_t keyCode);
+  bool isHeld(std::int64_t keyCode) const { return held_.contains(keyCode); }
+  // CGEventSourceFlagsState(kCGEventSourceStateHIDSystemState): what the keys say right now,
+  // whether or not any tap is listening.
+  std::uint64_t currentFlags() const;
+
+  // --- What the agent did with the tap service ---
+  std::vector<TapLocation> locationsTried;  // every creation, granted or refused, in order
+  int tapsCreated = 0;
+  int liveTaps() const;       // created and not yet released
+  int listeningTaps() const;  // would see a key change now
 
  private:
-  [[maybe_unused]] MainLoop& loop_;
+  void post(const std::shared_ptr<SimTapState>& tap, TapEventType type, const KeyboardEvent& event);
+  void modifierChanged(std::int64_t keyCode);
+
+  MainLoop& loop_;
+  std::set<std::int64_t> held_;
+  bool capsLockOn_ = false;
+  std::vector<std::shared_ptr<SimTapState>> taps_;
 };
 
 }  // namespace deskagent::platform
