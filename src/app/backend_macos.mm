@@ -1,0 +1,15 @@
+#include "app/backend.hpp"
+#include "platform/macos/mac_main_loop.hpp"
+#include "platform/macos/mac_platform.hpp"
+
+namespace deskagent {
+
+std::unique_ptr<MainLoop> makeMainLoop() {
+  return platform::makeMacMainLoop();
+}
+
+std::unique_ptr<platform::Platform> connectPlatform(MainLoop& loop) {
+  return platform::connectMacPlatform(loop);
+}
+
+}  // namespace deskagent

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <memory>
+
+#include "platform/platform.hpp"
+
+namespace deskagent::platform {
+
+// The real macOS services. Each operation is the system call its declaration in
+// platform/platform.hpp names; the members are defined beside the service they use
+// (mac_permissions.mm, mac_event_tap.cpp, mac_synthetic_keys.cpp, mac_keyboard_layout.cpp,
+// mac_pasteboard.mm), so this header needs no Apple header.
+class MacPlatform final : public Platform {
+ public:
+  explicit MacPlatform(MainLoop& loop) : loop_(loop) {}
+
+  bool isProcessTrusted(bool prompt) override;
+  std::int64_t checkListenEventAccess() override;
+  void requestListenEventAccess() override;
+  std::int64_t microphoneAuthorizationStatus() override;
+
+  std::unique_ptr<EventTap> createEventTap(TapLocation location, TapCallback callback) override;
+  std::unique_ptr<RunLoopSource> createRunLoopSource(EventTap& tap) override;
+  std::uint64_t currentModifierFlags() override;
+
+  std::unique_ptr<EventSource> createEventSource() override;
+  std::unique_ptr<SyntheticKeyEvent> createKeyboardEvent(EventSource* source, std::uint16_t keyCode,
+                                                         bool keyDown) override;
+  std::uint16_t keyCodeForShortcutLetter(char letter, std::uint16_t ansiFallback) override;
+
+  std::int64_t pasteboardChangeCount() override;
+  std::optional<std::string> pasteboardString() override;
+  void clearPasteboard() override;
+  void setPasteboardString(const std::string& text) override;
+  PasteboardContents readPasteboardContents() override;
+  void writePasteboardContents(const PasteboardContents& contents) override;
+  bool writePasteboardTextNotifyingRead(const std::string& text,
+                                        PasteboardReadCallback onRead) override;
+
+  void shutdown() override;
+
+ private:
+  MainLoop& loop_;
+};
+
+std::unique_ptr<Platform> connectMacPlatform(MainLoop& loop);
+
+}  // namespace deskagent::platform
