@@ -55,6 +55,7 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
 // had, not what an earlier transfer left, and each event comes out in command order.
 class TransferQueue {
  public:
+  // Each transfer carries the agent itself; the queue only orders them.
   explicit TransferQueue(Agent& agent);
 
   // Starts the transfer now when the clipboard is free, else after the ones before it.
