@@ -3,23 +3,18 @@
 #include <cstdint>
 #include <string>
 
+#include "agent/transfer_queue.hpp"
+
 namespace deskagent {
 
 struct Agent;
 
-// Clipboard transfers (pastes and selection reads) in flight or waiting their turn.
-class TransferQueue {
- public:
-  explicit TransferQueue(Agent& agent) : agent_(agent) {}
-
- private:
-  [[maybe_unused]] Agent& agent_;
-};
-
-// Puts `text` into the frontmost application through the clipboard and the paste shortcut.
+// Puts `text` into the frontmost application through the clipboard and the paste shortcut, and
+// then gives the user their clipboard back. Answers with exactly one "paste" event.
 void pasteIntoFrontmostApp(Agent& agent, const std::string& text);
 
-// Reads the frontmost application's selection through the copy shortcut.
+// Reads the frontmost application's selection through the copy shortcut, leaving the user's
+// clipboard as it was. Answers with exactly one "selection" event.
 void readSelection(Agent& agent);
 
 // One press and release of `keyCode` carrying exactly the Command modifier.

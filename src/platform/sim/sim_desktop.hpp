@@ -1,16 +1,106 @@
 #pragma once
 
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "loop/main_loop.hpp"
 #include "platform/platform.hpp"
 
 namespace deskagent::platform {
 
-// The simulated clipboard and the frontmost application that reacts to posted chords.
+// Type identifiers on the simulated clipboard.
+inline constexpr const char* kSimPlainTextType = "public.utf8-plain-text";
+inline constexpr const char* kSimRichTextType = "public.rtf";
+inline constexpr const char* kSimImageType = "public.png";
+
+// Key codes the simulated frontmost application reacts to with Command held.
+inline constexpr std::uint16_t kSimKeyV = 9;
+inline constexpr std::uint16_t kSimKeyC = 8;
+
+// A clipboard holding one item with one plain-text representation.
+PasteboardContents simPlainText(const std::string& text);
+
+// The simulated clipboard, the keyboard-event service and the frontmost application that
+// reacts to posted chords. Time only moves with the main loop.
 class SimDesktop {
  public:
   explicit SimDesktop(MainLoop& loop) : loop_(loop) {}
 
+  // --- The clipboard as the test sees it ---
+  const PasteboardContents& clipboard() const { return clipboard_; }
+  std::int64_t changeCount() const { return changeCount_; }
+  // Anyone but the agent (the user, another application) replaces the clipboard; remembered
+  // as the user's own content.
+  void userCopies(PasteboardContents contents);
+  const PasteboardContents& usersCopy() const { return usersCopy_; }
+  std::int64_t changeCountAfterUsersCopy() const { return usersCopyCount_; }
+  // Whether the platform can tell when another application reads text the agent wrote.
+  bool notifiesPasteRead = true;
+
+  // --- Synthetic keyboard events ---
+  bool eventSourceAvailable = true;
+  bool keyDownCreatable = true;
+  bool keyUpCreatable = true;
+  // Modifiers the user is holding: new keyboard events start out with them.
+  std::uint64_t heldModifiers = 0;
+
+  struct PostedKey {
+    std::uint16_t keyCode;
+    bool keyDown;
+    std::uint64_t flags;
+    bool hadSource;
+    bool localEventsPermitted;  // the source let the user's own events through
+  };
+
+  // --- The frontmost application ---
+  enum class OnCopy { copiesSelection, ignores, copiesImage };
+  OnCopy onCopy = OnCopy::copiesSelection;
+  std::string selection;
+  // How long after a chord the application acts on it (copies, or reads what it pastes).
+  Duration appLatency{};
+  // False: it takes Command-V but never reads the clipboard.
+  bool appReadsPaste = true;
+  // What it pasted, in order; absent where the clipboard held no plain text.
+  std::vector<std::optional<std::string>> pasted;
+
+  // --- What the agent did ---
+  std::vector<PostedKey> postedKeys;
+  int eventSourcesCreated = 0;
+  int keyboardEventsCreated = 0;
+  int agentClipboardCalls = 0;  // reads and writes alike
+
+  // --- The agent's side (called by SimPlatform) ---
+  std::unique_ptr<EventSource> createEventSource();
+  std::unique_ptr<SyntheticKeyEvent> createKeyboardEvent(EventSource* source, std::uint16_t keyCode,
+                                                         bool keyDown);
+  std::int64_t pasteboardChangeCount();
+  std::optional<std::string> pasteboardString();
+  void clearPasteboard();
+  void setPasteboardString(const std::string& text);
+  PasteboardContents readPasteboardContents();
+  void writePasteboardContents(const PasteboardContents& contents);
+  bool writePasteboardTextNotifyingRead(const std::string& text, PasteboardReadCallback onRead);
+
+  // Called by a posted synthetic event.
+  void keyPosted(const PostedKey& key);
+
  private:
-  [[maybe_unused]] MainLoop& loop_;
+  void replace(PasteboardContents contents);
+  // A read of the plain text by anyone: tells the writer of lazily offered text.
+  std::optional<std::string> readPlainText();
+  void appPastes();
+  void appCopies();
+
+  MainLoop& loop_;
+  PasteboardContents clipboard_;
+  std::int64_t changeCount_ = 0;
+  PasteboardContents usersCopy_;
+  std::int64_t usersCopyCount_ = 0;
+  // Set while the agent's lazily offered text is on the clipboard and nobody has read it.
+  PasteboardReadCallback pendingReadNotice_;
 };
 
 }  // namespace deskagent::platform

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "agent/saved_clipboard.hpp"
+#include "agent/transfer_queue.hpp"
+
+namespace deskagent {
+
+// Puts a text into the frontmost application: the text on the clipboard, Command-V, then the
+// user's content back once the target has read the text.
+class PasteTransfer final : public Transfer {
+ public:
+  PasteTransfer(Agent& agent, std::string text) : Transfer(agent), text_(std::move(text)) {}
+
+  void start() override;
+
+ private:
+  void earliestRestoreDue();
+  void targetRead();
+  void restoreUnlessReplaced();
+
+  std::string text_;
+  SavedClipboard saved_;
+  std::int64_t writtenChangeCount_ = 0;
+  bool platformNotifiesRead_ = false;
+  bool targetHasRead_ = false;
+  bool awaitingRead_ = false;
+};
+
+}  // namespace deskagent

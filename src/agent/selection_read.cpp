@@ -1,0 +1,97 @@
+#include "agent/selection_read.hpp"
+
+#include <algorithm>
+#include <chrono>
+
+#include "agent/agent.hpp"
+#include "agent/pasteboard.hpp"
+#include "agent/protocol.hpp"
+
+namespace deskagent {
+
+namespace {
+
+using std::chrono::milliseconds;
+
+// Applications often clear the clipboard and write it in separate steps; a count that has not
+// moved for this long is taken as the finished copy.
+constexpr Duration kCopySettle = milliseconds(20);
+constexpr Duration kPollInterval = milliseconds(10);
+// How long after the chord a copy that came too late for the answer is still undone.
+constexpr Duration kLateCopyWindow = std::chrono::seconds(1);
+
+}  // namespace
+
+void SelectionRead::start() {
+  platform::Platform& platform = agent_.platform;
+  if (!platform.isProcessTrusted(/*prompt=*/false)) {
+    emit(agent_, Event{{"type", "selection"}, {"ok", false}, {"reason", "accessibility"}});
+    finish();
+    return;
+  }
+  saved_ = saveClipboard(platform);
+  // After the text: a copy between the two reads would otherwise go unnoticed.
+  savedChangeCount_ = platform.pasteboardChangeCount();
+  lastCount_ = savedChangeCount_;
+  postCommandKeyChord(agent_, platform.keyCodeForShortcutLetter('c', agent_.virtualKeyC));
+  chordPostedAt_ = agent_.loop.now();
+  lastCountSince_ = chordPostedAt_;
+  pollAgain(chordPostedAt_ + agent_.selectionCopyDelay);
+}
+
+void SelectionRead::look() {
+  TimePoint now = agent_.loop.now();
+  std::int64_t count = agent_.platform.pasteboardChangeCount();
+  if (count != lastCount_) {
+    lastCount_ = count;
+    lastCountSince_ = now;
+  }
+  bool copied = count != savedChangeCount_;
+  bool settled = copied && now - lastCountSince_ >= kCopySettle;
+
+  if (!answered_) {
+    TimePoint answerBy = chordPostedAt_ + agent_.selectionCopyDelay;
+    if (settled || now >= answerBy) {
+      answer(count);
+    } else {
+      pollAgain(answerBy);
+    }
+    return;
+  }
+
+  // Answered "empty" with nothing copied: a late copy is the application's, not the user's.
+  TimePoint watchUntil = chordPostedAt_ + kLateCopyWindow;
+  if (settled || (copied && now >= watchUntil)) {
+    restoreClipboard(agent_.platform, saved_);
+    finish();
+  } else if (now >= watchUntil) {
+    finish();
+  } else {
+    pollAgain(watchUntil);
+  }
+}
+
+void SelectionRead::answer(std::int64_t count) {
+  answered_ = true;
+  bool copied = count != savedChangeCount_;
+  std::optional<std::string> text;
+  if (copied) text = agent_.platform.pasteboardString();
+  if (text && !text->empty()) {
+    emit(agent_, Event{{"type", "selection"}, {"ok", true}, {"text", std::move(*text)}});
+  } else {
+    emit(agent_, Event{{"type", "selection"}, {"ok", false}, {"reason", "empty"}});
+  }
+  if (copied) {
+    restoreClipboard(agent_.platform, saved_);
+    finish();
+    return;
+  }
+  pollAgain(chordPostedAt_ + kLateCopyWindow);
+}
+
+void SelectionRead::pollAgain(TimePoint deadline) {
+  TimePoint now = agent_.loop.now();
+  after(std::min(kPollInterval, deadline - now), &SelectionRead::look);
+}
+
+}  // namespace deskagent

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+
+#include "agent/saved_clipboard.hpp"
+#include "agent/transfer_queue.hpp"
+
+namespace deskagent {
+
+// Reads the frontmost application's selection: Command-C, the copied text as soon as the copy
+// has landed, then the user's content back. A copy too late for the answer is still undone.
+class SelectionRead final : public Transfer {
+ public:
+  explicit SelectionRead(Agent& agent) : Transfer(agent) {}
+
+  void start() override;
+
+ private:
+  void look();
+  void answer(std::int64_t count);
+  void pollAgain(TimePoint deadline);
+
+  SavedClipboard saved_;
+  std::int64_t savedChangeCount_ = 0;
+  TimePoint chordPostedAt_{};
+  // The last count seen and when it was first seen: a copy has landed once the count has moved
+  // and then stayed still for a moment.
+  std::int64_t lastCount_ = 0;
+  TimePoint lastCountSince_{};
+  bool answered_ = false;
+};
+
+}  // namespace deskagent
