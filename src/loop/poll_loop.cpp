@@ -139,6 +139,8 @@ void PollLoop::pollWatches(int timeoutMs) {
   }
   int n = ::poll(fds.data(), fds.size(), timeoutMs);
   if (n < 0 && errno != EINTR) n = 0;
+  // The wait may have been long: what the callbacks schedule counts from when they run.
+  if (timeoutMs != 0) now_ = clock_.now();
   if (wakeRead_ >= 0 && (fds[0].revents & POLLIN)) {
     char buffer[64];
     while (::read(wakeRead_, buffer, sizeof buffer) > 0) {
