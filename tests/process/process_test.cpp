@@ -56,6 +56,24 @@ TEST(Process, InputAlreadyAtItsEnd) {
   EXPECT_EQ(agent.waitExit(), 0);
 }
 
+TEST(Process, HeadlessRefusesTheTapAndTheTransfers) {
+  AgentProcess agent;
+  agent.write(
+      "{\"type\":\"watch\",\"keyCode\":61}\n"
+      "{\"type\":\"paste\",\"text\":\"hello\"}\n"
+      "{\"type\":\"read-selection\"}\n");
+  agent.closeStdin();
+  expectStartup(agent);
+  EXPECT_EQ(parse(agent.readLine()),
+            json::parse(R"({"type":"tap","active":false,"reason":"permission"})"));
+  EXPECT_EQ(parse(agent.readLine()),
+            json::parse(R"({"type":"paste","ok":false,"reason":"accessibility"})"));
+  EXPECT_EQ(parse(agent.readLine()),
+            json::parse(R"({"type":"selection","ok":false,"reason":"accessibility"})"));
+  EXPECT_EQ(agent.readLine(), std::nullopt);
+  EXPECT_EQ(agent.waitExit(), 0);
+}
+
 TEST(Process, UnusableLinesLeaveNoTrace) {
   AgentProcess agent;
   agent.write(
