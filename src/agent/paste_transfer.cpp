@@ -35,6 +35,8 @@ void PasteTransfer::start() {
   text_ = std::string();  // the clipboard has it now
   postCommandKeyChord(agent_, platform.keyCodeForShortcutLetter('v', agent_.virtualKeyV));
   emit(agent_, Event{{"type", "paste"}, {"ok", true}});
+  // Saving a large clipboard can take a while: the target's time starts at the chord.
+  agent_.loop.updateNow();
   after(agent_.pasteboardRestoreDelay, &PasteTransfer::earliestRestoreDue);
 }
 

@@ -34,8 +34,9 @@ std::optional<std::int64_t> wholeNumber(const json& value) {
     }
     case json::value_t::number_float: {
       double d = value.get<double>();
-      // [-2^63, 2^63): both bounds are exact doubles.
-      if (!std::isfinite(d) || d != std::trunc(d) || d < -9223372036854775808.0 ||
+      // (-2^63, 2^63): both bounds are exact doubles. A literal below the range reaches us as a
+      // double rounded to -2^63, so that value is refused too; hosts send -2^63 as an integer.
+      if (!std::isfinite(d) || d != std::trunc(d) || d <= -9223372036854775808.0 ||
           d >= 9223372036854775808.0) {
         return std::nullopt;
       }
@@ -56,8 +57,10 @@ void watch(Agent& agent, const json& command) {
   auto code = keyCode ? wholeNumber(*keyCode) : std::nullopt;
   if (!code) return;
   ModifierWatcher& watcher = *agent.watcher;
+  // Watching the key already watched keeps a reported "down": its release must still say "up".
+  bool sameKeyHeld = watcher.isDown && watcher.watchedKeyCode == *code;
   watcher.watchedKeyCode = *code;
-  watcher.isDown = false;
+  watcher.isDown = sameKeyHeld;
   if (!watcher.tap) watcher.install();
   watcher.startAccessWatch();
 }
@@ -93,6 +96,8 @@ void request(Agent& agent, const json& command) {
 }  // namespace
 
 void handleCommand(Agent& agent, std::string_view line) {
+  // The parser stops at a NUL byte and would not see what follows; JSON never holds a raw NUL.
+  if (line.find('\0') != std::string_view::npos) return;
   json command = json::parse(line, nullptr, /*allow_exceptions=*/false);
   if (!command.is_object()) return;  // parse errors come back as "discarded", not an object
   const json* typeMember = member(command, "type");

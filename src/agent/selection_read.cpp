@@ -34,6 +34,8 @@ void SelectionRead::start() {
   savedChangeCount_ = platform.pasteboardChangeCount();
   lastCount_ = savedChangeCount_;
   postCommandKeyChord(agent_, platform.keyCodeForShortcutLetter('c', agent_.virtualKeyC));
+  // Saving a large clipboard can take a while: the application's time starts at the chord.
+  agent_.loop.updateNow();
   chordPostedAt_ = agent_.loop.now();
   lastCountSince_ = chordPostedAt_;
   pollAgain(chordPostedAt_ + agent_.selectionCopyDelay);
@@ -52,7 +54,7 @@ void SelectionRead::look() {
   if (!answered_) {
     TimePoint answerBy = chordPostedAt_ + agent_.selectionCopyDelay;
     if (settled || now >= answerBy) {
-      answer(count);
+      answer(count, settled);
     } else {
       pollAgain(answerBy);
     }
@@ -71,7 +73,7 @@ void SelectionRead::look() {
   }
 }
 
-void SelectionRead::answer(std::int64_t count) {
+void SelectionRead::answer(std::int64_t count, bool settled) {
   answered_ = true;
   bool copied = count != savedChangeCount_;
   std::optional<std::string> text;
@@ -81,7 +83,8 @@ void SelectionRead::answer(std::int64_t count) {
   } else {
     emit(agent_, Event{{"type", "selection"}, {"ok", false}, {"reason", "empty"}});
   }
-  if (copied) {
+  // A copy still moving at the deadline may have a write to come: it is undone once settled.
+  if (copied && settled) {
     restoreClipboard(agent_.platform, saved_);
     finish();
     return;

@@ -17,7 +17,7 @@ class SelectionRead final : public Transfer {
 
  private:
   void look();
-  void answer(std::int64_t count);
+  void answer(std::int64_t count, bool settled);
   void pollAgain(TimePoint deadline);
 
   SavedClipboard saved_;

@@ -129,9 +129,12 @@ void ModifierWatcher::accessTick() {
   bool granted = listenAccessGranted();
   if (granted && !hadAccess) {
     rebuildTap();
-  } else {
-    hadAccess = granted;
+    return;
   }
+  hadAccess = granted;
+  // Without access the tap may no longer hear the release of a key reported "down": the
+  // keyboard itself tells when it has come.
+  if (!granted) reconcileWithKeyboard();
 }
 
 // A tap made before Input Monitoring was granted may see nothing; one made after it does.

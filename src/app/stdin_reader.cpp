@@ -1,5 +1,6 @@
 #include "app/stdin_reader.hpp"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -33,11 +34,19 @@ void StdinReader::run() {
   auto finishLine = [&] {
     if (!discarding) onLine_(sanitizeUtf8(line));
     line.clear();
+    // One huge line must not keep its memory for the rest of the process.
+    if (line.capacity() > (1u << 20)) line.shrink_to_fit();
     discarding = false;
   };
   for (;;) {
     ssize_t n = ::read(fd_, chunk.data(), chunk.size());
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // The host handed us a non-blocking pipe: wait for data as a blocking read would.
+      pollfd p{fd_, POLLIN, 0};
+      ::poll(&p, 1, -1);
+      continue;
+    }
     if (n <= 0) break;  // end of input; a read error counts as one
     const char* p = chunk.data();
     const char* end = p + n;

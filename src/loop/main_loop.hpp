@@ -49,6 +49,8 @@ class MainLoop {
 
   // The time of the current loop turn, read once per turn.
   virtual TimePoint now() const = 0;
+  // Reads the clock again, for a step that took real time and measures a delay from its end.
+  virtual void updateNow() = 0;
 
   // Runs the task on the loop thread, after the tasks posted before it. Thread-safe.
   virtual void post(Task task) = 0;

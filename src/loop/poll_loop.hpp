@@ -23,6 +23,7 @@ class PollLoop final : public MainLoop {
   PollLoop& operator=(const PollLoop&) = delete;
 
   TimePoint now() const override { return now_; }
+  void updateNow() override { now_ = clock_.now(); }
   void post(Task task) override;
   TimerId postDelayed(Duration delay, Task task) override;
   LoopHandle startRepeating(Duration interval, Task tick) override;

@@ -49,6 +49,11 @@ SCENARIO_ACTION("tap-locations", [](ScenarioContext& c, const std::vector<std::s
   c.sim.keyboard().sessionGrantsTaps = which != "none";
 });
 
+// taps-deaf yes|no: installed taps hear no key (input access withdrawn).
+SCENARIO_ACTION("taps-deaf", [](ScenarioContext& c, const std::vector<std::string>& args) {
+  c.sim.keyboard().tapsDeaf = argWord(args, 0) == "yes";
+});
+
 // tap-grants-left N|any: the system grants only N more taps, then refuses, wherever asked.
 SCENARIO_ACTION("tap-grants-left", [](ScenarioContext& c, const std::vector<std::string>& args) {
   if (argWord(args, 0) == "any") {

@@ -37,6 +37,7 @@ TEST(Dispatch, WatchTakesOnlyWholeNumbersInTheSigned64BitRange) {
       {R"({"type":"watch","keyCode":[61]})", kUnchanged},
       {R"({"type":"watch","keyCode":9223372036854775808})", kUnchanged},
       {R"({"type":"watch","keyCode":9.3e18})", kUnchanged},
+      {R"({"type":"watch","keyCode":-9223372036854775809})", kUnchanged},
       {R"({"type":"watch","keyCode":1e400})", kUnchanged},
       {R"({"type":"watch"})", kUnchanged},
       {R"({"type":"Watch","keyCode":61})", kUnchanged},
@@ -95,6 +96,13 @@ TEST(Dispatch, OtherCommandsAnswerWithTheirOwnEventOrNotAtAll) {
     }
     EXPECT_EQ(types, std::vector<std::string>(row.events.begin(), row.events.end())) << row.line;
   }
+}
+
+TEST(Dispatch, ALineWithANulByteIsIgnored) {
+  ScenarioContext c;
+  handleCommand(*c.agent, std::string_view("{\"type\":\"permissions\"}\0junk", 28));
+  handleCommand(*c.agent, std::string_view("{\"type\":\"permissions\",\"x\":\"\0\"}", 34));
+  EXPECT_TRUE(c.lines.empty());
 }
 
 }  // namespace

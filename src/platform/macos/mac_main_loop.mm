@@ -30,6 +30,7 @@ class MacMainLoop final : public MainLoop {
   MacMainLoop& operator=(const MacMainLoop&) = delete;
 
   TimePoint now() const override { return now_; }
+  void updateNow() override { now_ = clock_.now(); }
   void post(Task task) override;
   TimerId postDelayed(Duration delay, Task task) override;
   LoopHandle startRepeating(Duration interval, Task tick) override;

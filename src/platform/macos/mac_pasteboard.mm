@@ -79,11 +79,12 @@ NSMutableSet<DeskagentTextProvider*>* liveProviders() {
     provideDataForType:(NSPasteboardType)type {
   (void)pasteboard;
   [item setString:_text forType:type];
-  std::function<void()> notify;
+  // Under the lock, so detach() (at shutdown) never returns while a notice is still on its way
+  // to a loop that is about to go.
   @synchronized(self) {
-    notify = std::exchange(_notify, nullptr);
+    std::function<void()> notify = std::exchange(_notify, nullptr);
+    if (notify) notify();
   }
-  if (notify) notify();
 }
 
 - (void)pasteboardFinishedWithDataProvider:(NSPasteboard*)pasteboard {

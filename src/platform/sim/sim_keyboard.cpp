@@ -146,7 +146,7 @@ bool SimKeyboard::release(std::int64_t keyCode) {
 void SimKeyboard::modifierChanged(std::int64_t keyCode) {
   KeyboardEvent event{keyCode, currentFlags()};
   for (const auto& tap : taps_) {
-    if (tap->listening()) post(tap, TapEventType::flagsChanged, event);
+    if (tap->listening() && !tapsDeaf) post(tap, TapEventType::flagsChanged, event);
   }
 }
 

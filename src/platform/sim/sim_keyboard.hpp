@@ -26,6 +26,8 @@ class SimKeyboard {
   // Where the system grants a tap; may change at any time.
   bool hidGrantsTaps = true;
   bool sessionGrantsTaps = true;
+  // Taps stay installed but hear no key at all, as when the user withdraws input access.
+  bool tapsDeaf = false;
   // When set, the system grants only this many more taps and refuses every one after them,
   // whatever the locations say (a grant withdrawn between two creations).
   std::optional<int> tapsLeftToGrant;
