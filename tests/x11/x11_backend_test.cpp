@@ -136,11 +136,11 @@ class X11Backend : public ::testing::Test {
   // A client owning CLIPBOARD with `bytes` as `type`, ready once this returns.
   std::unique_ptr<ChildProcess> userClipboard(const std::string& bytes,
                                               const std::string& type = "UTF8_STRING") {
+    auto before = platform_->pasteboardChangeCount();
     auto xclip = std::make_unique<ChildProcess>(
         std::vector<std::string>{"xclip", "-quiet", "-selection", "clipboard", "-t", type, "-i"});
     xclip->write(bytes);
     xclip->closeStdin();
-    auto before = platform_->pasteboardChangeCount();
     runUntil([&] { return platform_->pasteboardChangeCount() != before; });
     return xclip;
   }

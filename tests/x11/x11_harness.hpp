@@ -33,6 +33,10 @@ class ChildProcess {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    // Its chatter stays out of the test's output, and it keeps no pipe of another child open
+    // (an agent would never see the end of its input).
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     std::vector<char*> args;
     for (auto& a : argv) args.push_back(a.data());
     args.push_back(nullptr);
@@ -196,10 +200,9 @@ class XServer {
     ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
     std::vector<std::string> argv{"Xvfb"};
     if (!display.empty()) argv.push_back(":" + display);
-    for (const char* a : {"-displayfd", "", "-nolisten", "tcp", "-screen", "0", "640x480x24"}) {
+    for (const char* a : {"-displayfd", "3", "-nolisten", "tcp", "-screen", "0", "640x480x24"}) {
       argv.emplace_back(a);
     }
-    argv[display.empty() ? 2 : 3] = std::to_string(fds[1]);
     std::vector<char*> args;
     for (auto& a : argv) args.push_back(a.data());
     args.push_back(nullptr);
@@ -207,6 +210,10 @@ class XServer {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    // Only its display-number pipe: a server holding an agent's stdin open would keep that
+    // agent from ever seeing the end of its input.
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
+    posix_spawn_file_actions_addclosefrom_np(&actions, 4);
     int rc = posix_spawnp(&pid_, "Xvfb", &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     ::close(fds[1]);
