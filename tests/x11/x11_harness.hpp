@@ -57,6 +57,7 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   bool started() const { return pid_ > 0; }
+  int outputFd() const { return stdout_; }
   pid_t pid() const { return pid_; }
 
   bool write(const std::string& bytes) {
