@@ -142,7 +142,13 @@ void benchPaste() {
   for (int round = 0; round < kPasteRounds; ++round) {
     std::string text = "xclip paste " + std::to_string(round);
     auto start = Clock::now();
-    runToEnd({"xclip", "-selection", "clipboard", "-i"}, text);
+    {
+      // xclip forks a copy that serves the clipboard and keeps our pipe: wait for xclip only.
+      ChildProcess xclip({"xclip", "-selection", "clipboard", "-i"});
+      xclip.write(text);
+      xclip.closeStdin();
+      xclip.wait();
+    }
     runToEnd({"xdotool", "key", "ctrl+v"});
     auto line = window.readLineStartingWith("paste ", 5s);
     auto elapsed = Clock::now() - start;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -196,6 +197,42 @@ TEST_F(AgentOnX, AServerThatGoesAwayAndComesBack) {
   press({"+Alt_R", "-Alt_R"});
   EXPECT_EQ(nextOfType("key"), key("down", 61));
   EXPECT_EQ(nextOfType("key"), key("up", 61));
+}
+
+// An authorization file holding one MIT-MAGIC-COOKIE-1 for any address and display.
+void writeCookieFile(const std::string& path) {
+  auto field = [](std::string bytes) {
+    std::string out{static_cast<char>(bytes.size() >> 8), static_cast<char>(bytes.size() & 0xff)};
+    return out + bytes;
+  };
+  std::string cookie(16, '\0');
+  for (std::size_t i = 0; i < cookie.size(); ++i) cookie[i] = static_cast<char>(i * 37 + 11);
+  std::ofstream(path, std::ios::binary) << std::string("\xff\xff", 2) << field("") << field("")
+                                        << field("MIT-MAGIC-COOKIE-1") << field(cookie);
+}
+
+TEST(AgentOnXThatRefusesIt, RunsHeadlessAndWritesNothingToStderr) {
+  std::string cookies = "/tmp/deskagent-cookie-" + std::to_string(::getpid());
+  writeCookieFile(cookies);
+  XServer server;
+  if (!server.start({"-auth", cookies})) GTEST_SKIP() << "no Xvfb";
+  server.makeCurrent();
+  ::setenv("XAUTHORITY", "/dev/null", 1);  // we hold no cookie: the server refuses us
+  AgentProcess agent;
+  ::unsetenv("XAUTHORITY");
+  auto next = [&] { return json::parse(agent.readLine().value_or("{}")); };
+  EXPECT_EQ(next(), json({{"type", "ready"}}));
+  EXPECT_EQ(next(), json({{"type", "permissions"},
+                          {"accessibility", false},
+                          {"inputMonitoring", false},
+                          {"microphone", "unknown"}}));
+  agent.write("{\"type\":\"watch\",\"keyCode\":61}\n{\"type\":\"paste\",\"text\":\"x\"}\n");
+  EXPECT_EQ(next(), json({{"type", "tap"}, {"active", false}, {"reason", "permission"}}));
+  EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", false}, {"reason", "accessibility"}}));
+  agent.closeStdin();
+  EXPECT_EQ(agent.waitExit(), 0);
+  EXPECT_EQ(agent.readAllStderr(), "");
+  ::unlink(cookies.c_str());  // the server reads it again at times
 }
 
 }  // namespace

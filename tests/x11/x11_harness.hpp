@@ -179,7 +179,11 @@ class XServer {
   XServer(const XServer&) = delete;
   XServer& operator=(const XServer&) = delete;
 
-  bool start() { return launch({}); }
+  // `options` are the server's own (kept for a restart), e.g. "-auth" and a cookie file.
+  bool start(std::vector<std::string> options = {}) {
+    options_ = std::move(options);
+    return launch({});
+  }
   bool restart() { return display_ >= 0 && launch(std::to_string(display_)); }
 
   // Ends the server abruptly, as a crash would.
@@ -204,6 +208,7 @@ class XServer {
     for (const char* a : {"-displayfd", "3", "-nolisten", "tcp", "-screen", "0", "640x480x24"}) {
       argv.emplace_back(a);
     }
+    argv.insert(argv.end(), options_.begin(), options_.end());
     std::vector<char*> args;
     for (auto& a : argv) args.push_back(a.data());
     args.push_back(nullptr);
@@ -245,6 +250,7 @@ class XServer {
 
   pid_t pid_ = -1;
   int display_ = -1;
+  std::vector<std::string> options_;
 };
 
 }  // namespace deskagent::testing

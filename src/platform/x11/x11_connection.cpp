@@ -5,7 +5,9 @@
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/XTest.h>
 #include <X11/extensions/Xfixes.h>
+#include <fcntl.h>
 #include <poll.h>
+#include <unistd.h>
 
 #include <array>
 #include <mutex>
@@ -41,6 +43,29 @@ void installErrorHandlers() {
     XSetIOErrorHandler(onIOError);
   });
 }
+
+// XOpenDisplay prints a server's refusal (authorization) on stderr, which the agent keeps
+// clean; nothing else writes there meanwhile, as every X call is made on the loop's thread.
+class StderrSilenced {
+ public:
+  StderrSilenced() : saved_(::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3)) {
+    int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0) {
+      ::dup2(null, STDERR_FILENO);
+      ::close(null);
+    }
+  }
+  ~StderrSilenced() {
+    if (saved_ < 0) return;
+    ::dup2(saved_, STDERR_FILENO);
+    ::close(saved_);
+  }
+  StderrSilenced(const StderrSilenced&) = delete;
+  StderrSilenced& operator=(const StderrSilenced&) = delete;
+
+ private:
+  int saved_;
+};
 
 bool queryXInput2(Display* display, int& opcode) {
   int event = 0, error = 0;
@@ -121,7 +146,11 @@ Atoms internAtoms(Display* display) {
 
 std::unique_ptr<Connection> Connection::open() {
   installErrorHandlers();
-  Display* display = XOpenDisplay(nullptr);
+  Display* display = nullptr;
+  {
+    StderrSilenced quiet;
+    display = XOpenDisplay(nullptr);
+  }
   if (display == nullptr) return nullptr;
   std::unique_ptr<Connection> c(new Connection());
   c->display_ = display;

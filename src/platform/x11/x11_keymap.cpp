@@ -2,6 +2,8 @@
 
 #include <X11/Xutil.h>
 
+#include <algorithm>
+
 #include "platform/x11/x11_keys.hpp"
 
 namespace deskagent::platform::x11 {
@@ -49,14 +51,13 @@ bool Keymap::isChordDisturbing(unsigned int keycode) {
 
 std::optional<KeyCode> Keymap::keycodeForKeysym(KeySym keysym) {
   refreshIfStale();
-  if (keysymsPerKeycode_ == 0) return std::nullopt;
-  for (int level = 0; level < keysymsPerKeycode_; ++level) {
+  // Level by level, so the key that types the keysym unshifted wins; beyond the two levels of
+  // the first group a key would need modifiers the chord does not press.
+  for (int level = 0; level < std::min(keysymsPerKeycode_, 2); ++level) {
     for (int keycode = minKeycode_; keycode <= maxKeycode_ && keycode < 256; ++keycode) {
       auto index = static_cast<std::size_t>(keycode - minKeycode_) * keysymsPerKeycode_ + level;
       if (keysyms_[index] == keysym) return static_cast<KeyCode>(keycode);
     }
-    // Beyond the two levels of the first group only an exact key is worth having.
-    if (level == 1) break;
   }
   return std::nullopt;
 }
