@@ -104,6 +104,7 @@ void Clipboard::settleOwnChange() {
 }
 
 std::optional<std::string> Clipboard::text() {
+  connection_.dispatchPending();  // a SelectionClear already sent says we own nothing now
   if (connection_.lost()) return std::nullopt;
   const Atoms& atoms = connection_.atoms();
   if (owner_.owns()) {
@@ -126,6 +127,7 @@ std::optional<std::string> Clipboard::text() {
 }
 
 PasteboardContents Clipboard::snapshot() {
+  connection_.dispatchPending();
   if (connection_.lost()) return {};
   const Atoms& atoms = connection_.atoms();
   if (owner_.owns()) return contentsOf(owner_.content());
@@ -142,16 +144,7 @@ PasteboardContents Clipboard::snapshot() {
     return PasteboardContents{{PasteboardItem{{{"UTF8_STRING", *plain}}}}};
   }
 
-  std::vector<char*> names(targets->size(), nullptr);
-  if (!targets->empty() && !XGetAtomNames(connection_.display(), targets->data(),
-                                          static_cast<int>(targets->size()), names.data())) {
-    return {};
-  }
-  std::vector<std::string> targetNames;
-  for (char*& name : names) {
-    targetNames.emplace_back(name != nullptr ? name : "");
-    if (name != nullptr) XFree(name);
-  }
+  std::vector<std::string> targetNames = namesOf(*targets);
   auto offered = [&](std::string_view name) {
     return std::find(targetNames.begin(), targetNames.end(), name) != targetNames.end();
   };
@@ -184,6 +177,23 @@ PasteboardContents Clipboard::snapshot() {
   return PasteboardContents{{std::move(item)}};
 }
 
+std::vector<std::string> Clipboard::namesOf(std::vector<Atom>& atoms) {
+  std::vector<std::string> result;
+  std::vector<char*> names(atoms.size(), nullptr);
+  if (atoms.empty()) return result;
+  if (XGetAtomNames(connection_.display(), atoms.data(), static_cast<int>(atoms.size()),
+                    names.data())) {
+    for (char* name : names) {
+      result.emplace_back(name != nullptr ? name : "");
+      if (name != nullptr) XFree(name);
+    }
+    return result;
+  }
+  // One atom the server does not know spoils the batch: ask one by one ("" for the bad ones).
+  for (Atom atom : atoms) result.push_back(connection_.atomName(atom));
+  return result;
+}
+
 OfferedContent Clipboard::textContent(const std::string& text, bool transient) {
   const Atoms& atoms = connection_.atoms();
   auto utf8 = share(text);
@@ -210,7 +220,10 @@ OfferedContent Clipboard::snapshotContent(const PasteboardContents& contents) {
   // X has one item per selection; further items cannot be offered.
   const auto& representations = contents.items.front().representations;
   std::vector<char*> names;
-  for (const auto& r : representations) names.push_back(const_cast<char*>(r.type.c_str()));
+  for (const auto& r : representations) {
+    // An empty name is no atom; "NULL" stands in and is then left out.
+    names.push_back(const_cast<char*>(r.type.empty() ? "NULL" : r.type.c_str()));
+  }
   std::vector<Atom> targets(names.size(), None);
   if (!names.empty()) {
     XInternAtoms(connection_.display(), names.data(), static_cast<int>(names.size()), False,
@@ -218,7 +231,7 @@ OfferedContent Clipboard::snapshotContent(const PasteboardContents& contents) {
   }
   std::optional<std::string> utf8;
   for (std::size_t i = 0; i < representations.size(); ++i) {
-    if (targets[i] == None) continue;
+    if (targets[i] == None || representations[i].type.empty()) continue;
     Atom target = targets[i];
     bool isText = target == atoms.utf8String || target == atoms.textPlainUtf8 ||
                   target == atoms.textPlain || target == XA_STRING;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "loop/main_loop.hpp"
 #include "platform/platform.hpp"
@@ -45,6 +46,7 @@ class Clipboard {
   void take(OfferedContent content, PasteboardReadCallback onRead = nullptr);
   // Our own owner change has been announced by the time this returns: it counts once, now.
   void settleOwnChange();
+  std::vector<std::string> namesOf(std::vector<Atom>& atoms);
   OfferedContent textContent(const std::string& text, bool transient);
   OfferedContent snapshotContent(const PasteboardContents& contents);
   PasteboardContents contentsOf(const OfferedContent& content);
