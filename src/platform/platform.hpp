@@ -54,6 +54,9 @@ class EventTap {
   virtual ~EventTap() = default;
   virtual void enable(bool on) = 0;  // CGEventTapEnable
   virtual void invalidate() = 0;     // CFMachPortInvalidate: finished for good
+  // CFMachPortIsValid. False while the system cannot deliver the tap's events at all (on X11:
+  // while the display is gone), so the logic can treat the tap as refused and retry.
+  virtual bool isValid() const { return true; }
 };
 
 // The tap's run-loop source (CFMachPortCreateRunLoopSource). While added, the tap's events reach

@@ -1,0 +1,9 @@
+# Key and paste latency of the built agent on an Xvfb, beside what a Linux user would otherwise
+# run (xinput test-xi2, xclip + xdotool). A standalone program: bench/*.cpp is agent_bench's.
+add_executable(x11_bench ${PROJECT_SOURCE_DIR}/bench/x11/x11_bench.cpp)
+target_include_directories(x11_bench PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+target_link_libraries(x11_bench PRIVATE nlohmann_json::nlohmann_json X11::X11 X11::Xtst)
+target_compile_definitions(x11_bench PRIVATE
+  DESKAGENT_BINARY="$<TARGET_FILE:deskagent>"
+  X11_TEST_WINDOW="$<TARGET_FILE:x11_test_window>")
+add_dependencies(x11_bench deskagent x11_test_window)

@@ -1,0 +1,179 @@
+// Latency of the agent on a real X server (Xvfb), measured beside the tools a Linux user would
+// otherwise reach for, in the same run:
+//   key:   an XTEST press or release -> the agent's "key" line at the host, and -> the
+//          RawKeyPress/RawKeyRelease block of `xinput test-xi2 --root`;
+//   paste: the "paste" command written -> the text received by a focused test window, and
+//          spawning `xclip -i` then `xdotool key ctrl+v` -> the same.
+// Prints p50 and p99 in microseconds.
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "process/agent_process.hpp"
+#include "x11/x11_harness.hpp"
+
+namespace {
+
+using namespace deskagent::testing;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kKeyRounds = 200;
+constexpr int kPasteRounds = 40;
+
+double micros(Clock::duration d) {
+  return std::chrono::duration<double, std::micro>(d).count();
+}
+
+struct Samples {
+  std::vector<double> values;
+  int misses = 0;
+  double percentile(double p) const {
+    if (values.empty()) return 0;
+    std::vector<double> sorted = values;
+    std::sort(sorted.begin(), sorted.end());
+    auto index = static_cast<std::size_t>(p * static_cast<double>(sorted.size() - 1) + 0.5);
+    return sorted[index];
+  }
+  void print(const char* name) const {
+    std::printf("%-44s p50 %9.0f us   p99 %9.0f us   (n=%zu%s)\n", name, percentile(0.5),
+                percentile(0.99), values.size(),
+                misses ? (", " + std::to_string(misses) + " missed").c_str() : "");
+  }
+};
+
+std::string hexOf(const std::string& text) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : text) {
+    out.push_back(digits[c >> 4]);
+    out.push_back(digits[c & 15]);
+  }
+  return out;
+}
+
+// Stamps the moment each of two children first prints a line starting with its prefix.
+struct Arrival {
+  ChildProcess& child;
+  std::string prefix;
+  std::optional<Clock::time_point> at;
+};
+
+void awaitBoth(Arrival& a, Arrival& b, Clock::time_point deadline) {
+  while ((!a.at || !b.at) && Clock::now() < deadline) {
+    for (Arrival* x : {&a, &b}) {
+      while (!x->at) {
+        auto line = x->child.pollLine();
+        if (!line) break;
+        if (line->rfind(x->prefix, 0) == 0) x->at = Clock::now();
+      }
+    }
+    if (a.at && b.at) break;
+    pollfd fds[2] = {{a.child.outputFd(), POLLIN, 0}, {b.child.outputFd(), POLLIN, 0}};
+    ::poll(fds, 2, 50);
+  }
+}
+
+void benchKeys() {
+  ChildProcess agent({DESKAGENT_BINARY});
+  agent.readLine();  // ready
+  agent.readLine();  // permissions
+  agent.write("{\"type\":\"watch\",\"keyCode\":61}\n");
+  agent.readLine();  // tap
+  // stdbuf: xinput's stdout is a pipe here, which stdio would otherwise fill before writing.
+  ChildProcess xinput({"stdbuf", "-oL", "xinput", "test-xi2", "--root"});
+  Display* display = XOpenDisplay(nullptr);
+  KeyCode altR = XKeysymToKeycode(display, XK_Alt_R);
+  ::usleep(300000);  // xinput selects its events after it starts
+  xinput.takeAvailable();
+
+  Samples agentSamples, xinputSamples;
+  for (int round = 0; round < kKeyRounds; ++round) {
+    bool down = round % 2 == 0;
+    // Both listen to the same press; each is stamped when its own line arrives.
+    Arrival fromAgent{agent, "{\"type\":\"key\"", std::nullopt};
+    Arrival fromXinput{xinput, down ? "EVENT type 13" : "EVENT type 14", std::nullopt};
+    auto start = Clock::now();
+    XTestFakeKeyEvent(display, altR, down ? True : False, CurrentTime);
+    XFlush(display);
+    awaitBoth(fromAgent, fromXinput, start + 5s);
+    if (fromAgent.at) agentSamples.values.push_back(micros(*fromAgent.at - start));
+    if (fromXinput.at) xinputSamples.values.push_back(micros(*fromXinput.at - start));
+    ::usleep(2000);
+  }
+  XCloseDisplay(display);
+  agentSamples.print("key: agent (XTEST -> \"key\" line)");
+  xinputSamples.print("key: xinput test-xi2 --root (XTEST -> line)");
+  agent.closeStdin();
+  agent.wait();
+}
+
+void benchPaste() {
+  ChildProcess window({X11_TEST_WINDOW, "--mode", "paste"});
+  window.readLine();  // ready
+  AgentProcess agent;
+  agent.readLine();
+  agent.readLine();
+
+  Samples agentSamples, spawnSamples;
+  for (int round = 0; round < kPasteRounds; ++round) {
+    std::string text = "agent paste " + std::to_string(round);
+    auto start = Clock::now();
+    agent.write("{\"type\":\"paste\",\"text\":\"" + text + "\"}\n");
+    auto line = window.readLineStartingWith("paste ", 5s);
+    auto elapsed = Clock::now() - start;
+    if (line && line->find(hexOf(text)) != std::string::npos) {
+      agentSamples.values.push_back(micros(elapsed));
+    } else {
+      ++agentSamples.misses;
+    }
+    agent.readLine();  // the "paste" event
+    ::usleep(400000);  // the restore, so every round starts from the user's clipboard
+  }
+  agent.closeStdin();
+  agent.waitExit();
+
+  for (int round = 0; round < kPasteRounds; ++round) {
+    std::string text = "xclip paste " + std::to_string(round);
+    auto start = Clock::now();
+    {
+      // xclip forks a copy that serves the clipboard and keeps our pipe: wait for xclip only.
+      ChildProcess xclip({"xclip", "-selection", "clipboard", "-i"});
+      xclip.write(text);
+      xclip.closeStdin();
+      xclip.wait();
+    }
+    runToEnd({"xdotool", "key", "ctrl+v"});
+    auto line = window.readLineStartingWith("paste ", 5s);
+    auto elapsed = Clock::now() - start;
+    // xclip returns before its background copy owns the clipboard: the paste may race it.
+    if (line && line->find(hexOf(text)) != std::string::npos) {
+      spawnSamples.values.push_back(micros(elapsed));
+    } else {
+      ++spawnSamples.misses;
+    }
+    ::usleep(50000);
+  }
+  agentSamples.print("paste: agent (command -> text in window)");
+  spawnSamples.print("paste: xclip + xdotool key ctrl+v (spawn -> text)");
+}
+
+}  // namespace
+
+int main() {
+  XServer server;
+  if (!server.start()) {
+    std::fprintf(stderr, "x11_bench: no Xvfb\n");
+    return 1;
+  }
+  server.makeCurrent();
+  benchKeys();
+  benchPaste();
+  return 0;
+}

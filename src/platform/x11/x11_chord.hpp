@@ -1,0 +1,40 @@
+#pragma once
+
+#include <X11/Xlib.h>
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "platform/x11/x11_connection.hpp"
+#include "platform/x11/x11_keymap.hpp"
+
+namespace deskagent::platform::x11 {
+
+// Types the shortcut chords through XTEST. The Command flag means the platform's shortcut
+// modifier, Control; in a terminal the chord also carries Shift, since Control+Shift+V and
+// Control+Shift+C are the terminals' paste and copy. Modifiers the user holds are released
+// around the chord and pressed again after it, so the chord carries exactly its own.
+class ChordPoster {
+ public:
+  ChordPoster(Connection& connection, Keymap& keymap) : connection_(connection), keymap_(keymap) {}
+
+  // One half of a chord: the key's press (with its modifiers) or its release (and theirs).
+  void post(std::uint16_t macKeyCode, bool down, std::uint64_t flags);
+
+ private:
+  void press(KeyCode key, std::uint64_t flags);
+  void release(KeyCode key);
+  std::vector<KeyCode> heldDisturbingKeys();
+  bool focusedWindowIsTerminal();
+  void fake(KeyCode keycode, bool down);
+
+  Connection& connection_;
+  Keymap& keymap_;
+  // Between a chord's press and its release.
+  std::optional<KeyCode> pressedKey_;
+  std::vector<KeyCode> pressedModifiers_;
+  std::vector<KeyCode> releasedUserKeys_;
+};
+
+}  // namespace deskagent::platform::x11

@@ -1,0 +1,306 @@
+#include "platform/x11/x11_clipboard.hpp"
+
+#include <X11/Xatom.h>
+#include <X11/extensions/Xfixes.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <memory>
+#include <string_view>
+
+#include "platform/x11/x11_text.hpp"
+
+namespace deskagent::platform::x11 {
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr auto kTextBudget = milliseconds(500);
+constexpr auto kSnapshotBudget = milliseconds(1000);
+constexpr auto kHandOverBudget = milliseconds(1500);
+constexpr std::size_t kMaxTextBytes = 64u << 20;
+constexpr std::size_t kMaxSnapshotBytes = 64u << 20;
+
+SteadyTime after(std::chrono::steady_clock::duration d) {
+  return std::chrono::steady_clock::now() + d;
+}
+
+std::string lower(std::string_view s) {
+  std::string out(s);
+  std::transform(out.begin(), out.end(), out.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return out;
+}
+
+// Targets that are about the selection rather than its content, or that act on it.
+bool isMetaTarget(std::string_view name) {
+  static constexpr std::string_view kMeta[] = {
+      "TARGETS",         "MULTIPLE",  "TIMESTAMP",     "SAVE_TARGETS", "DELETE", "INSERT_SELECTION",
+      "INSERT_PROPERTY", "PIXMAP",    "BITMAP",        "DRAWABLE",     "WINDOW", "COLORMAP",
+      "LENGTH",          "ATOM_PAIR", "CLIENT_WINDOW", "TEXT"};
+  return std::find(std::begin(kMeta), std::end(kMeta), name) != std::end(kMeta);
+}
+
+// Encodings of the same text we can give again from UTF-8 ourselves.
+bool isDerivableText(std::string_view name) {
+  std::string n = lower(name);
+  return n == "string" || n == "compound_text" || n == "text/plain" ||
+         n == "text/plain;charset=utf-8";
+}
+
+std::shared_ptr<const std::string> share(std::string bytes) {
+  return std::make_shared<const std::string>(std::move(bytes));
+}
+
+}  // namespace
+
+Clipboard::Clipboard(Connection& connection, MainLoop& loop, std::int64_t& changeCount)
+    : connection_(connection),
+      reader_(connection),
+      owner_(connection, loop),
+      changeCount_(changeCount) {
+  if (connection_.extensions().xfixes) {
+    XFixesSelectSelectionInput(
+        connection_.display(), connection_.window(), connection_.atoms().clipboard,
+        XFixesSetSelectionOwnerNotifyMask | XFixesSelectionWindowDestroyNotifyMask |
+            XFixesSelectionClientCloseNotifyMask);
+  } else {
+    lastSeenOwner_ = XGetSelectionOwner(connection_.display(), connection_.atoms().clipboard);
+  }
+}
+
+bool Clipboard::handle(const XEvent& event) {
+  const Extensions& ext = connection_.extensions();
+  if (ext.xfixes && event.type == ext.xfixesEventBase + XFixesSelectionNotify) {
+    const auto& notify = reinterpret_cast<const XFixesSelectionNotifyEvent&>(event);
+    if (notify.selection == connection_.atoms().clipboard) ++changeCount_;
+    return true;
+  }
+  return owner_.handle(event);
+}
+
+std::int64_t Clipboard::changeCount() {
+  connection_.dispatchPending();
+  if (!connection_.extensions().xfixes && !connection_.lost()) {
+    Window owner = XGetSelectionOwner(connection_.display(), connection_.atoms().clipboard);
+    if (owner != lastSeenOwner_) {
+      lastSeenOwner_ = owner;
+      ++changeCount_;
+    }
+  }
+  return changeCount_;
+}
+
+void Clipboard::settleOwnChange() {
+  if (connection_.lost()) return;
+  if (connection_.extensions().xfixes) {
+    // take() and clear() ended with a round trip, so our own notice is already queued.
+    connection_.dispatchPending();
+  } else {
+    ++changeCount_;
+    lastSeenOwner_ = XGetSelectionOwner(connection_.display(), connection_.atoms().clipboard);
+  }
+}
+
+std::optional<std::string> Clipboard::text() {
+  connection_.dispatchPending();  // a SelectionClear already sent says we own nothing now
+  if (connection_.lost()) return std::nullopt;
+  const Atoms& atoms = connection_.atoms();
+  if (owner_.owns()) {
+    for (const auto& offer : owner_.content().offers) {
+      if (offer.target == atoms.utf8String) return *offer.bytes;
+    }
+    return std::nullopt;
+  }
+  if (XGetSelectionOwner(connection_.display(), atoms.clipboard) == None) return std::nullopt;
+  auto deadline = after(kTextBudget);
+  for (Atom target : {atoms.utf8String, atoms.textPlainUtf8, Atom{XA_STRING}}) {
+    ConvertFailure failure = ConvertFailure::refused;
+    auto data = reader_.convert(target, deadline, kMaxTextBytes, &failure);
+    if (data && data->format == 8) {
+      return data->type == XA_STRING ? latin1ToUtf8(data->bytes) : std::move(data->bytes);
+    }
+    if (failure == ConvertFailure::timedOut) break;  // a silent owner gets no second chance
+  }
+  return std::nullopt;
+}
+
+PasteboardContents Clipboard::snapshot() {
+  connection_.dispatchPending();
+  if (connection_.lost()) return {};
+  const Atoms& atoms = connection_.atoms();
+  if (owner_.owns()) return contentsOf(owner_.content());
+  if (XGetSelectionOwner(connection_.display(), atoms.clipboard) == None) return {};
+
+  auto deadline = after(kSnapshotBudget);
+  ConvertFailure failure = ConvertFailure::refused;
+  auto targets = reader_.targets(deadline, &failure);
+  if (!targets) {
+    // An owner that cannot list its targets may still give text.
+    if (failure == ConvertFailure::timedOut) return {};
+    auto plain = text();
+    if (!plain) return {};
+    return PasteboardContents{{PasteboardItem{{{"UTF8_STRING", *plain}}}}};
+  }
+
+  std::vector<std::string> targetNames = namesOf(*targets);
+  auto offered = [&](std::string_view name) {
+    return std::find(targetNames.begin(), targetNames.end(), name) != targetNames.end();
+  };
+  bool hasUtf8 = offered("UTF8_STRING");
+  bool hasPng = offered("image/png");
+
+  PasteboardItem item;
+  std::size_t total = 0;
+  for (std::size_t i = 0; i < targets->size(); ++i) {
+    const std::string& name = targetNames[i];
+    if (name.empty() || isMetaTarget(name)) continue;
+    // One text and one image are enough: we give the other encodings again from them, and
+    // asking a toolkit for every image format it can encode would take seconds.
+    if (hasUtf8 && isDerivableText(name)) continue;
+    if (hasPng && name.starts_with("image/") && name != "image/png") continue;
+    bool already = std::any_of(item.representations.begin(), item.representations.end(),
+                               [&](const PasteboardRepresentation& r) { return r.type == name; });
+    if (already) continue;
+    ConvertFailure why = ConvertFailure::refused;
+    auto data = reader_.convert((*targets)[i], deadline, kMaxSnapshotBytes - total, &why);
+    if (!data) {
+      if (why == ConvertFailure::timedOut) break;
+      continue;
+    }
+    if (data->format != 8) continue;  // atoms and window ids mean nothing once the owner is gone
+    total += data->bytes.size();
+    item.representations.push_back({name, std::move(data->bytes)});
+  }
+  if (item.representations.empty()) return {};
+  return PasteboardContents{{std::move(item)}};
+}
+
+std::vector<std::string> Clipboard::namesOf(std::vector<Atom>& atoms) {
+  std::vector<std::string> result;
+  std::vector<char*> names(atoms.size(), nullptr);
+  if (atoms.empty()) return result;
+  if (XGetAtomNames(connection_.display(), atoms.data(), static_cast<int>(atoms.size()),
+                    names.data())) {
+    for (char* name : names) {
+      result.emplace_back(name != nullptr ? name : "");
+      if (name != nullptr) XFree(name);
+    }
+    return result;
+  }
+  // One atom the server does not know spoils the batch: ask one by one ("" for the bad ones).
+  for (Atom atom : atoms) result.push_back(connection_.atomName(atom));
+  return result;
+}
+
+OfferedContent Clipboard::textContent(const std::string& text, bool transient) {
+  const Atoms& atoms = connection_.atoms();
+  auto utf8 = share(text);
+  OfferedContent content;
+  content.transient = transient;
+  content.offers.push_back({atoms.utf8String, atoms.utf8String, utf8, true, true});
+  content.offers.push_back({atoms.textPlainUtf8, atoms.textPlainUtf8, utf8, true, false});
+  content.offers.push_back({atoms.textPlain, atoms.textPlain, utf8, true, false});
+  content.offers.push_back({XA_STRING, XA_STRING, share(utf8ToLatin1(text)), true, false});
+  content.offers.push_back({atoms.text, atoms.utf8String, utf8, true, false});
+  if (transient) {
+    // Clipboard managers (Klipper, CopyQ, GPaste and others) do not record content that
+    // carries this hint: dictated text passing through stays out of the user's history.
+    content.offers.push_back(
+        {atoms.passwordManagerHint, atoms.passwordManagerHint, share("secret"), false, false});
+  }
+  return content;
+}
+
+OfferedContent Clipboard::snapshotContent(const PasteboardContents& contents) {
+  const Atoms& atoms = connection_.atoms();
+  OfferedContent content;
+  if (contents.items.empty()) return content;
+  // X has one item per selection; further items cannot be offered.
+  const auto& representations = contents.items.front().representations;
+  std::vector<char*> names;
+  for (const auto& r : representations) {
+    // An empty name is no atom; "NULL" stands in and is then left out.
+    names.push_back(const_cast<char*>(r.type.empty() ? "NULL" : r.type.c_str()));
+  }
+  std::vector<Atom> targets(names.size(), None);
+  if (!names.empty()) {
+    XInternAtoms(connection_.display(), names.data(), static_cast<int>(names.size()), False,
+                 targets.data());
+  }
+  std::optional<std::string> utf8;
+  for (std::size_t i = 0; i < representations.size(); ++i) {
+    if (targets[i] == None || representations[i].type.empty()) continue;
+    Atom target = targets[i];
+    bool isText = target == atoms.utf8String || target == atoms.textPlainUtf8 ||
+                  target == atoms.textPlain || target == XA_STRING;
+    content.offers.push_back({target, target, share(representations[i].data), isText, true});
+    if (target == atoms.utf8String || (!utf8 && target == atoms.textPlainUtf8)) {
+      utf8 = representations[i].data;
+    } else if (!utf8 && target == XA_STRING) {
+      utf8 = latin1ToUtf8(representations[i].data);
+    }
+  }
+  if (utf8) {
+    // The other encodings of the text, as the owner we saved from gave them.
+    for (const Offer& derived : textContent(*utf8, false).offers) {
+      bool present = std::any_of(content.offers.begin(), content.offers.end(),
+                                 [&](const Offer& o) { return o.target == derived.target; });
+      if (present) continue;
+      Offer copy = derived;
+      copy.saved = false;
+      content.offers.push_back(copy);
+    }
+  }
+  return content;
+}
+
+PasteboardContents Clipboard::contentsOf(const OfferedContent& content) {
+  PasteboardItem item;
+  for (const auto& offer : content.offers) {
+    if (!offer.saved) continue;
+    item.representations.push_back({connection_.atomName(offer.target), *offer.bytes});
+  }
+  if (item.representations.empty()) return {};
+  return PasteboardContents{{std::move(item)}};
+}
+
+void Clipboard::take(OfferedContent content, PasteboardReadCallback onRead) {
+  if (connection_.lost()) return;
+  Time time = connection_.serverTime();
+  // In place before ownership, since a reader may ask as soon as the server says we own it.
+  owner_.setReadCallback(std::move(onRead));
+  if (!owner_.take(std::move(content), time)) owner_.setReadCallback(nullptr);
+  settleOwnChange();
+}
+
+void Clipboard::clear() {
+  if (connection_.lost()) return;
+  owner_.setReadCallback(nullptr);
+  owner_.clear(connection_.serverTime());
+  settleOwnChange();
+}
+
+void Clipboard::setText(const std::string& text) {
+  take(textContent(text, false));
+}
+
+void Clipboard::setContents(const PasteboardContents& contents) {
+  OfferedContent content = snapshotContent(contents);
+  if (content.offers.empty()) {
+    clear();
+    return;
+  }
+  take(std::move(content));
+}
+
+void Clipboard::setTextNotifyingRead(const std::string& text, PasteboardReadCallback onRead) {
+  take(textContent(text, true), std::move(onRead));
+}
+
+void Clipboard::handOverToManager() {
+  owner_.handOver(after(kHandOverBudget));
+}
+
+}  // namespace deskagent::platform::x11

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <X11/Xlib.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "loop/main_loop.hpp"
+#include "platform/platform.hpp"
+#include "platform/x11/x11_connection.hpp"
+#include "platform/x11/x11_selection_owner.hpp"
+#include "platform/x11/x11_selection_reader.hpp"
+
+namespace deskagent::platform::x11 {
+
+// The CLIPBOARD selection as the pasteboard operations see it: a change count that moves on
+// every change of owner (XFixes, the agent's own included), reads from the owner with bounded
+// waits, and writes that make the agent the owner.
+class Clipboard {
+ public:
+  // `changeCount` outlives connections, so the count never goes back after a reconnection.
+  Clipboard(Connection& connection, MainLoop& loop, std::int64_t& changeCount);
+
+  // XFixes selection notices and the owner's events.
+  bool handle(const XEvent& event);
+
+  // Reads what has arrived first, so a change the server has already told us of is counted.
+  std::int64_t changeCount();
+  std::optional<std::string> text();
+  // Every target the owner offers, within a time and size budget.
+  PasteboardContents snapshot();
+
+  void clear();
+  void setText(const std::string& text);
+  void setContents(const PasteboardContents& contents);
+  // The text of a paste: marked for clipboard managers as not to be kept, and `onRead` posted
+  // when a reader first asks for it.
+  void setTextNotifyingRead(const std::string& text, PasteboardReadCallback onRead);
+
+  // At exit: a clipboard manager keeps what we own, so the user's clipboard outlives us.
+  void handOverToManager();
+
+ private:
+  void take(OfferedContent content, PasteboardReadCallback onRead = nullptr);
+  // Our own owner change has been announced by the time this returns: it counts once, now.
+  void settleOwnChange();
+  std::vector<std::string> namesOf(std::vector<Atom>& atoms);
+  OfferedContent textContent(const std::string& text, bool transient);
+  OfferedContent snapshotContent(const PasteboardContents& contents);
+  PasteboardContents contentsOf(const OfferedContent& content);
+
+  Connection& connection_;
+  SelectionReader reader_;
+  SelectionOwner owner_;
+  std::int64_t& changeCount_;
+  Window lastSeenOwner_ = None;  // without XFixes, owner changes are seen by asking
+};
+
+}  // namespace deskagent::platform::x11

@@ -1,0 +1,301 @@
+#include "platform/x11/x11_platform.hpp"
+
+#include <chrono>
+#include <vector>
+
+#include "platform/x11/x11_microphone.hpp"
+#include "platform/x11/x11_session.hpp"
+
+namespace deskagent::platform::x11 {
+namespace {
+
+// While the display is gone, connecting again is tried at most this often (the permission
+// probe and the tap retry each ask).
+constexpr auto kReconnectInterval = std::chrono::seconds(1);
+
+struct TapState {
+  explicit TapState(TapCallback cb) : callback(std::move(cb)) {}
+  TapCallback callback;
+  bool enabled = false;
+  bool added = false;  // its run-loop source is on the main loop
+  bool invalidated = false;
+  bool listening() const { return enabled && added && !invalidated; }
+};
+
+// What outlives a connection: the taps (they listen again on the next connection), the change
+// count, and the current session. Held in a shared_ptr so that posted tasks and taps that
+// outlive the platform find it gone instead of dangling.
+class Core : public std::enable_shared_from_this<Core> {
+ public:
+  explicit Core(MainLoop& loop) : loop_(loop) {}
+
+  bool connect() {
+    auto connection = Connection::open();
+    if (!connection) return false;
+    std::weak_ptr<Core> weak = weak_from_this();
+    MainLoop* loop = &loop_;
+    // Called from inside Xlib: only post.
+    connection->setLostHandler([loop, weak] {
+      loop->post([weak] {
+        if (auto core = weak.lock()) core->dropLostSession();
+      });
+    });
+    if (everConnected_) ++changeCount_;  // another server's clipboard is another clipboard
+    everConnected_ = true;
+    session_ = std::make_unique<Session>(std::move(connection), loop_, changeCount_,
+                                         [weak](const KeyboardEvent& event) {
+                                           if (auto core = weak.lock()) core->deliver(event);
+                                         });
+    session_->watch = loop_.watchReadable(
+        session_->connection->fd(),
+        [weak] {
+          if (auto core = weak.lock()) core->onReadable();
+        },
+        [weak] {
+          auto core = weak.lock();
+          return core && core->session_ && core->session_->connection->hasQueuedEvents();
+        });
+    updateListening();
+    return true;
+  }
+
+  // The session if its server is still there.
+  Session* session() {
+    if (session_ && session_->lost()) dropLostSession();
+    return session_.get();
+  }
+
+  // The same, connecting again first if the server has gone and a while has passed.
+  Session* reconnectingSession() {
+    if (Session* s = session()) return s;
+    auto now = std::chrono::steady_clock::now();
+    if (lastAttempt_ && now - *lastAttempt_ < kReconnectInterval) return nullptr;
+    lastAttempt_ = now;
+    if (!connect()) return nullptr;
+    noticeMissedEvents();
+    return session_.get();
+  }
+
+  bool connected() const { return session_ && !session_->lost(); }
+
+  void disconnect() { session_.reset(); }
+
+  void registerTap(const std::shared_ptr<TapState>& tap) {
+    std::erase_if(taps_, [](const std::weak_ptr<TapState>& t) { return t.expired(); });
+    taps_.push_back(tap);
+  }
+
+  // Raw key events are asked of the server only while some tap wants them.
+  void updateListening() {
+    if (!connected()) return;
+    bool wanted = false;
+    for (const auto& weak : taps_) {
+      if (auto tap = weak.lock(); tap && tap->listening()) wanted = true;
+    }
+    session_->keys.setListening(wanted);
+  }
+
+  std::int64_t changeCount() const { return changeCount_; }
+
+ private:
+  void onReadable() {
+    if (connected()) session_->connection->dispatchPending();
+  }
+
+  void dropLostSession() {
+    if (!session_ || !session_->lost()) return;
+    session_.reset();
+    noticeMissedEvents();
+  }
+
+  // The callback runs on a later loop turn, never inside a platform call the logic is making.
+  void postToTaps(TapEventType type, const KeyboardEvent& event) {
+    for (const auto& weak : taps_) {
+      auto tap = weak.lock();
+      if (!tap || !tap->listening()) continue;
+      loop_.post([weak, type, event] {
+        if (auto t = weak.lock(); t && t->listening()) t->callback(type, event);
+      });
+    }
+  }
+
+  void deliver(const KeyboardEvent& event) { postToTaps(TapEventType::flagsChanged, event); }
+
+  // Key events may have been missed (the server went away, or came back): a tap told it was
+  // disabled re-enables itself and compares with the keyboard as it is now.
+  void noticeMissedEvents() { postToTaps(TapEventType::disabledByTimeout, KeyboardEvent{}); }
+
+  MainLoop& loop_;
+  std::unique_ptr<Session> session_;
+  std::vector<std::weak_ptr<TapState>> taps_;
+  std::int64_t changeCount_ = 0;
+  bool everConnected_ = false;
+  std::optional<std::chrono::steady_clock::time_point> lastAttempt_;
+};
+
+class X11EventTap final : public EventTap {
+ public:
+  X11EventTap(std::weak_ptr<Core> core, std::shared_ptr<TapState> state)
+      : core_(std::move(core)), state_(std::move(state)) {}
+  ~X11EventTap() override { invalidate(); }
+
+  void enable(bool on) override {
+    if (state_->invalidated) return;
+    state_->enabled = on;
+    update();
+  }
+  void invalidate() override {
+    state_->invalidated = true;
+    update();
+  }
+  bool isValid() const override {
+    auto core = core_.lock();
+    return core && !state_->invalidated && core->connected();
+  }
+
+  const std::shared_ptr<TapState>& state() const { return state_; }
+
+ private:
+  void update() {
+    if (auto core = core_.lock()) core->updateListening();
+  }
+
+  std::weak_ptr<Core> core_;
+  std::shared_ptr<TapState> state_;
+};
+
+class X11RunLoopSource final : public RunLoopSource {
+ public:
+  X11RunLoopSource(std::weak_ptr<Core> core, std::shared_ptr<TapState> state)
+      : core_(std::move(core)), state_(std::move(state)) {}
+
+  void addToMainLoop() override { setAdded(true); }
+  void removeFromMainLoop() override { setAdded(false); }
+
+ private:
+  void setAdded(bool added) {
+    state_->added = added;
+    if (auto core = core_.lock()) core->updateListening();
+  }
+
+  std::weak_ptr<Core> core_;
+  std::shared_ptr<TapState> state_;
+};
+
+// XTEST needs no source object; the chord's state lives with the connection.
+class X11EventSource final : public EventSource {
+ public:
+  void permitLocalEventsDuringSuppression() override {}
+};
+
+class X11KeyEvent final : public SyntheticKeyEvent {
+ public:
+  X11KeyEvent(std::weak_ptr<Core> core, std::uint16_t keyCode, bool down)
+      : core_(std::move(core)), keyCode_(keyCode), down_(down) {}
+
+  void setFlags(std::uint64_t flags) override { flags_ = flags; }
+  void post() override {
+    auto core = core_.lock();
+    if (!core) return;
+    if (Session* s = core->session()) s->chord.post(keyCode_, down_, flags_);
+  }
+
+ private:
+  std::weak_ptr<Core> core_;
+  std::uint16_t keyCode_;
+  bool down_;
+  std::uint64_t flags_ = 0;
+};
+
+class X11Platform final : public Platform {
+ public:
+  explicit X11Platform(std::shared_ptr<Core> core) : core_(std::move(core)) {}
+  ~X11Platform() override { core_->disconnect(); }
+
+  // XTEST is what synthetic input needs on X11; nobody is asked for it.
+  bool isProcessTrusted(bool) override {
+    Session* s = core_->reconnectingSession();
+    return s != nullptr && s->connection->extensions().xtest;
+  }
+  std::int64_t checkListenEventAccess() override {
+    Session* s = core_->reconnectingSession();
+    return s != nullptr && s->keys.canListen() ? kAccessGranted : kAccessDenied;
+  }
+  void requestListenEventAccess() override {}  // X11 has no prompt to show
+  std::int64_t microphoneAuthorizationStatus() override { return captureDeviceAuthorization(); }
+
+  // The session location has no X11 counterpart (XInput 2 is the only listen-only source we
+  // use), so it is refused.
+  std::unique_ptr<EventTap> createEventTap(TapLocation location, TapCallback callback) override {
+    if (location != TapLocation::hid) return nullptr;
+    Session* s = core_->reconnectingSession();
+    if (s == nullptr || !s->keys.canListen()) return nullptr;
+    auto state = std::make_shared<TapState>(std::move(callback));
+    core_->registerTap(state);
+    return std::make_unique<X11EventTap>(core_, std::move(state));
+  }
+  std::unique_ptr<RunLoopSource> createRunLoopSource(EventTap& tap) override {
+    auto* ours = dynamic_cast<X11EventTap*>(&tap);
+    if (ours == nullptr) return nullptr;
+    return std::make_unique<X11RunLoopSource>(core_, ours->state());
+  }
+  std::uint64_t currentModifierFlags() override {
+    Session* s = core_->session();
+    return s != nullptr ? s->keys.currentFlags() : 0;
+  }
+
+  std::unique_ptr<EventSource> createEventSource() override {
+    return std::make_unique<X11EventSource>();
+  }
+  std::unique_ptr<SyntheticKeyEvent> createKeyboardEvent(EventSource*, std::uint16_t keyCode,
+                                                         bool keyDown) override {
+    return std::make_unique<X11KeyEvent>(core_, keyCode, keyDown);
+  }
+
+  std::int64_t pasteboardChangeCount() override {
+    Session* s = core_->session();
+    return s != nullptr ? s->clipboard.changeCount() : core_->changeCount();
+  }
+  std::optional<std::string> pasteboardString() override {
+    Session* s = core_->session();
+    return s != nullptr ? s->clipboard.text() : std::nullopt;
+  }
+  void clearPasteboard() override {
+    if (Session* s = core_->session()) s->clipboard.clear();
+  }
+  void setPasteboardString(const std::string& text) override {
+    if (Session* s = core_->session()) s->clipboard.setText(text);
+  }
+  PasteboardContents readPasteboardContents() override {
+    Session* s = core_->session();
+    return s != nullptr ? s->clipboard.snapshot() : PasteboardContents{};
+  }
+  void writePasteboardContents(const PasteboardContents& contents) override {
+    if (Session* s = core_->session()) s->clipboard.setContents(contents);
+  }
+  bool writePasteboardTextNotifyingRead(const std::string& text,
+                                        PasteboardReadCallback onRead) override {
+    Session* s = core_->session();
+    if (s == nullptr) return false;
+    s->clipboard.setTextNotifyingRead(text, std::move(onRead));
+    return true;
+  }
+
+  void shutdown() override {
+    if (Session* s = core_->session()) s->clipboard.handOverToManager();
+    core_->disconnect();
+  }
+
+ private:
+  std::shared_ptr<Core> core_;
+};
+
+}  // namespace
+
+std::unique_ptr<Platform> connectX11Platform(MainLoop& loop) {
+  auto core = std::make_shared<Core>(loop);
+  if (!core->connect()) return nullptr;
+  return std::make_unique<X11Platform>(std::move(core));
+}
+
+}  // namespace deskagent::platform::x11

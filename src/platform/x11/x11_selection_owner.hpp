@@ -1,0 +1,87 @@
+#pragma once
+
+#include <X11/Xlib.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "loop/main_loop.hpp"
+#include "platform/platform.hpp"
+#include "platform/x11/x11_connection.hpp"
+
+namespace deskagent::platform::x11 {
+
+// One target the agent answers while it owns CLIPBOARD.
+struct Offer {
+  Atom target = None;
+  Atom type = None;
+  std::shared_ptr<const std::string> bytes;  // shared with INCR transfers still running
+  bool isText = false;  // a reader asking for it is reading the text we put there
+  bool saved = true;    // part of the content (false: encodings we derive, markers for managers)
+};
+
+struct OfferedContent {
+  std::vector<Offer> offers;
+  bool transient = false;  // the dictated text of a paste: never handed to a clipboard manager
+};
+
+// Owns CLIPBOARD for the agent through its hidden window: answers TARGETS, TIMESTAMP, MULTIPLE
+// and every offered target, sends large answers with INCR, and on shutdown hands the content
+// to a clipboard manager (SAVE_TARGETS).
+class SelectionOwner {
+ public:
+  SelectionOwner(Connection& connection, MainLoop& loop);
+  ~SelectionOwner();
+  SelectionOwner(const SelectionOwner&) = delete;
+  SelectionOwner& operator=(const SelectionOwner&) = delete;
+
+  bool owns() const { return owned_; }
+  const OfferedContent& content() const { return content_; }
+
+  // Becomes the owner with `content` at server time `time`; false if the server gave the
+  // selection to someone else.
+  bool take(OfferedContent content, Time time);
+  // Leaves CLIPBOARD without an owner (ours or anyone's).
+  void clear(Time time);
+  // Posted to the loop, once, when a reader first asks for a text target of the current content.
+  void setReadCallback(PasteboardReadCallback onRead) { onRead_ = std::move(onRead); }
+
+  // SelectionRequest, SelectionClear and the PropertyNotify of INCR transfers.
+  bool handle(const XEvent& event);
+
+  // Asks a running clipboard manager to keep a copy of what we own, waiting for its answer
+  // until `deadline` while serving its requests.
+  void handOver(SteadyTime deadline);
+
+ private:
+  struct IncrTransfer {
+    Window requestor;
+    Atom property;
+    Atom type;
+    std::shared_ptr<const std::string> bytes;
+    std::size_t offset;
+    SteadyTime lastActivity;
+  };
+
+  void serve(const XSelectionRequestEvent& request);
+  bool convertInto(Window requestor, Atom property, Atom target);
+  bool serveMultiple(Window requestor, Atom property);
+  void sendChunk(IncrTransfer& transfer);
+  void continueTransfer(const XPropertyEvent& event);
+  void sweepTransfers();
+  void forgetRequestor(Window requestor);
+  void noteTextRead();
+
+  Connection& connection_;
+  MainLoop& loop_;
+  bool owned_ = false;
+  Time ownedSince_ = CurrentTime;
+  OfferedContent content_;
+  PasteboardReadCallback onRead_;
+  std::size_t chunkBytes_;
+  std::vector<IncrTransfer> transfers_;
+  LoopHandle sweepTimer_;
+};
+
+}  // namespace deskagent::platform::x11

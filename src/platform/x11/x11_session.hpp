@@ -1,0 +1,35 @@
+#pragma once
+
+#include <X11/Xlib.h>
+
+#include <cstdint>
+#include <memory>
+
+#include "loop/main_loop.hpp"
+#include "platform/x11/x11_chord.hpp"
+#include "platform/x11/x11_clipboard.hpp"
+#include "platform/x11/x11_connection.hpp"
+#include "platform/x11/x11_key_watch.hpp"
+#include "platform/x11/x11_keymap.hpp"
+
+namespace deskagent::platform::x11 {
+
+// Everything that lives as long as one connection to the server, and the routing of its events.
+struct Session {
+  Session(std::unique_ptr<Connection> connection, MainLoop& loop, std::int64_t& changeCount,
+          KeyWatch::Deliver deliver);
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  bool lost() const { return connection->lost(); }
+  void route(XEvent& event);
+
+  std::unique_ptr<Connection> connection;
+  Keymap keymap;
+  KeyWatch keys;
+  ChordPoster chord;
+  Clipboard clipboard;
+  LoopHandle watch;  // dropped first, before anything it would call into
+};
+
+}  // namespace deskagent::platform::x11

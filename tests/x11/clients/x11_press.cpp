@@ -1,0 +1,78 @@
+// Presses and releases exactly the keys it is told, through XTEST, one key code each: unlike
+// `xdotool keydown Shift_R`, which presses the first key of the modifier (Shift_L) instead.
+//
+//   x11_press STEP...    STEP is +NAME or -NAME (the first key with keysym NAME), +#N or -#N
+//                        (key code N), sleep:MS, or map:KEY=NAME, which gives KEY (NAME or #N)
+//                        the one keysym NAME, as a layout change would, and prints its key code
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+KeyCode keycodeOf(Display* display, const std::string& key) {
+  if (!key.empty() && key[0] == '#') return static_cast<KeyCode>(std::atoi(key.c_str() + 1));
+  KeySym keysym = XStringToKeysym(key.c_str());
+  return keysym == NoSymbol ? 0 : XKeysymToKeycode(display, keysym);
+}
+
+bool remap(Display* display, const std::string& step) {
+  auto eq = step.find('=');
+  if (eq == std::string::npos) return false;
+  KeyCode keycode = keycodeOf(display, step.substr(4, eq - 4));
+  KeySym keysym = XStringToKeysym(step.c_str() + eq + 1);
+  if (keycode == 0 || keysym == NoSymbol) return false;
+  int per = 0;
+  XFree(XGetKeyboardMapping(display, keycode, 1, &per));
+  std::vector<KeySym> syms(static_cast<std::size_t>(per), NoSymbol);
+  syms[0] = keysym;
+  XChangeKeyboardMapping(display, keycode, per, syms.data(), 1);
+  XSync(display, False);
+  std::printf("%d\n", keycode);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Display* display = XOpenDisplay(nullptr);
+  if (display == nullptr) {
+    std::fprintf(stderr, "x11_press: no display\n");
+    return 2;
+  }
+  for (int i = 1; i < argc; ++i) {
+    std::string step = argv[i];
+    if (step.rfind("sleep:", 0) == 0) {
+      XSync(display, False);
+      usleep(static_cast<useconds_t>(std::atoi(step.c_str() + 6)) * 1000);
+      continue;
+    }
+    if (step.rfind("map:", 0) == 0) {
+      if (!remap(display, step)) {
+        std::fprintf(stderr, "x11_press: bad map %s\n", step.c_str());
+        return 2;
+      }
+      continue;
+    }
+    if (step.size() < 2 || (step[0] != '+' && step[0] != '-')) {
+      std::fprintf(stderr, "x11_press: bad step %s\n", step.c_str());
+      return 2;
+    }
+    bool down = step[0] == '+';
+    KeyCode keycode = keycodeOf(display, step.substr(1));
+    if (keycode == 0) {
+      std::fprintf(stderr, "x11_press: no key for %s\n", step.c_str());
+      return 2;
+    }
+    XTestFakeKeyEvent(display, keycode, down ? True : False, CurrentTime);
+  }
+  XSync(display, False);
+  XCloseDisplay(display);
+  return 0;
+}

@@ -1,0 +1,239 @@
+// The built agent end to end on an X server of the test's own: commands over its pipes, the
+// desktop driven by real X clients (an XTEST key presser, test windows, xclip).
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "process/agent_process.hpp"
+#include "x11/x11_harness.hpp"
+
+namespace deskagent::testing {
+namespace {
+
+using nlohmann::json;
+
+constexpr unsigned kControlMask = 4;
+
+std::string hexOf(const std::string& text) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : text) {
+    out.push_back(digits[c >> 4]);
+    out.push_back(digits[c & 15]);
+  }
+  return out;
+}
+
+void press(std::vector<std::string> steps) {
+  steps.insert(steps.begin(), X11_PRESS);
+  runToEnd(std::move(steps));
+}
+
+std::string clipboard(const std::string& type = "UTF8_STRING") {
+  return runToEnd({"xclip", "-o", "-selection", "clipboard", "-t", type});
+}
+
+// Asks until the clipboard reads `expected` (restores come a moment after the event).
+bool clipboardBecomes(const std::string& expected, const std::string& type = "UTF8_STRING") {
+  auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (clipboard(type) == expected) return true;
+    ::usleep(20000);
+  }
+  return false;
+}
+
+// A client owning CLIPBOARD, as the user's last copy; ready once this returns.
+std::unique_ptr<ChildProcess> userClipboard(const std::string& bytes,
+                                            const std::string& type = "UTF8_STRING") {
+  auto xclip = std::make_unique<ChildProcess>(
+      std::vector<std::string>{"xclip", "-quiet", "-selection", "clipboard", "-t", type, "-i"});
+  xclip->write(bytes);
+  xclip->closeStdin();
+  clipboardBecomes(bytes, type);
+  return xclip;
+}
+
+json key(const char* phase, int code) {
+  return json{{"type", "key"}, {"phase", phase}, {"keyCode", code}};
+}
+
+class AgentOnX : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!server_.start()) GTEST_SKIP() << "no Xvfb";
+    server_.makeCurrent();
+    agent_ = std::make_unique<AgentProcess>();
+    ASSERT_EQ(next(), json({{"type", "ready"}}));
+    json permissions = next();
+    EXPECT_EQ(permissions["accessibility"], true);
+    EXPECT_EQ(permissions["inputMonitoring"], true);
+  }
+  void TearDown() override {
+    if (!agent_) return;
+    agent_->closeStdin();
+    EXPECT_EQ(agent_->waitExit(), 0);
+    EXPECT_EQ(agent_->readAllStderr(), "");
+  }
+
+  void send(const json& command) { agent_->write(command.dump() + "\n"); }
+
+  json next(std::chrono::milliseconds timeout = 10s) {
+    auto line = agent_->readLine(timeout);
+    if (!line) return json{{"type", "nothing"}};
+    return json::parse(*line);
+  }
+  // The next event of `type`, passing over the others.
+  json nextOfType(const std::string& type, std::chrono::milliseconds timeout = 15s) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return json{{"type", "nothing"}};
+      json event = next(left);
+      if (event["type"] == type || event["type"] == "nothing") return event;
+    }
+  }
+
+  XServer server_;
+  std::unique_ptr<AgentProcess> agent_;
+};
+
+TEST_F(AgentOnX, WatchReportsThePressesAndReleasesOfExactlyTheWatchedKey) {
+  send({{"type", "watch"}, {"keyCode", 61}});
+  EXPECT_EQ(next(), json({{"type", "tap"}, {"active", true}, {"listening", true}}));
+  press({"+Alt_R", "-Alt_R"});
+  EXPECT_EQ(next(), key("down", 61));
+  EXPECT_EQ(next(), key("up", 61));
+  // Left Option says nothing: the next lines are the right key's.
+  press({"+Alt_L", "-Alt_L", "+Alt_R", "-Alt_R"});
+  EXPECT_EQ(next(), key("down", 61));
+  EXPECT_EQ(next(), key("up", 61));
+
+  // Left Option watched while Right Option is held: its own down and up.
+  send({{"type", "watch"}, {"keyCode", 58}});
+  press({"+Alt_R", "+Alt_L", "-Alt_L", "-Alt_R", "+Alt_L", "-Alt_L"});
+  EXPECT_EQ(next(), key("down", 58));
+  EXPECT_EQ(next(), key("up", 58));
+  EXPECT_EQ(next(), key("down", 58));
+  EXPECT_EQ(next(), key("up", 58));
+
+  // Caps Lock is down while locked, whatever its key does.
+  send({{"type", "watch"}, {"keyCode", 57}});
+  press({"+Caps_Lock", "-Caps_Lock"});
+  EXPECT_EQ(next(), key("down", 57));
+  press({"+Caps_Lock", "-Caps_Lock"});
+  EXPECT_EQ(next(), key("up", 57));
+
+  // Unwatched keys are silent; watching again needs no new tap.
+  send({{"type", "unwatch"}});
+  press({"+Alt_R", "-Alt_R"});
+  send({{"type", "watch"}, {"keyCode", 62}});
+  press({"+Control_R", "-Control_R"});
+  EXPECT_EQ(next(), key("down", 62));
+  EXPECT_EQ(next(), key("up", 62));
+}
+
+TEST_F(AgentOnX, PasteReachesTheFocusedWindowAndTheUsersClipboardComesBack) {
+  ChildProcess window({X11_TEST_WINDOW, "--mode", "paste"});
+  ASSERT_EQ(window.readLine(), "ready");
+  auto user = userClipboard("the user's own text");
+
+  send({{"type", "paste"}, {"text", "dictated words"}});
+  EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}}));
+  // Control+V and nothing else; the text is marked for clipboard managers as not to keep.
+  EXPECT_EQ(window.readLineStartingWith("paste "), "paste " + std::to_string(kControlMask) + " " +
+                                                       hexOf("dictated words") + " " +
+                                                       hexOf("secret"));
+  EXPECT_TRUE(clipboardBecomes("the user's own text"));
+
+  // Not only text comes back.
+  std::string png("\x89PNG\r\n\x1a\n\0\x01\xfe\xff", 12);
+  auto image = userClipboard(png, "image/png");
+  send({{"type", "paste"}, {"text", "more words"}});
+  EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}}));
+  EXPECT_EQ(window.readLineStartingWith("paste "), "paste " + std::to_string(kControlMask) + " " +
+                                                       hexOf("more words") + " " + hexOf("secret"));
+  EXPECT_TRUE(clipboardBecomes(png, "image/png"));
+}
+
+TEST_F(AgentOnX, ReadSelectionCopiesWithControlCAndPutsTheClipboardBack) {
+  auto user = userClipboard("the user's own text");
+  {
+    ChildProcess window({X11_TEST_WINDOW, "--mode", "copy", "--text", "chosen words"});
+    ASSERT_EQ(window.readLine(), "ready");
+    send({{"type", "read-selection"}});
+    EXPECT_EQ(next(), json({{"type", "selection"}, {"ok", true}, {"text", "chosen words"}}));
+    EXPECT_TRUE(clipboardBecomes("the user's own text"));
+  }
+  ChildProcess ignoring({X11_TEST_WINDOW, "--mode", "ignore"});
+  ASSERT_EQ(ignoring.readLine(), "ready");
+  send({{"type", "read-selection"}});
+  EXPECT_EQ(next(), json({{"type", "selection"}, {"ok", false}, {"reason", "empty"}}));
+  EXPECT_EQ(ignoring.readLineStartingWith("key c"), "key c " + std::to_string(kControlMask));
+  EXPECT_EQ(clipboard(), "the user's own text");
+}
+
+TEST_F(AgentOnX, AServerThatGoesAwayAndComesBack) {
+  send({{"type", "watch"}, {"keyCode", 61}});
+  EXPECT_EQ(next(), json({{"type", "tap"}, {"active", true}, {"listening", true}}));
+  server_.stop();
+  json permissions = nextOfType("permissions");
+  EXPECT_EQ(permissions["accessibility"], false);
+  EXPECT_EQ(permissions["inputMonitoring"], false);
+  // The tap is gone with the server; the retry takes over.
+  json refused{{"type", "tap"}, {"active", false}, {"reason", "permission"}};
+  EXPECT_EQ(nextOfType("tap"), refused);
+  EXPECT_EQ(nextOfType("tap"), refused);
+
+  ASSERT_TRUE(server_.restart());
+  json tap = nextOfType("tap");
+  while (tap == refused) tap = nextOfType("tap");
+  EXPECT_EQ(tap, json({{"type", "tap"}, {"active", true}, {"listening", true}}));
+  press({"+Alt_R", "-Alt_R"});
+  EXPECT_EQ(nextOfType("key"), key("down", 61));
+  EXPECT_EQ(nextOfType("key"), key("up", 61));
+}
+
+// An authorization file holding one MIT-MAGIC-COOKIE-1 for any address and display.
+void writeCookieFile(const std::string& path) {
+  auto field = [](std::string bytes) {
+    std::string out{static_cast<char>(bytes.size() >> 8), static_cast<char>(bytes.size() & 0xff)};
+    return out + bytes;
+  };
+  std::string cookie(16, '\0');
+  for (std::size_t i = 0; i < cookie.size(); ++i) cookie[i] = static_cast<char>(i * 37 + 11);
+  std::ofstream(path, std::ios::binary) << std::string("\xff\xff", 2) << field("") << field("")
+                                        << field("MIT-MAGIC-COOKIE-1") << field(cookie);
+}
+
+TEST(AgentOnXThatRefusesIt, RunsHeadlessAndWritesNothingToStderr) {
+  std::string cookies = "/tmp/deskagent-cookie-" + std::to_string(::getpid());
+  writeCookieFile(cookies);
+  XServer server;
+  if (!server.start({"-auth", cookies})) GTEST_SKIP() << "no Xvfb";
+  server.makeCurrent();
+  ::setenv("XAUTHORITY", "/dev/null", 1);  // we hold no cookie: the server refuses us
+  AgentProcess agent;
+  ::unsetenv("XAUTHORITY");
+  auto next = [&] { return json::parse(agent.readLine().value_or("{}")); };
+  EXPECT_EQ(next(), json({{"type", "ready"}}));
+  EXPECT_EQ(next(), json({{"type", "permissions"},
+                          {"accessibility", false},
+                          {"inputMonitoring", false},
+                          {"microphone", "unknown"}}));
+  agent.write("{\"type\":\"watch\",\"keyCode\":61}\n{\"type\":\"paste\",\"text\":\"x\"}\n");
+  EXPECT_EQ(next(), json({{"type", "tap"}, {"active", false}, {"reason", "permission"}}));
+  EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", false}, {"reason", "accessibility"}}));
+  agent.closeStdin();
+  EXPECT_EQ(agent.waitExit(), 0);
+  EXPECT_EQ(agent.readAllStderr(), "");
+  ::unlink(cookies.c_str());  // the server reads it again at times
+}
+
+}  // namespace
+}  // namespace deskagent::testing

@@ -1,0 +1,391 @@
+// The X11 backend in-process against a real X server (Xvfb), driven by real X clients: the raw
+// key tap, the chord, the clipboard and a display that goes away and comes back.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "loop/poll_loop.hpp"
+#include "platform/platform.hpp"
+#include "platform/x11/x11_platform.hpp"
+#include "x11/x11_harness.hpp"
+
+namespace deskagent::testing {
+namespace {
+
+using platform::KeyboardEvent;
+using platform::TapEventType;
+
+// The X modifier state bits the test window reports.
+constexpr unsigned kShiftMask = 1, kControlMask = 4;
+
+constexpr std::uint64_t kRightOption = 0x40, kRightShift = 0x4, kRightControl = 0x2000,
+                        kRightCommand = 0x10;
+
+struct TapRecord {
+  std::vector<std::pair<TapEventType, KeyboardEvent>> events;
+  platform::TapCallback callback() {
+    return
+        [this](TapEventType type, const KeyboardEvent& event) { events.emplace_back(type, event); };
+  }
+  std::size_t count(TapEventType type) const {
+    std::size_t n = 0;
+    for (auto& [t, e] : events) n += t == type;
+    return n;
+  }
+  std::vector<KeyboardEvent> keys() const {
+    std::vector<KeyboardEvent> out;
+    for (auto& [t, e] : events) {
+      if (t == TapEventType::flagsChanged) out.push_back(e);
+    }
+    return out;
+  }
+};
+
+// A tap as the watcher sets one up: created, its source on the loop, enabled.
+struct Listening {
+  std::unique_ptr<platform::EventTap> tap;
+  std::unique_ptr<platform::RunLoopSource> source;
+};
+
+void press(std::vector<std::string> steps) {
+  steps.insert(steps.begin(), X11_PRESS);
+  runToEnd(std::move(steps));
+}
+
+std::string hexOf(const std::string& text) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : text) {
+    out.push_back(digits[c >> 4]);
+    out.push_back(digits[c & 15]);
+  }
+  return out;
+}
+
+class X11Backend : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!server_.start()) GTEST_SKIP() << "no Xvfb";
+    server_.makeCurrent();
+    platform_ = platform::x11::connectX11Platform(loop_);
+    ASSERT_TRUE(platform_);
+  }
+
+  // Serves the loop (and so the agent's side of every X conversation) until `done`.
+  bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 10s) {
+    auto tick = loop_.startRepeating(std::chrono::milliseconds(5), [] {});
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      loop_.runOnce(true);
+    }
+    return true;
+  }
+
+  // A line from a child, serving the loop meanwhile (the child may be waiting on us).
+  std::optional<std::string> lineFrom(ChildProcess& child, const std::string& prefix) {
+    std::optional<std::string> found;
+    runUntil([&] {
+      while (auto line = child.pollLine()) {
+        if (line->rfind(prefix, 0) == 0) {
+          found = line;
+          return true;
+        }
+      }
+      return false;
+    });
+    return found;
+  }
+
+  // Runs a client to its end while the loop serves it; its whole output.
+  std::string serveWhileRunning(std::vector<std::string> argv) {
+    ChildProcess child(std::move(argv));
+    child.closeStdin();
+    std::string out;
+    runUntil([&] {
+      out += child.takeAvailable();  // a child blocked on a full pipe would never end
+      return child.wait(std::chrono::milliseconds(0)).has_value();
+    });
+    return out + child.readAll();
+  }
+
+  Listening listen(TapRecord& record) {
+    Listening l;
+    l.tap = platform_->createEventTap(platform::TapLocation::hid, record.callback());
+    if (!l.tap) return l;
+    l.source = platform_->createRunLoopSource(*l.tap);
+    l.source->addToMainLoop();
+    l.tap->enable(true);
+    return l;
+  }
+
+  void chord(std::uint16_t key) {
+    auto source = platform_->createEventSource();
+    auto down = platform_->createKeyboardEvent(source.get(), key, true);
+    auto up = platform_->createKeyboardEvent(source.get(), key, false);
+    down->setFlags(platform::kFlagCommand);
+    up->setFlags(platform::kFlagCommand);
+    down->post();
+    up->post();
+  }
+
+  // A client owning CLIPBOARD with `bytes` as `type`, ready once this returns.
+  std::unique_ptr<ChildProcess> userClipboard(const std::string& bytes,
+                                              const std::string& type = "UTF8_STRING") {
+    auto before = platform_->pasteboardChangeCount();
+    auto xclip = std::make_unique<ChildProcess>(
+        std::vector<std::string>{"xclip", "-quiet", "-selection", "clipboard", "-t", type, "-i"});
+    xclip->write(bytes);
+    xclip->closeStdin();
+    runUntil([&] { return platform_->pasteboardChangeCount() != before; });
+    return xclip;
+  }
+
+  XServer server_;
+  RealClock clock_;
+  PollLoop loop_{clock_};
+  std::unique_ptr<platform::Platform> platform_;
+};
+
+TEST_F(X11Backend, PermissionsOnADisplayWithXTestAndXInput2) {
+  EXPECT_TRUE(platform_->isProcessTrusted(false));
+  EXPECT_TRUE(platform_->isProcessTrusted(true));  // nothing to prompt for
+  EXPECT_EQ(platform_->checkListenEventAccess(), platform::kAccessGranted);
+  auto microphone = platform_->microphoneAuthorizationStatus();
+  EXPECT_TRUE(microphone == 3 || microphone == 2 || microphone == -1) << microphone;
+  // Raw events are the only listen-only source: the session location has none.
+  TapRecord record;
+  EXPECT_EQ(platform_->createEventTap(platform::TapLocation::session, record.callback()), nullptr);
+}
+
+TEST_F(X11Backend, ModifierKeysArriveWithTheFlagsOfEveryHeldKey) {
+  TapRecord record, disabled;
+  Listening tap = listen(record);
+  ASSERT_TRUE(tap.tap);
+  Listening off = listen(disabled);
+  off.tap->enable(false);
+
+  // Ordinary keys are not modifier changes; the last release is the end marker.
+  press({"+Alt_R", "+Shift_R", "+a", "-a", "-Alt_R", "-Shift_R", "+Control_R", "-Control_R"});
+  ASSERT_TRUE(runUntil([&] { return record.keys().size() == 6; }));
+  auto keys = record.keys();
+  auto expect = [&](std::size_t i, std::int64_t code, std::uint64_t flags) {
+    EXPECT_EQ(keys[i].keyCode, code) << i;
+    EXPECT_EQ(keys[i].flags, flags) << i;
+  };
+  expect(0, 61, kRightOption | platform::kFlagAlternate);
+  expect(1, 60, kRightOption | platform::kFlagAlternate | kRightShift | platform::kFlagShift);
+  expect(2, 61, kRightShift | platform::kFlagShift);
+  expect(3, 60, 0);
+  expect(4, 62, kRightControl | platform::kFlagControl);
+  expect(5, 62, 0);
+  EXPECT_TRUE(disabled.events.empty());
+}
+
+TEST_F(X11Backend, CapsLockReportsItsLockStateAndCurrentFlagsReadTheKeyboard) {
+  TapRecord record;
+  Listening tap = listen(record);
+  press({"+Caps_Lock", "-Caps_Lock"});
+  ASSERT_TRUE(runUntil([&] { return record.keys().size() == 2; }));
+  EXPECT_EQ(record.keys()[0].keyCode, 57);
+  EXPECT_EQ(record.keys()[0].flags, platform::kFlagAlphaShift);
+  EXPECT_EQ(record.keys()[1].flags, platform::kFlagAlphaShift);  // released, still locked
+  EXPECT_EQ(platform_->currentModifierFlags(), platform::kFlagAlphaShift);
+
+  press({"+Caps_Lock", "-Caps_Lock", "+Control_R"});
+  ASSERT_TRUE(runUntil([&] { return record.keys().size() == 5; }));
+  EXPECT_EQ(record.keys()[2].flags, 0u);
+  EXPECT_EQ(platform_->currentModifierFlags(), kRightControl | platform::kFlagControl);
+  press({"-Control_R"});
+}
+
+TEST_F(X11Backend, AChangedKeyboardMapIsFollowed) {
+  TapRecord record;
+  Listening tap = listen(record);
+  // Make F12 a right Super key, as a layout option would.
+  std::string f12 = runToEnd({X11_PRESS, "map:F12=Super_R"});
+  ASSERT_FALSE(f12.empty());
+  f12.pop_back();
+
+  std::string key = "#" + f12;
+  press({"+" + key, "-" + key});
+  ASSERT_TRUE(runUntil([&] { return record.keys().size() == 2; }));
+  EXPECT_EQ(record.keys()[0].keyCode, 54);
+  EXPECT_EQ(record.keys()[0].flags, kRightCommand | platform::kFlagCommand);
+
+  runToEnd({X11_PRESS, "map:" + key + "=F12"});
+  press({"+" + key, "-" + key, "+Alt_R", "-Alt_R"});
+  ASSERT_TRUE(runUntil([&] { return record.keys().size() == 4; }));
+  EXPECT_EQ(record.keys()[2].keyCode, 61);  // F12 is no modifier again
+}
+
+TEST_F(X11Backend, ThePasteChordIsControlVAloneWhateverTheUserHolds) {
+  ChildProcess window({X11_TEST_WINDOW, "--mode", "paste"});
+  ASSERT_TRUE(window.readLine() == "ready");
+  platform_->setPasteboardString("hello");
+  press({"+Shift_R"});
+  chord(9);
+  auto paste = lineFrom(window, "paste ");
+  ASSERT_TRUE(paste);
+  EXPECT_EQ(*paste, "paste " + std::to_string(kControlMask) + " " + hexOf("hello") + " -");
+  // The held Shift is pressed again after the chord.
+  EXPECT_TRUE(platform_->currentModifierFlags() & kRightShift);
+  press({"-Shift_R"});
+}
+
+TEST_F(X11Backend, ATerminalGetsControlShiftV) {
+  ChildProcess window({X11_TEST_WINDOW, "--mode", "paste", "--class", "xterm"});
+  ASSERT_TRUE(window.readLine() == "ready");
+  platform_->setPasteboardString("ls");
+  chord(9);
+  auto paste = lineFrom(window, "paste ");
+  ASSERT_TRUE(paste);
+  EXPECT_EQ(*paste,
+            "paste " + std::to_string(kControlMask | kShiftMask) + " " + hexOf("ls") + " -");
+}
+
+TEST_F(X11Backend, DictatedTextIsMarkedSecretAndItsFirstReadIsReported) {
+  ChildProcess window({X11_TEST_WINDOW, "--mode", "paste"});
+  ASSERT_TRUE(window.readLine() == "ready");
+  int reads = 0;
+  ASSERT_TRUE(platform_->writePasteboardTextNotifyingRead("dictated", [&] { ++reads; }));
+  EXPECT_EQ(reads, 0);
+  auto before = platform_->pasteboardChangeCount();
+  chord(9);
+  auto paste = lineFrom(window, "paste ");
+  ASSERT_TRUE(paste);
+  EXPECT_EQ(*paste, "paste " + std::to_string(kControlMask) + " " + hexOf("dictated") + " " +
+                        hexOf("secret"));
+  ASSERT_TRUE(runUntil([&] { return reads == 1; }));
+  EXPECT_EQ(serveWhileRunning({"xclip", "-o", "-selection", "clipboard"}), "dictated");
+  runUntil([] { return true; });
+  EXPECT_EQ(reads, 1);                                    // once
+  EXPECT_EQ(platform_->pasteboardChangeCount(), before);  // reads change nothing
+}
+
+TEST_F(X11Backend, TheCopyChordReachesTheWindowAndItsSelectionIsRead) {
+  ChildProcess window({X11_TEST_WINDOW, "--mode", "copy", "--text", "chosen words"});
+  ASSERT_TRUE(window.readLine() == "ready");
+  auto before = platform_->pasteboardChangeCount();
+  chord(8);
+  ASSERT_TRUE(lineFrom(window, "copied "));
+  ASSERT_TRUE(runUntil([&] { return platform_->pasteboardChangeCount() != before; }));
+  EXPECT_EQ(platform_->pasteboardString(), "chosen words");
+}
+
+TEST_F(X11Backend, TheChangeCountMovesOnEveryOwnerChangeAndOnlyThen) {
+  auto start = platform_->pasteboardChangeCount();
+  platform_->setPasteboardString("ours");
+  auto afterOwnWrite = platform_->pasteboardChangeCount();
+  EXPECT_GT(afterOwnWrite, start);
+  // A reader, and our answering it, leave it where it is.
+  EXPECT_EQ(serveWhileRunning({"xclip", "-o", "-selection", "clipboard"}), "ours");
+  EXPECT_EQ(platform_->pasteboardChangeCount(), afterOwnWrite);
+
+  auto xclip = userClipboard("theirs");
+  auto afterTheirs = platform_->pasteboardChangeCount();
+  EXPECT_GT(afterTheirs, afterOwnWrite);
+  EXPECT_EQ(platform_->pasteboardString(), "theirs");
+  xclip->kill();  // an owner that goes away empties the clipboard: a change too
+  ASSERT_TRUE(runUntil([&] { return platform_->pasteboardChangeCount() != afterTheirs; }));
+  EXPECT_EQ(platform_->pasteboardString(), std::nullopt);
+  EXPECT_TRUE(platform_->readPasteboardContents().items.empty());
+
+  auto beforeClear = platform_->pasteboardChangeCount();
+  platform_->clearPasteboard();
+  EXPECT_GT(platform_->pasteboardChangeCount(), beforeClear);
+}
+
+TEST_F(X11Backend, TextIsReadInTheEncodingTheOwnerHas) {
+  auto utf8 = userClipboard("h\xc3\xa9llo \xe2\x82\xac");
+  EXPECT_EQ(platform_->pasteboardString(), "h\xc3\xa9llo \xe2\x82\xac");
+  utf8->kill();
+  auto latin1 = userClipboard("caf\xe9", "STRING");  // STRING is all it offers
+  EXPECT_EQ(platform_->pasteboardString(), "caf\xc3\xa9");
+}
+
+TEST_F(X11Backend, AnOwnerThatNeverAnswersCostsABoundedWait) {
+  ChildProcess window({X11_TEST_WINDOW, "--mode", "silent"});
+  ASSERT_TRUE(window.readLine() == "ready");
+  EXPECT_EQ(platform_->pasteboardString(), std::nullopt);
+  EXPECT_TRUE(platform_->readPasteboardContents().items.empty());
+}
+
+TEST_F(X11Backend, ASnapshotKeepsEveryTargetAndPutsItBack) {
+  std::string png("\x89PNG\r\n\x1a\n\0\xff binary", 18);
+  auto image = userClipboard(png, "image/png");
+  auto snapshot = platform_->readPasteboardContents();
+  ASSERT_EQ(snapshot.items.size(), 1u);
+  ASSERT_EQ(snapshot.items[0].representations.size(), 1u);  // TARGETS, TIMESTAMP are not content
+  EXPECT_EQ(snapshot.items[0].representations[0].type, "image/png");
+  EXPECT_EQ(snapshot.items[0].representations[0].data, png);
+
+  platform_->setPasteboardString("dictated");
+  image->kill();
+  platform_->writePasteboardContents(snapshot);
+  EXPECT_EQ(serveWhileRunning({"xclip", "-o", "-selection", "clipboard", "-t", "image/png"}), png);
+  EXPECT_NE(serveWhileRunning({"xclip", "-o", "-selection", "clipboard", "-t", "TARGETS"})
+                .find("image/png"),
+            std::string::npos);
+  // What we own reads back as itself.
+  EXPECT_EQ(platform_->readPasteboardContents(), snapshot);
+}
+
+TEST_F(X11Backend, LargeContentTravelsByIncrBothWays) {
+  std::string large;
+  for (int i = 0; large.size() < (3u << 20); ++i) large += "line " + std::to_string(i) + "\n";
+  auto xclip = userClipboard(large);
+  EXPECT_EQ(platform_->pasteboardString(), large);
+  auto snapshot = platform_->readPasteboardContents();
+  xclip->kill();
+  platform_->writePasteboardContents(snapshot);
+  EXPECT_EQ(serveWhileRunning({"xclip", "-o", "-selection", "clipboard"}), large);
+}
+
+TEST_F(X11Backend, OnShutdownAClipboardManagerKeepsTheClipboard) {
+  ChildProcess manager({X11_CLIPBOARD_MANAGER});
+  ASSERT_TRUE(manager.readLine() == "ready");
+  platform_->setPasteboardString("keep me");
+  platform_->shutdown();
+  auto saved = manager.readLine();
+  ASSERT_TRUE(saved);
+  EXPECT_NE(*saved, "saved 0");
+  platform_.reset();
+  EXPECT_EQ(runToEnd({"xclip", "-o", "-selection", "clipboard"}), "keep me");
+}
+
+TEST_F(X11Backend, ALostDisplayTurnsPermissionsOffAndTheBackendComesBack) {
+  TapRecord record;
+  Listening tap = listen(record);
+  ASSERT_TRUE(tap.tap);
+  auto count = platform_->pasteboardChangeCount();
+  server_.stop();
+  // A tap that missed events is told so, as one disabled by the system would be.
+  ASSERT_TRUE(runUntil([&] { return record.count(TapEventType::disabledByTimeout) == 1; }));
+  EXPECT_FALSE(tap.tap->isValid());
+  EXPECT_FALSE(platform_->isProcessTrusted(false));
+  EXPECT_EQ(platform_->checkListenEventAccess(), platform::kAccessDenied);
+  EXPECT_EQ(platform_->createEventTap(platform::TapLocation::hid, record.callback()), nullptr);
+  EXPECT_EQ(platform_->currentModifierFlags(), 0u);
+  EXPECT_EQ(platform_->pasteboardString(), std::nullopt);
+  EXPECT_EQ(platform_->pasteboardChangeCount(), count);
+  chord(9);  // nothing to post to, and nothing breaks
+
+  ASSERT_TRUE(server_.restart());
+  ASSERT_TRUE(runUntil([&] { return platform_->isProcessTrusted(false); }));
+  EXPECT_EQ(platform_->checkListenEventAccess(), platform::kAccessGranted);
+  EXPECT_GT(platform_->pasteboardChangeCount(), count);  // a new server, a new clipboard
+  // The tap listens again on the new connection.
+  EXPECT_TRUE(tap.tap->isValid());
+  press({"+Alt_R", "-Alt_R"});
+  ASSERT_TRUE(runUntil([&] { return record.keys().size() == 2; }));
+  EXPECT_EQ(record.keys()[0].keyCode, 61);
+  EXPECT_EQ(record.count(TapEventType::disabledByTimeout), 2u);
+}
+
+}  // namespace
+}  // namespace deskagent::testing

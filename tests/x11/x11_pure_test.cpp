@@ -1,0 +1,137 @@
+// The backend's pure pieces: key codes and flag words, the terminal list, text encodings and the
+// microphone probe. No X server needed.
+
+#include <X11/keysym.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/platform.hpp"
+#include "platform/x11/x11_keys.hpp"
+#include "platform/x11/x11_microphone.hpp"
+#include "platform/x11/x11_terminals.hpp"
+#include "platform/x11/x11_text.hpp"
+
+namespace deskagent::platform::x11 {
+namespace {
+
+TEST(X11Keys, ModifierKeysymsMapToTheHostsKeyCodes) {
+  struct Row {
+    unsigned long keysym;
+    std::int64_t mac;
+  };
+  for (auto [keysym, mac] :
+       {Row{XK_Shift_L, 56}, Row{XK_Shift_R, 60}, Row{XK_Control_L, 59}, Row{XK_Control_R, 62},
+        Row{XK_Alt_L, 58}, Row{XK_Alt_R, 61}, Row{XK_ISO_Level3_Shift, 61}, Row{XK_Super_L, 55},
+        Row{XK_Meta_L, 55}, Row{XK_Super_R, 54}, Row{XK_Meta_R, 54}, Row{XK_Caps_Lock, 57},
+        Row{0x100811D0, 63}}) {
+    EXPECT_EQ(macKeyCodeForModifierKeysym(keysym), mac) << std::hex << keysym;
+  }
+  EXPECT_FALSE(macKeyCodeForModifierKeysym(XK_a));
+  EXPECT_FALSE(macKeyCodeForModifierKeysym(XK_Num_Lock));
+}
+
+TEST(X11Keys, FlagsCarryEveryHeldKeysOwnBitAndTheKindsBit) {
+  HeldModifiers held;
+  EXPECT_EQ(modifierFlags(held, false), 0u);
+  held.set(kMacRightOption, true);
+  EXPECT_EQ(modifierFlags(held, false), 0x40u | kFlagAlternate);
+  held.set(kMacLeftOption, true);
+  EXPECT_EQ(modifierFlags(held, false), 0x60u | kFlagAlternate);
+  held.set(kMacRightOption, false);
+  EXPECT_EQ(modifierFlags(held, false), 0x20u | kFlagAlternate);  // the left key alone remains
+
+  HeldModifiers each;
+  for (std::int64_t code : {54, 55, 56, 59, 60, 62}) each.set(code, true);
+  EXPECT_EQ(modifierFlags(each, false),
+            0x10u | 0x8u | 0x2u | 0x1u | 0x4u | 0x2000u | kFlagCommand | kFlagShift | kFlagControl);
+
+  // Caps Lock reports its lock state, whether or not its key is down; Fn its own flag.
+  HeldModifiers caps;
+  caps.set(kMacCapsLock, true);
+  EXPECT_EQ(modifierFlags(caps, false), 0u);
+  EXPECT_EQ(modifierFlags(HeldModifiers{}, true), kFlagAlphaShift);
+  HeldModifiers fn;
+  fn.set(kMacFn, true);
+  EXPECT_EQ(modifierFlags(fn, false), kFlagSecondaryFn);
+}
+
+TEST(X11Keys, ChordKeysAndTheKeysThatWouldDisturbThem) {
+  ASSERT_TRUE(letterKeyForMacKeyCode(9));
+  EXPECT_EQ(letterKeyForMacKeyCode(9)->keysym, static_cast<unsigned long>(XK_v));
+  EXPECT_EQ(letterKeyForMacKeyCode(9)->ansiKeycode, 55u);
+  EXPECT_EQ(letterKeyForMacKeyCode(8)->keysym, static_cast<unsigned long>(XK_c));
+  EXPECT_EQ(letterKeyForMacKeyCode(8)->ansiKeycode, 54u);
+  EXPECT_FALSE(letterKeyForMacKeyCode(63));
+
+  EXPECT_TRUE(isChordDisturbingKeysym(XK_Shift_R));
+  EXPECT_TRUE(isChordDisturbingKeysym(XK_ISO_Level3_Shift));
+  // Pressing a lock key again would toggle its lock.
+  EXPECT_FALSE(isChordDisturbingKeysym(XK_Caps_Lock));
+  EXPECT_FALSE(isChordDisturbingKeysym(XK_Num_Lock));
+}
+
+TEST(X11Terminals, KnownTerminalsByInstanceOrClassInAnyCase) {
+  EXPECT_TRUE(isTerminalWindowClass("xterm", "XTerm"));
+  EXPECT_TRUE(isTerminalWindowClass("gnome-terminal-server", "Gnome-terminal"));
+  EXPECT_TRUE(isTerminalWindowClass("", "Alacritty"));
+  EXPECT_TRUE(isTerminalWindowClass("kitty", ""));
+  EXPECT_TRUE(isTerminalWindowClass("org.wezfurlong.wezterm", "org.wezfurlong.wezterm"));
+  EXPECT_FALSE(isTerminalWindowClass("firefox", "Firefox"));
+  EXPECT_FALSE(isTerminalWindowClass("xterminal-notes", "Notes"));  // whole names only
+  EXPECT_FALSE(isTerminalWindowClass("", ""));
+}
+
+TEST(X11Text, Latin1AndUtf8BothWays) {
+  EXPECT_EQ(latin1ToUtf8("caf\xe9"), "caf\xc3\xa9");
+  EXPECT_EQ(utf8ToLatin1("caf\xc3\xa9"), "caf\xe9");
+  // What Latin-1 cannot hold, and broken UTF-8, become '?'.
+  EXPECT_EQ(utf8ToLatin1("\xe2\x82\xac 5"), "? 5");
+  EXPECT_EQ(utf8ToLatin1("a\xc3"), "a?");
+  EXPECT_EQ(utf8ToLatin1("\xff"
+                         "b"),
+            "?b");
+  EXPECT_EQ(utf8ToLatin1("\xf0\x9f\x98\x80!"), "?!");
+}
+
+class CaptureDevices : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char name[] = "/tmp/deskagent-snd-XXXXXX";
+    ASSERT_NE(::mkdtemp(name), nullptr);
+    dir_ = name;
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  void node(const std::string& name, mode_t mode) {
+    std::ofstream(dir_ + "/" + name).put('x');
+    ::chmod((dir_ + "/" + name).c_str(), mode);
+  }
+  std::string dir_;
+};
+
+TEST_F(CaptureDevices, OnlyCaptureNodesCount) {
+  EXPECT_EQ(captureDeviceAuthorization(dir_), -1);  // none: unknown
+  node("pcmC0D0p", 0644);                           // playback
+  node("controlC0", 0644);
+  node("pcmC0D0cx", 0644);
+  EXPECT_EQ(captureDeviceAuthorization(dir_), -1);
+  node("pcmC1D12c", 0644);
+  EXPECT_EQ(captureDeviceAuthorization(dir_), 3);
+  EXPECT_EQ(captureDeviceAuthorization(dir_ + "/missing"), -1);
+}
+
+TEST_F(CaptureDevices, UnreadableNodesAreDenied) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root may open any node";
+  node("pcmC0D0c", 0200);
+  EXPECT_EQ(captureDeviceAuthorization(dir_), 2);
+  node("pcmC0D1c", 0644);
+  EXPECT_EQ(captureDeviceAuthorization(dir_), 3);  // one readable node is enough
+}
+
+}  // namespace
+}  // namespace deskagent::platform::x11
