@@ -125,6 +125,16 @@ void ModifierWatcher::accessTick() {
   }
   if (changed) emitPermissions(agent_);
 
+  // A tap whose service went away (the display closed) hears nothing more. Let it go; while a
+  // key is watched, the refusal and its retry take over until a tap can be had again.
+  if (tap && !tap->isValid()) {
+    releaseTap();
+    if (watchedKeyCode) {
+      install();
+      reconcileWithKeyboard();
+    }
+  }
+
   if (!watchedKeyCode) return;
   bool granted = listenAccessGranted();
   if (granted && !hadAccess) {
@@ -139,6 +149,15 @@ void ModifierWatcher::accessTick() {
 
 // A tap made before Input Monitoring was granted may see nothing; one made after it does.
 void ModifierWatcher::rebuildTap() {
+  releaseTap();
+  install();
+  // isDown is kept rather than cleared: a "down" the host has seen must be followed by its "up".
+  reconcileWithKeyboard();
+  emitPermissions(agent_);
+  hadAccess = true;
+}
+
+void ModifierWatcher::releaseTap() {
   if (runLoopSource) runLoopSource->removeFromMainLoop();
   if (tap) {
     tap->enable(false);
@@ -146,11 +165,6 @@ void ModifierWatcher::rebuildTap() {
   }
   runLoopSource.reset();
   tap.reset();
-  install();
-  // isDown is kept rather than cleared: a "down" the host has seen must be followed by its "up".
-  reconcileWithKeyboard();
-  emitPermissions(agent_);
-  hadAccess = true;
 }
 
 // After a stretch in which the tap saw nothing, the keyboard itself says whether the watched key

@@ -45,6 +45,7 @@ class ModifierWatcher : public std::enable_shared_from_this<ModifierWatcher> {
   void retryTick();
   void accessTick();
   void rebuildTap();
+  void releaseTap();
   void reconcileWithKeyboard();
   void emitKey(bool down);
   bool listenAccessGranted();

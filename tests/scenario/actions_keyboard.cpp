@@ -49,6 +49,11 @@ SCENARIO_ACTION("tap-locations", [](ScenarioContext& c, const std::vector<std::s
   c.sim.keyboard().sessionGrantsTaps = which != "none";
 });
 
+// lose-taps: the system's tap service goes away; every tap is invalid from now on.
+SCENARIO_ACTION("lose-taps", [](ScenarioContext& c, const std::vector<std::string>&) {
+  c.sim.keyboard().loseTaps();
+});
+
 // taps-deaf yes|no: installed taps hear no key (input access withdrawn).
 SCENARIO_ACTION("taps-deaf", [](ScenarioContext& c, const std::vector<std::string>& args) {
   c.sim.keyboard().tapsDeaf = argWord(args, 0) == "yes";

@@ -68,6 +68,7 @@ class SimEventTap final : public EventTap {
     state_->invalidated = true;
     state_->enabled = false;
   }
+  bool isValid() const override { return !state_->invalidated; }
   const std::shared_ptr<SimTapState>& state() const { return state_; }
 
  private:
@@ -117,6 +118,17 @@ void SimKeyboard::post(const std::shared_ptr<SimTapState>& tap, TapEventType typ
     auto state = weak.lock();
     if (state && state->connected()) state->callback(type, event);
   });
+}
+
+int SimKeyboard::loseTaps() {
+  int lost = 0;
+  for (const auto& tap : taps_) {
+    if (!tap->tapAlive || tap->invalidated) continue;
+    tap->invalidated = true;
+    tap->enabled = false;
+    ++lost;
+  }
+  return lost;
 }
 
 int SimKeyboard::disableTaps(TapEventType reason) {

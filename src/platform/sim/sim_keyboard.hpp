@@ -39,6 +39,9 @@ class SimKeyboard {
   // owner through the tap. Until the owner enables it again the tap sees no key change.
   // Returns how many taps it turned off.
   int disableTaps(TapEventType reason);
+  // The service behind every tap goes away (a display that closed): the taps are invalid for
+  // good and say so. Returns how many were lost.
+  int loseTaps();
 
   // --- The keyboard ---
   // False, and nothing happens, when the key is already down (press) or up (release).
