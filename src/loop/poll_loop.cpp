@@ -42,10 +42,7 @@ void PollLoop::post(Task task) {
 
 TimerId PollLoop::schedule(TimePoint deadline, Duration interval, Task task) {
   TimerId id = nextId_++;
-  std::uint64_t sequence = nextSequence_++;
-  timers_.emplace(id, Timer{deadline, sequence, interval, std::move(task)});
-  queue_.emplace(deadline, sequence, id);
-  if (interval == Duration::zero()) ++oneShotCount_;
+  timers_.add(id, deadline, interval, std::move(task));
   return id;
 }
 
@@ -66,42 +63,7 @@ LoopHandle PollLoop::watchReadable(int fd, Task onReadable, std::function<bool()
 }
 
 void PollLoop::cancel(TimerId id) {
-  if (watches_.erase(id) > 0) return;
-  auto it = timers_.find(id);
-  if (it == timers_.end()) return;
-  queue_.erase({it->second.deadline, it->second.sequence, id});
-  if (it->second.interval == Duration::zero()) --oneShotCount_;
-  timers_.erase(it);
-}
-
-void PollLoop::runDueTimers() {
-  // Collect first: whatever the due tasks schedule waits for a later turn.
-  std::vector<TimerId> due;
-  for (auto& [deadline, sequence, id] : queue_) {
-    if (deadline > now_) break;
-    due.push_back(id);
-  }
-  for (TimerId id : due) {
-    auto it = timers_.find(id);
-    if (it == timers_.end()) continue;  // cancelled by an earlier task of this turn
-    Timer& timer = it->second;
-    queue_.erase({timer.deadline, timer.sequence, id});
-    if (timer.interval == Duration::zero()) {
-      Task task = std::move(timer.task);
-      timers_.erase(it);
-      --oneShotCount_;
-      task();
-      continue;
-    }
-    // Rearm before the tick runs, so the tick may cancel its own timer.
-    TimePoint next = timer.deadline + timer.interval;
-    if (next <= now_) next = now_ + timer.interval;  // after a stall, skip the missed ticks
-    timer.deadline = next;
-    timer.sequence = nextSequence_++;
-    queue_.emplace(timer.deadline, timer.sequence, id);
-    Task tick = timer.task;  // the map may rehash while the tick schedules timers
-    tick();
-  }
+  if (watches_.erase(id) == 0) timers_.cancel(id);
 }
 
 std::deque<Task> PollLoop::takePostedTasks() {
@@ -162,7 +124,7 @@ void PollLoop::runOnce(bool mayWait) {
   now_ = clock_.now();
   // Both are taken at the start of the turn: what they post or schedule waits for the next one.
   std::deque<Task> posted = takePostedTasks();
-  runDueTimers();
+  timers_.runDue(now_);
   for (Task& task : posted) task();
   pollWatches(waitTimeoutMs(mayWait));
 }
@@ -185,17 +147,16 @@ void PollLoop::runUntilIdle() {
 }
 
 std::optional<TimePoint> PollLoop::nextDeadline() const {
-  if (queue_.empty()) return std::nullopt;
-  return std::get<0>(*queue_.begin());
+  return timers_.nextDeadline();
 }
 
 bool PollLoop::hasPendingWork() const {
   std::lock_guard lock(postedMutex_);
-  return !posted_.empty() || oneShotCount_ > 0;
+  return !posted_.empty() || timers_.oneShotCount() > 0;
 }
 
 std::size_t PollLoop::repeatingTimerCount() const {
-  return timers_.size() - oneShotCount_;
+  return timers_.repeatingCount();
 }
 
 bool PollLoop::readyToQuit() const {

@@ -5,11 +5,9 @@
 #include <map>
 #include <mutex>
 #include <optional>
-#include <set>
-#include <tuple>
-#include <unordered_map>
 
 #include "loop/main_loop.hpp"
+#include "loop/timer_queue.hpp"
 
 namespace deskagent {
 
@@ -44,21 +42,12 @@ class PollLoop final : public MainLoop {
   std::size_t repeatingTimerCount() const;
 
  private:
-  struct Timer {
-    TimePoint deadline;
-    std::uint64_t sequence;
-    Duration interval;  // zero for one-shot tasks
-    Task task;
-  };
   struct Watch {
     int fd;
     Task onReadable;
     std::function<bool()> hasPending;
   };
-  using QueueKey = std::tuple<TimePoint, std::uint64_t, TimerId>;
-
   TimerId schedule(TimePoint deadline, Duration interval, Task task);
-  void runDueTimers();
   std::deque<Task> takePostedTasks();
   void pollWatches(int timeoutMs);
   int waitTimeoutMs(bool mayWait);
@@ -67,10 +56,7 @@ class PollLoop final : public MainLoop {
   Clock& clock_;
   TimePoint now_;
   TimerId nextId_ = 1;
-  std::uint64_t nextSequence_ = 1;
-  std::set<QueueKey> queue_;
-  std::unordered_map<TimerId, Timer> timers_;
-  std::size_t oneShotCount_ = 0;
+  TimerQueue timers_;
   std::map<TimerId, Watch> watches_;
 
   mutable std::mutex postedMutex_;

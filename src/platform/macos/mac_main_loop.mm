@@ -1,5 +1,7 @@
 #include "platform/macos/mac_main_loop.hpp"
 
+#include "loop/timer_queue.hpp"
+
 #include <CoreFoundation/CoreFoundation.h>
 #include <dispatch/dispatch.h>
 
@@ -8,9 +10,6 @@
 #include <chrono>
 #include <map>
 #include <optional>
-#include <set>
-#include <tuple>
-#include <unordered_map>
 #include <vector>
 
 namespace deskagent::platform {
@@ -40,12 +39,6 @@ class MacMainLoop final : public MainLoop {
   void quitWhenIdle() override;
 
  private:
-  struct Timer {
-    TimePoint deadline;
-    std::uint64_t sequence;
-    Duration interval;  // zero for one-shot tasks
-    Task task;
-  };
   struct Watch {
     MacMainLoop* loop;
     TimerId id;
@@ -54,7 +47,6 @@ class MacMainLoop final : public MainLoop {
     CFFileDescriptorRef descriptor = nullptr;
     CFRunLoopSourceRef source = nullptr;
   };
-  using QueueKey = std::tuple<TimePoint, std::uint64_t, TimerId>;
 
   TimerId schedule(TimePoint deadline, Duration interval, Task task);
   void runDueTimers();
@@ -70,10 +62,7 @@ class MacMainLoop final : public MainLoop {
   RealClock clock_;
   TimePoint now_;
   TimerId nextId_ = 1;
-  std::uint64_t nextSequence_ = 1;
-  std::set<QueueKey> queue_;
-  std::unordered_map<TimerId, Timer> timers_;
-  std::size_t oneShotCount_ = 0;
+  TimerQueue timers_;
   CFRunLoopTimerRef wakeTimer_ = nullptr;
   std::map<TimerId, std::unique_ptr<Watch>> watches_;
   CFRunLoopObserverRef turnObserver_ = nullptr;
@@ -136,11 +125,8 @@ void MacMainLoop::post(Task task) {
 
 TimerId MacMainLoop::schedule(TimePoint deadline, Duration interval, Task task) {
   TimerId id = nextId_++;
-  std::uint64_t sequence = nextSequence_++;
-  timers_.emplace(id, Timer{deadline, sequence, interval, std::move(task)});
-  queue_.emplace(deadline, sequence, id);
-  if (interval == Duration::zero()) ++oneShotCount_;
-  if (std::get<2>(*queue_.begin()) == id) armWakeTimer();
+  timers_.add(id, deadline, interval, std::move(task));
+  if (timers_.nextDeadline() == deadline) armWakeTimer();
   return id;
 }
 
@@ -156,8 +142,8 @@ LoopHandle MacMainLoop::startRepeating(Duration interval, Task tick) {
 
 void MacMainLoop::armWakeTimer() {
   CFAbsoluteTime date = CFAbsoluteTimeGetCurrent() + kDistantFuture;
-  if (!queue_.empty()) {
-    std::chrono::duration<double> left = std::get<0>(*queue_.begin()) - clock_.now();
+  if (auto next = timers_.nextDeadline()) {
+    std::chrono::duration<double> left = *next - clock_.now();
     date = CFAbsoluteTimeGetCurrent() + std::max(left.count(), 0.0);
   }
   // Also honoured from inside the timer's own callout: the new date always lies after the one
@@ -167,36 +153,8 @@ void MacMainLoop::armWakeTimer() {
 
 void MacMainLoop::runDueTimers() {
   now_ = clock_.now();
-  // Collect first: whatever the due tasks schedule waits for a later turn.
-  std::vector<TimerId> due;
-  for (auto& [deadline, sequence, id] : queue_) {
-    if (deadline > now_) break;
-    due.push_back(id);
-  }
-  for (TimerId id : due) {
-    auto it = timers_.find(id);
-    if (it == timers_.end()) continue;  // cancelled by an earlier task of this turn
-    Timer& timer = it->second;
-    queue_.erase({timer.deadline, timer.sequence, id});
-    if (timer.interval == Duration::zero()) {
-      Task task = std::move(timer.task);
-      timers_.erase(it);
-      --oneShotCount_;
-      @autoreleasepool {
-        task();
-      }
-      continue;
-    }
-    // Rearm before the tick runs, so the tick may cancel its own timer.
-    TimePoint next = timer.deadline + timer.interval;
-    if (next <= now_) next = now_ + timer.interval;  // after a stall, skip the missed ticks
-    timer.deadline = next;
-    timer.sequence = nextSequence_++;
-    queue_.emplace(timer.deadline, timer.sequence, id);
-    Task tick = timer.task;  // the map may rehash while the tick schedules timers
-    @autoreleasepool {
-      tick();
-    }
+  @autoreleasepool {
+    timers_.runDue(now_);
   }
   armWakeTimer();
   stopIfIdle();
@@ -271,16 +229,11 @@ void MacMainLoop::cancel(TimerId id) {
     watches_.erase(watch);
     return;
   }
-  auto it = timers_.find(id);
-  if (it == timers_.end()) return;
-  queue_.erase({it->second.deadline, it->second.sequence, id});
-  if (it->second.interval == Duration::zero()) --oneShotCount_;
-  timers_.erase(it);
-  stopIfIdle();  // that may have been the last thing to wait for
+  if (timers_.cancel(id)) stopIfIdle();  // that may have been the last thing to wait for
 }
 
 bool MacMainLoop::readyToQuit() const {
-  return quitRequested_ && postedCount_ == 0 && oneShotCount_ == 0;
+  return quitRequested_ && postedCount_ == 0 && timers_.oneShotCount() == 0;
 }
 
 void MacMainLoop::stopIfIdle() {
