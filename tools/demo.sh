@@ -53,7 +53,7 @@ window_line() {
   echo "demo: the window did not say '$2'" >&2
   exit 1
 }
-unhex() { [ "$1" = "-" ] && echo "(none)" || echo "$1" | xxd -r -p; }
+unhex() { [ "$1" = "-" ] && echo "(none)" || printf '%b\n' "$(sed 's/../\\x&/g' <<<"$1")"; }
 
 say "Start: the agent announces itself and reports its permissions"
 agent_says
