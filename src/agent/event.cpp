@@ -15,8 +15,15 @@ void appendString(std::string& out, std::string_view raw) {
     raw = clean;
   }
   out.push_back('"');
-  for (char ch : raw) {
-    unsigned char c = static_cast<unsigned char>(ch);
+  auto plain = [](unsigned char c) { return c >= 0x20 && c != '"' && c != '\\' && c != '/'; };
+  std::size_t i = 0;
+  while (i < raw.size()) {
+    // Most of a text needs no escape: copy it a run at a time.
+    std::size_t start = i;
+    while (i < raw.size() && plain(static_cast<unsigned char>(raw[i]))) ++i;
+    out.append(raw, start, i - start);
+    if (i == raw.size()) break;
+    unsigned char c = static_cast<unsigned char>(raw[i++]);
     switch (c) {
       case '"':
         out += "\\\"";
@@ -37,13 +44,9 @@ void appendString(std::string& out, std::string_view raw) {
         out += "\\t";
         break;
       default:
-        if (c < 0x20) {
-          out += "\\u00";
-          out.push_back(kHex[c >> 4]);
-          out.push_back(kHex[c & 0xF]);
-        } else {
-          out.push_back(ch);
-        }
+        out += "\\u00";
+        out.push_back(kHex[c >> 4]);
+        out.push_back(kHex[c & 0xF]);
     }
   }
   out.push_back('"');
