@@ -32,8 +32,8 @@ class ChildProcess {
 
   explicit ChildProcess(std::vector<std::string> argv, Stderr stderrTo = Stderr::discard) {
     int in[2], out[2], err[2] = {-1, -1};
-    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return;
-    if (stderrTo == Stderr::keep && ::pipe2(err, O_CLOEXEC) != 0) return;
+    if (!makePipe(in) || !makePipe(out)) return;
+    if (stderrTo == Stderr::keep && !makePipe(err)) return;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
@@ -43,8 +43,6 @@ class ChildProcess {
     } else {
       posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     }
-    // It keeps no pipe of another child open: an agent would never see the end of its input.
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     std::vector<char*> args;
     for (auto& a : argv) args.push_back(a.data());
     args.push_back(nullptr);
@@ -141,13 +139,21 @@ class ChildProcess {
     std::string buffer;
   };
 
+  // A pipe that no child inherits but through the descriptors it is given: a child holding
+  // another's stdin open would keep that one from ever seeing the end of its input.
+  static bool makePipe(int fds[2]) {
+    if (::pipe(fds) != 0) return false;
+    for (int i = 0; i < 2; ++i) ::fcntl(fds[i], F_SETFD, FD_CLOEXEC);
+    return true;
+  }
+
   // Reads what there is, waiting until `deadline` at most (a deadline passed: a look only).
   static bool fill(Pipe& pipe, std::chrono::steady_clock::time_point deadline) {
     if (pipe.fd < 0) return false;
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     pollfd p{pipe.fd, POLLIN, 0};
-    if (::poll(&p, 1, static_cast<int>(std::max<long>(left.count(), 0))) <= 0) return false;
+    if (::poll(&p, 1, static_cast<int>(std::max(left, 0ms).count())) <= 0) return false;
     char chunk[65536];
     ssize_t n = ::read(pipe.fd, chunk, sizeof chunk);
     if (n <= 0) return false;
