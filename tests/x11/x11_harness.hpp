@@ -13,16 +13,21 @@
 
 namespace deskagent::testing {
 
-// An Xvfb of the test's own. The display is free when chosen by the server (-displayfd); a
-// restart reuses the same number, as a server restarting on a desktop does.
+// An Xvfb of the test's own, on a display number of its own: derived from the process id and
+// far above the numbers a server choosing the lowest free one takes, so that no server of a test
+// running beside this one can take it while this one is down for a restart. A restart reuses the
+// number, as a server restarting on a desktop does.
 class XServer {
  public:
   // `options` are the server's own (kept for a restart), e.g. "-auth" and a cookie file.
   bool start(std::vector<std::string> options = {}) {
     options_ = std::move(options);
-    return launch({});
+    for (int display = 1000 + ::getpid() % 30000, tries = 0; tries < 50; ++display, ++tries) {
+      if (launch(display)) return true;  // a number in use ends that server at once
+    }
+    return false;
   }
-  bool restart() { return display_ >= 0 && launch(name()); }
+  bool restart() { return display_ >= 0 && launch(display_); }
   // Ends the server abruptly, as a crash would.
   void stop() { server_.reset(); }
 
@@ -31,21 +36,19 @@ class XServer {
   void makeCurrent() const { ::setenv("DISPLAY", name().c_str(), 1); }
 
  private:
-  bool launch(const std::string& display) {
-    std::vector<std::string> argv{"Xvfb"};
-    if (!display.empty()) argv.push_back(display);
+  bool launch(int display) {
+    std::vector<std::string> argv{"Xvfb", ":" + std::to_string(display)};
     for (const char* a : {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"}) {
       argv.emplace_back(a);
     }
     argv.insert(argv.end(), options_.begin(), options_.end());
     server_ = std::make_unique<ChildProcess>(std::move(argv));
     // The server writes its display number once it accepts connections.
-    auto number = server_->readLine(20s);
-    if (!number) {
+    if (!server_->readLine(20s)) {
       stop();
       return false;
     }
-    display_ = std::stoi(*number);
+    display_ = display;
     return true;
   }
 
