@@ -62,6 +62,14 @@ class AgentOnX : public ::testing::Test {
   }
 
   void send(const json& command) { agent_->write(command.dump() + "\n"); }
+  // Sends a command that has no answer, and waits until the agent has taken it: commands are
+  // served in order, so the answer to a request sent after it is the sign. Keys pressed before
+  // that would race the command.
+  void sendAndSettle(const json& command) {
+    send(command);
+    send({{"type", "permissions"}});
+    EXPECT_EQ(next()["type"], "permissions");
+  }
 
   static json parsed(const std::optional<std::string>& line) {
     return line ? json::parse(*line) : json{{"type", "nothing"}};
@@ -88,7 +96,7 @@ TEST_F(AgentOnX, WatchReportsThePressesAndReleasesOfExactlyTheWatchedKey) {
   EXPECT_EQ(next(), key("up", 61));
 
   // Left Option watched while Right Option is held: its own down and up.
-  send({{"type", "watch"}, {"keyCode", 58}});
+  sendAndSettle({{"type", "watch"}, {"keyCode", 58}});
   press({"+Alt_R", "+Alt_L", "-Alt_L", "-Alt_R", "+Alt_L", "-Alt_L"});
   EXPECT_EQ(next(), key("down", 58));
   EXPECT_EQ(next(), key("up", 58));
@@ -96,16 +104,16 @@ TEST_F(AgentOnX, WatchReportsThePressesAndReleasesOfExactlyTheWatchedKey) {
   EXPECT_EQ(next(), key("up", 58));
 
   // Caps Lock is down while locked, whatever its key does.
-  send({{"type", "watch"}, {"keyCode", 57}});
+  sendAndSettle({{"type", "watch"}, {"keyCode", 57}});
   press({"+Caps_Lock", "-Caps_Lock"});
   EXPECT_EQ(next(), key("down", 57));
   press({"+Caps_Lock", "-Caps_Lock"});
   EXPECT_EQ(next(), key("up", 57));
 
   // Unwatched keys are silent; watching again needs no new tap.
-  send({{"type", "unwatch"}});
+  sendAndSettle({{"type", "unwatch"}});
   press({"+Alt_R", "-Alt_R"});
-  send({{"type", "watch"}, {"keyCode", 62}});
+  sendAndSettle({{"type", "watch"}, {"keyCode", 62}});
   press({"+Control_R", "-Control_R"});
   EXPECT_EQ(next(), key("down", 62));
   EXPECT_EQ(next(), key("up", 62));
