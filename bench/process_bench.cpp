@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "process/agent_process.hpp"
+#include "process/child_process.hpp"
 
 using namespace std::chrono;
 using deskagent::testing::AgentProcess;

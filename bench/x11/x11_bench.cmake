@@ -5,5 +5,6 @@ target_include_directories(x11_bench PRIVATE ${PROJECT_SOURCE_DIR}/tests)
 target_link_libraries(x11_bench PRIVATE nlohmann_json::nlohmann_json X11::X11 X11::Xtst)
 target_compile_definitions(x11_bench PRIVATE
   DESKAGENT_BINARY="$<TARGET_FILE:deskagent>"
+  X11_PRESS="$<TARGET_FILE:x11_press>"
   X11_TEST_WINDOW="$<TARGET_FILE:x11_test_window>")
 add_dependencies(x11_bench deskagent x11_test_window)

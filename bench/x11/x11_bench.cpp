@@ -16,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "process/agent_process.hpp"
 #include "x11/x11_harness.hpp"
 
 namespace {
@@ -41,22 +40,21 @@ struct Samples {
     auto index = static_cast<std::size_t>(p * static_cast<double>(sorted.size() - 1) + 0.5);
     return sorted[index];
   }
+  // One round: whether the line that ends it arrived, and when.
+  void add(const std::optional<std::string>& line, const std::string& text,
+           Clock::duration elapsed) {
+    if (line && line->find(x11_test::hex(text)) != std::string::npos) {
+      values.push_back(micros(elapsed));
+    } else {
+      ++misses;
+    }
+  }
   void print(const char* name) const {
     std::printf("%-44s p50 %9.0f us   p99 %9.0f us   (n=%zu%s)\n", name, percentile(0.5),
                 percentile(0.99), values.size(),
                 misses ? (", " + std::to_string(misses) + " missed").c_str() : "");
   }
 };
-
-std::string hexOf(const std::string& text) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : text) {
-    out.push_back(digits[c >> 4]);
-    out.push_back(digits[c & 15]);
-  }
-  return out;
-}
 
 // Stamps the moment each of two children first prints a line starting with its prefix.
 struct Arrival {
@@ -81,7 +79,7 @@ void awaitBoth(Arrival& a, Arrival& b, Clock::time_point deadline) {
 }
 
 void benchKeys() {
-  ChildProcess agent({DESKAGENT_BINARY});
+  AgentProcess agent;
   agent.readLine();  // ready
   agent.readLine();  // permissions
   agent.write("{\"type\":\"watch\",\"keyCode\":61}\n");
@@ -127,17 +125,12 @@ void benchPaste() {
     auto start = Clock::now();
     agent.write("{\"type\":\"paste\",\"text\":\"" + text + "\"}\n");
     auto line = window.readLineStartingWith("paste ", 5s);
-    auto elapsed = Clock::now() - start;
-    if (line && line->find(hexOf(text)) != std::string::npos) {
-      agentSamples.values.push_back(micros(elapsed));
-    } else {
-      ++agentSamples.misses;
-    }
+    agentSamples.add(line, text, Clock::now() - start);
     agent.readLine();  // the "paste" event
     ::usleep(400000);  // the restore, so every round starts from the user's clipboard
   }
   agent.closeStdin();
-  agent.waitExit();
+  agent.wait();
 
   for (int round = 0; round < kPasteRounds; ++round) {
     std::string text = "xclip paste " + std::to_string(round);
@@ -151,13 +144,8 @@ void benchPaste() {
     }
     runToEnd({"xdotool", "key", "ctrl+v"});
     auto line = window.readLineStartingWith("paste ", 5s);
-    auto elapsed = Clock::now() - start;
     // xclip returns before its background copy owns the clipboard: the paste may race it.
-    if (line && line->find(hexOf(text)) != std::string::npos) {
-      spawnSamples.values.push_back(micros(elapsed));
-    } else {
-      ++spawnSamples.misses;
-    }
+    spawnSamples.add(line, text, Clock::now() - start);
     ::usleep(50000);
   }
   agentSamples.print("paste: agent (command -> text in window)");

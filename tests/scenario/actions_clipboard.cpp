@@ -35,21 +35,6 @@ std::string textFrom(const std::vector<std::string>& args, std::size_t first) {
   return value.get<std::string>();
 }
 
-// "300ms" or "0.6s".
-Duration durationFrom(const std::vector<std::string>& args, std::size_t i) {
-  std::string text = argWord(args, i);
-  double scale = 1e9;
-  if (text.ends_with("ms")) {
-    text.resize(text.size() - 2);
-    scale = 1e6;
-  } else if (text.ends_with("s")) {
-    text.pop_back();
-  } else {
-    throw ScenarioError("a duration reads 300ms or 0.6s: " + args[i]);
-  }
-  return Duration(static_cast<Duration::rep>(std::stod(text) * scale + 0.5));
-}
-
 std::string describe(const PasteboardContents& contents) {
   if (contents.items.empty()) return "(empty)";
   std::ostringstream out;
@@ -85,12 +70,11 @@ SCENARIO_ACTION("clipboard-empty", [](ScenarioContext& c, const std::vector<std:
 });
 
 // clipboard-text JSON / user-copies JSON: one item of plain text, copied by the user.
-SCENARIO_ACTION("clipboard-text", [](ScenarioContext& c, const std::vector<std::string>& args) {
+void userCopiesText(ScenarioContext& c, const std::vector<std::string>& args) {
   c.sim.desktop().userCopies(platform::simPlainText(textFrom(args, 0)));
-});
-SCENARIO_ACTION("user-copies", [](ScenarioContext& c, const std::vector<std::string>& args) {
-  c.sim.desktop().userCopies(platform::simPlainText(textFrom(args, 0)));
-});
+}
+SCENARIO_ACTION("clipboard-text", userCopiesText);
+SCENARIO_ACTION("user-copies", userCopiesText);
 
 // clipboard-rich JSON: rich text with its plain text, and a second item with an image.
 SCENARIO_ACTION("clipboard-rich", [](ScenarioContext& c, const std::vector<std::string>& args) {
@@ -128,7 +112,7 @@ SCENARIO_ACTION("app-copies-image", [](ScenarioContext& c, const std::vector<std
 
 // app-latency 300ms: how long after a chord the application copies, or reads what it pastes.
 SCENARIO_ACTION("app-latency", [](ScenarioContext& c, const std::vector<std::string>& args) {
-  c.sim.desktop().appLatency = durationFrom(args, 0);
+  c.sim.desktop().appLatency = parseDuration(argWord(args, 0));
 });
 
 // app-never-reads-paste: the application takes Command-V and never reads the clipboard.

@@ -49,6 +49,7 @@ bool registerScenarioAction(const std::string& name, ScenarioAction action);
 // Helpers for actions.
 long long argInt(const std::vector<std::string>& args, std::size_t i);
 const std::string& argWord(const std::vector<std::string>& args, std::size_t i);
+Duration parseDuration(const std::string& text);  // "1.5s" or "250ms"
 void expectEqual(long long actual, long long expected, const std::string& what);
 
 }  // namespace deskagent::testing

@@ -45,21 +45,6 @@ std::vector<std::string> words(const std::string& text) {
   return out;
 }
 
-Duration parseAdvance(const std::string& text) {
-  // "+1.5s" or "+250ms"
-  std::string number = text.substr(1);
-  double scale = 1e9;
-  if (number.ends_with("ms")) {
-    number.resize(number.size() - 2);
-    scale = 1e6;
-  } else if (number.ends_with("s")) {
-    number.pop_back();
-  } else {
-    throw ScenarioError("a time step reads +1.5s or +250ms: " + text);
-  }
-  return Duration(static_cast<Duration::rep>(std::stod(number) * scale + 0.5));
-}
-
 class Runner {
  public:
   explicit Runner(ScenarioContext& context) : c_(context) {}
@@ -80,7 +65,7 @@ class Runner {
       c_.loop.post([this, command] { handleCommand(*c_.agent, command); });
       c_.loop.runUntilIdle();
     } else if (s.text.starts_with("+")) {
-      advanceVirtualTime(c_.loop, c_.clock, parseAdvance(s.text));
+      advanceVirtualTime(c_.loop, c_.clock, parseDuration(s.text.substr(1)));  // "+1.5s"
     } else if (s.text == "end-of-input") {
       drainVirtualTime(c_.loop, c_.clock);
       if (c_.loop.hasPendingWork()) fail("work still pending after end of input");
@@ -194,6 +179,20 @@ long long argInt(const std::vector<std::string>& args, std::size_t i) {
 const std::string& argWord(const std::vector<std::string>& args, std::size_t i) {
   if (i >= args.size()) throw ScenarioError("missing argument " + std::to_string(i + 1));
   return args[i];
+}
+
+Duration parseDuration(const std::string& text) {
+  std::string number = text;
+  double scale = 1e9;
+  if (number.ends_with("ms")) {
+    number.resize(number.size() - 2);
+    scale = 1e6;
+  } else if (number.ends_with("s")) {
+    number.pop_back();
+  } else {
+    throw ScenarioError("a duration reads 1.5s or 250ms: " + text);
+  }
+  return Duration(static_cast<Duration::rep>(std::stod(number) * scale + 0.5));
 }
 
 void expectEqual(long long actual, long long expected, const std::string& what) {

@@ -8,7 +8,6 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "process/agent_process.hpp"
 #include "x11/x11_harness.hpp"
 
 namespace deskagent::testing {
@@ -17,21 +16,6 @@ namespace {
 using nlohmann::json;
 
 constexpr unsigned kControlMask = 4;
-
-std::string hexOf(const std::string& text) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : text) {
-    out.push_back(digits[c >> 4]);
-    out.push_back(digits[c & 15]);
-  }
-  return out;
-}
-
-void press(std::vector<std::string> steps) {
-  steps.insert(steps.begin(), X11_PRESS);
-  runToEnd(std::move(steps));
-}
 
 std::string clipboard(const std::string& type = "UTF8_STRING") {
   return runToEnd({"xclip", "-o", "-selection", "clipboard", "-t", type});
@@ -47,13 +31,10 @@ bool clipboardBecomes(const std::string& expected, const std::string& type = "UT
   return false;
 }
 
-// A client owning CLIPBOARD, as the user's last copy; ready once this returns.
+// The user's last copy, owning CLIPBOARD once this returns.
 std::unique_ptr<ChildProcess> userClipboard(const std::string& bytes,
                                             const std::string& type = "UTF8_STRING") {
-  auto xclip = std::make_unique<ChildProcess>(
-      std::vector<std::string>{"xclip", "-quiet", "-selection", "clipboard", "-t", type, "-i"});
-  xclip->write(bytes);
-  xclip->closeStdin();
+  auto xclip = xclipCopy(bytes, type);
   clipboardBecomes(bytes, type);
   return xclip;
 }
@@ -76,27 +57,27 @@ class AgentOnX : public ::testing::Test {
   void TearDown() override {
     if (!agent_) return;
     agent_->closeStdin();
-    EXPECT_EQ(agent_->waitExit(), 0);
+    EXPECT_EQ(agent_->wait(), 0);
     EXPECT_EQ(agent_->readAllStderr(), "");
   }
 
   void send(const json& command) { agent_->write(command.dump() + "\n"); }
-
-  json next(std::chrono::milliseconds timeout = 10s) {
-    auto line = agent_->readLine(timeout);
-    if (!line) return json{{"type", "nothing"}};
-    return json::parse(*line);
+  // Sends a command that has no answer, and waits until the agent has taken it: commands are
+  // served in order, so the answer to a request sent after it is the sign. Keys pressed before
+  // that would race the command.
+  void sendAndSettle(const json& command) {
+    send(command);
+    send({{"type", "permissions"}});
+    EXPECT_EQ(next()["type"], "permissions");
   }
-  // The next event of `type`, passing over the others.
-  json nextOfType(const std::string& type, std::chrono::milliseconds timeout = 15s) {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return json{{"type", "nothing"}};
-      json event = next(left);
-      if (event["type"] == type || event["type"] == "nothing") return event;
-    }
+
+  static json parsed(const std::optional<std::string>& line) {
+    return line ? json::parse(*line) : json{{"type", "nothing"}};
+  }
+  json next() { return parsed(agent_->readLine()); }
+  // The next event of `type`, passing over the others (every event line begins with its type).
+  json nextOfType(const std::string& type) {
+    return parsed(agent_->readLineStartingWith(R"({"type":")" + type + '"', 15s));
   }
 
   XServer server_;
@@ -115,7 +96,7 @@ TEST_F(AgentOnX, WatchReportsThePressesAndReleasesOfExactlyTheWatchedKey) {
   EXPECT_EQ(next(), key("up", 61));
 
   // Left Option watched while Right Option is held: its own down and up.
-  send({{"type", "watch"}, {"keyCode", 58}});
+  sendAndSettle({{"type", "watch"}, {"keyCode", 58}});
   press({"+Alt_R", "+Alt_L", "-Alt_L", "-Alt_R", "+Alt_L", "-Alt_L"});
   EXPECT_EQ(next(), key("down", 58));
   EXPECT_EQ(next(), key("up", 58));
@@ -123,16 +104,16 @@ TEST_F(AgentOnX, WatchReportsThePressesAndReleasesOfExactlyTheWatchedKey) {
   EXPECT_EQ(next(), key("up", 58));
 
   // Caps Lock is down while locked, whatever its key does.
-  send({{"type", "watch"}, {"keyCode", 57}});
+  sendAndSettle({{"type", "watch"}, {"keyCode", 57}});
   press({"+Caps_Lock", "-Caps_Lock"});
   EXPECT_EQ(next(), key("down", 57));
   press({"+Caps_Lock", "-Caps_Lock"});
   EXPECT_EQ(next(), key("up", 57));
 
   // Unwatched keys are silent; watching again needs no new tap.
-  send({{"type", "unwatch"}});
+  sendAndSettle({{"type", "unwatch"}});
   press({"+Alt_R", "-Alt_R"});
-  send({{"type", "watch"}, {"keyCode", 62}});
+  sendAndSettle({{"type", "watch"}, {"keyCode", 62}});
   press({"+Control_R", "-Control_R"});
   EXPECT_EQ(next(), key("down", 62));
   EXPECT_EQ(next(), key("up", 62));
@@ -146,9 +127,8 @@ TEST_F(AgentOnX, PasteReachesTheFocusedWindowAndTheUsersClipboardComesBack) {
   send({{"type", "paste"}, {"text", "dictated words"}});
   EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}}));
   // Control+V and nothing else; the text is marked for clipboard managers as not to keep.
-  EXPECT_EQ(window.readLineStartingWith("paste "), "paste " + std::to_string(kControlMask) + " " +
-                                                       hexOf("dictated words") + " " +
-                                                       hexOf("secret"));
+  EXPECT_EQ(window.readLineStartingWith("paste "),
+            pasteLine(kControlMask, "dictated words", "secret"));
   EXPECT_TRUE(clipboardBecomes("the user's own text"));
 
   // Not only text comes back.
@@ -156,8 +136,7 @@ TEST_F(AgentOnX, PasteReachesTheFocusedWindowAndTheUsersClipboardComesBack) {
   auto image = userClipboard(png, "image/png");
   send({{"type", "paste"}, {"text", "more words"}});
   EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}}));
-  EXPECT_EQ(window.readLineStartingWith("paste "), "paste " + std::to_string(kControlMask) + " " +
-                                                       hexOf("more words") + " " + hexOf("secret"));
+  EXPECT_EQ(window.readLineStartingWith("paste "), pasteLine(kControlMask, "more words", "secret"));
   EXPECT_TRUE(clipboardBecomes(png, "image/png"));
 }
 
@@ -230,7 +209,7 @@ TEST(AgentOnXThatRefusesIt, RunsHeadlessAndWritesNothingToStderr) {
   EXPECT_EQ(next(), json({{"type", "tap"}, {"active", false}, {"reason", "permission"}}));
   EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", false}, {"reason", "accessibility"}}));
   agent.closeStdin();
-  EXPECT_EQ(agent.waitExit(), 0);
+  EXPECT_EQ(agent.wait(), 0);
   EXPECT_EQ(agent.readAllStderr(), "");
   ::unlink(cookies.c_str());  // the server reads it again at times
 }

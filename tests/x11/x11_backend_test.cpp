@@ -51,21 +51,6 @@ struct Listening {
   std::unique_ptr<platform::RunLoopSource> source;
 };
 
-void press(std::vector<std::string> steps) {
-  steps.insert(steps.begin(), X11_PRESS);
-  runToEnd(std::move(steps));
-}
-
-std::string hexOf(const std::string& text) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : text) {
-    out.push_back(digits[c >> 4]);
-    out.push_back(digits[c & 15]);
-  }
-  return out;
-}
-
 class X11Backend : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -88,17 +73,14 @@ class X11Backend : public ::testing::Test {
 
   // A line from a child, serving the loop meanwhile (the child may be waiting on us).
   std::optional<std::string> lineFrom(ChildProcess& child, const std::string& prefix) {
-    std::optional<std::string> found;
+    std::optional<std::string> line;
     runUntil([&] {
-      while (auto line = child.pollLine()) {
-        if (line->rfind(prefix, 0) == 0) {
-          found = line;
-          return true;
-        }
+      while ((line = child.pollLine())) {
+        if (line->starts_with(prefix)) return true;
       }
       return false;
     });
-    return found;
+    return line;
   }
 
   // Runs a client to its end while the loop serves it; its whole output.
@@ -108,7 +90,7 @@ class X11Backend : public ::testing::Test {
     std::string out;
     runUntil([&] {
       out += child.takeAvailable();  // a child blocked on a full pipe would never end
-      return child.wait(std::chrono::milliseconds(0)).has_value();
+      return child.wait(0ms).has_value();
     });
     return out + child.readAll();
   }
@@ -133,14 +115,11 @@ class X11Backend : public ::testing::Test {
     up->post();
   }
 
-  // A client owning CLIPBOARD with `bytes` as `type`, ready once this returns.
+  // The user's last copy, owning CLIPBOARD (as the backend has seen) once this returns.
   std::unique_ptr<ChildProcess> userClipboard(const std::string& bytes,
                                               const std::string& type = "UTF8_STRING") {
     auto before = platform_->pasteboardChangeCount();
-    auto xclip = std::make_unique<ChildProcess>(
-        std::vector<std::string>{"xclip", "-quiet", "-selection", "clipboard", "-t", type, "-i"});
-    xclip->write(bytes);
-    xclip->closeStdin();
+    auto xclip = xclipCopy(bytes, type);
     runUntil([&] { return platform_->pasteboardChangeCount() != before; });
     return xclip;
   }
@@ -207,7 +186,7 @@ TEST_F(X11Backend, AChangedKeyboardMapIsFollowed) {
   TapRecord record;
   Listening tap = listen(record);
   // Make F12 a right Super key, as a layout option would.
-  std::string f12 = runToEnd({X11_PRESS, "map:F12=Super_R"});
+  std::string f12 = press({"map:F12=Super_R"});
   ASSERT_FALSE(f12.empty());
   f12.pop_back();
 
@@ -217,7 +196,7 @@ TEST_F(X11Backend, AChangedKeyboardMapIsFollowed) {
   EXPECT_EQ(record.keys()[0].keyCode, 54);
   EXPECT_EQ(record.keys()[0].flags, kRightCommand | platform::kFlagCommand);
 
-  runToEnd({X11_PRESS, "map:" + key + "=F12"});
+  press({"map:" + key + "=F12"});
   press({"+" + key, "-" + key, "+Alt_R", "-Alt_R"});
   ASSERT_TRUE(runUntil([&] { return record.keys().size() == 4; }));
   EXPECT_EQ(record.keys()[2].keyCode, 61);  // F12 is no modifier again
@@ -229,9 +208,7 @@ TEST_F(X11Backend, ThePasteChordIsControlVAloneWhateverTheUserHolds) {
   platform_->setPasteboardString("hello");
   press({"+Shift_R"});
   chord(9);
-  auto paste = lineFrom(window, "paste ");
-  ASSERT_TRUE(paste);
-  EXPECT_EQ(*paste, "paste " + std::to_string(kControlMask) + " " + hexOf("hello") + " -");
+  EXPECT_EQ(lineFrom(window, "paste "), pasteLine(kControlMask, "hello", ""));
   // The held Shift is pressed again after the chord.
   EXPECT_TRUE(platform_->currentModifierFlags() & kRightShift);
   press({"-Shift_R"});
@@ -242,10 +219,7 @@ TEST_F(X11Backend, ATerminalGetsControlShiftV) {
   ASSERT_TRUE(window.readLine() == "ready");
   platform_->setPasteboardString("ls");
   chord(9);
-  auto paste = lineFrom(window, "paste ");
-  ASSERT_TRUE(paste);
-  EXPECT_EQ(*paste,
-            "paste " + std::to_string(kControlMask | kShiftMask) + " " + hexOf("ls") + " -");
+  EXPECT_EQ(lineFrom(window, "paste "), pasteLine(kControlMask | kShiftMask, "ls", ""));
 }
 
 TEST_F(X11Backend, DictatedTextIsMarkedSecretAndItsFirstReadIsReported) {
@@ -256,10 +230,7 @@ TEST_F(X11Backend, DictatedTextIsMarkedSecretAndItsFirstReadIsReported) {
   EXPECT_EQ(reads, 0);
   auto before = platform_->pasteboardChangeCount();
   chord(9);
-  auto paste = lineFrom(window, "paste ");
-  ASSERT_TRUE(paste);
-  EXPECT_EQ(*paste, "paste " + std::to_string(kControlMask) + " " + hexOf("dictated") + " " +
-                        hexOf("secret"));
+  EXPECT_EQ(lineFrom(window, "paste "), pasteLine(kControlMask, "dictated", "secret"));
   ASSERT_TRUE(runUntil([&] { return reads == 1; }));
   EXPECT_EQ(serveWhileRunning({"xclip", "-o", "-selection", "clipboard"}), "dictated");
   runUntil([] { return true; });
@@ -303,7 +274,9 @@ TEST_F(X11Backend, TheChangeCountMovesOnEveryOwnerChangeAndOnlyThen) {
 TEST_F(X11Backend, TextIsReadInTheEncodingTheOwnerHas) {
   auto utf8 = userClipboard("h\xc3\xa9llo \xe2\x82\xac");
   EXPECT_EQ(platform_->pasteboardString(), "h\xc3\xa9llo \xe2\x82\xac");
-  utf8->kill();
+  auto count = platform_->pasteboardChangeCount();
+  utf8->kill();  // the clipboard empties: a change of its own, before the next copy's
+  ASSERT_TRUE(runUntil([&] { return platform_->pasteboardChangeCount() != count; }));
   auto latin1 = userClipboard("caf\xe9", "STRING");  // STRING is all it offers
   EXPECT_EQ(platform_->pasteboardString(), "caf\xc3\xa9");
 }

@@ -10,8 +10,12 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "hex.hpp"
 
 namespace x11_test {
 
@@ -76,14 +80,38 @@ inline std::optional<PropertyValue> convertClipboard(Display* display, Window wi
   return readProperty(display, window, notify->xselection.property);
 }
 
-inline std::string hex(const std::string& bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out.push_back(digits[c >> 4]);
-    out.push_back(digits[c & 15]);
+// Tells the requestor its conversion is done; `property` None: refused.
+inline void notify(Display* display, const XSelectionRequestEvent& request, Atom property) {
+  XEvent event{};
+  event.xselection.type = SelectionNotify;
+  event.xselection.requestor = request.requestor;
+  event.xselection.selection = request.selection;
+  event.xselection.target = request.target;
+  event.xselection.time = request.time;
+  event.xselection.property = property;
+  XSendEvent(display, request.requestor, False, NoEventMask, &event);
+  XFlush(display);
+}
+
+// Answers a request for a selection this client owns with what it `offers` (target -> value,
+// listed by TARGETS), refusing any other target.
+inline void answer(Display* display, const XSelectionRequestEvent& request,
+                   const std::map<Atom, PropertyValue>& offers) {
+  Atom targets = XInternAtom(display, "TARGETS", False);
+  auto offer = offers.find(request.target);
+  if (request.target == targets) {
+    std::vector<Atom> list{targets};
+    for (const auto& [target, value] : offers) list.push_back(target);
+    XChangeProperty(display, request.requestor, request.property, XA_ATOM, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(list.data()), static_cast<int>(list.size()));
+  } else if (offer != offers.end()) {
+    const std::string& bytes = offer->second.bytes;
+    XChangeProperty(display, request.requestor, request.property, offer->second.type, 8,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(bytes.data()),
+                    static_cast<int>(bytes.size()));
   }
-  return out.empty() ? "-" : out;
+  notify(display, request,
+         request.target == targets || offer != offers.end() ? request.property : None);
 }
 
 inline void say(const std::string& line) {

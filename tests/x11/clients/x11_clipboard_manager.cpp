@@ -6,7 +6,6 @@
 
 #include <map>
 #include <string>
-#include <vector>
 
 #include "client_util.hpp"
 
@@ -26,40 +25,17 @@ int main() {
   say("ready");
 
   std::map<Atom, PropertyValue> saved;
-  auto serve = [&](const XSelectionRequestEvent& request) {
-    XSelectionEvent reply{};
-    reply.type = SelectionNotify;
-    reply.requestor = request.requestor;
-    reply.selection = request.selection;
-    reply.target = request.target;
-    reply.time = request.time;
-    reply.property = None;
-    if (request.selection == clipboard && request.target == targetsAtom) {
-      std::vector<Atom> list{targetsAtom};
-      for (auto& [target, value] : saved) list.push_back(target);
-      XChangeProperty(display, request.requestor, request.property, XA_ATOM, 32, PropModeReplace,
-                      reinterpret_cast<unsigned char*>(list.data()), static_cast<int>(list.size()));
-      reply.property = request.property;
-    } else if (request.selection == clipboard && saved.count(request.target)) {
-      const PropertyValue& value = saved[request.target];
-      XChangeProperty(display, request.requestor, request.property, value.type, 8, PropModeReplace,
-                      reinterpret_cast<const unsigned char*>(value.bytes.data()),
-                      static_cast<int>(value.bytes.size()));
-      reply.property = request.property;
-    }
-    XEvent event{};
-    event.xselection = reply;
-    XSendEvent(display, request.requestor, False, NoEventMask, &event);
-    XFlush(display);
-  };
-
   for (;;) {
     XEvent event;
     XNextEvent(display, &event);
     if (event.type != SelectionRequest) continue;
     const XSelectionRequestEvent request = event.xselectionrequest;
+    if (request.selection == clipboard) {
+      answer(display, request, saved);
+      continue;
+    }
     if (request.selection != manager || request.target != saveTargets) {
-      serve(request);
+      notify(display, request, None);
       continue;
     }
     auto ignore = [](XEvent&) {};
@@ -79,16 +55,7 @@ int main() {
     }
     saved = std::move(copy);
     XSetSelectionOwner(display, clipboard, window, CurrentTime);
-    XSelectionEvent reply{};
-    reply.type = SelectionNotify;
-    reply.requestor = request.requestor;
-    reply.selection = manager;
-    reply.target = saveTargets;
-    reply.time = request.time;
-    reply.property = request.property;
-    XEvent replyEvent{};
-    replyEvent.xselection = reply;
-    XSendEvent(display, request.requestor, False, NoEventMask, &replyEvent);
+    notify(display, request, request.property);
     XSync(display, False);
     say("saved " + std::to_string(saved.size()));
   }

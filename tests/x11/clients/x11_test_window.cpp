@@ -16,7 +16,6 @@
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 
-#include <cstring>
 #include <string>
 
 #include "client_util.hpp"
@@ -42,33 +41,6 @@ Options parse(int argc, char** argv) {
   return o;
 }
 
-void serve(Display* display, const XSelectionRequestEvent& request, const std::string& text) {
-  Atom targets = XInternAtom(display, "TARGETS", False);
-  Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
-  XSelectionEvent reply{};
-  reply.type = SelectionNotify;
-  reply.requestor = request.requestor;
-  reply.selection = request.selection;
-  reply.target = request.target;
-  reply.time = request.time;
-  reply.property = request.property;
-  if (request.target == targets) {
-    Atom list[] = {targets, utf8, XA_STRING};
-    XChangeProperty(display, request.requestor, request.property, XA_ATOM, 32, PropModeReplace,
-                    reinterpret_cast<unsigned char*>(list), 3);
-  } else if (request.target == utf8 || request.target == XA_STRING) {
-    XChangeProperty(display, request.requestor, request.property, request.target, 8,
-                    PropModeReplace, reinterpret_cast<const unsigned char*>(text.data()),
-                    static_cast<int>(text.size()));
-  } else {
-    reply.property = None;
-  }
-  XEvent event{};
-  event.xselection = reply;
-  XSendEvent(display, request.requestor, False, NoEventMask, &event);
-  XFlush(display);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -92,17 +64,20 @@ int main(int argc, char** argv) {
   say("ready");
 
   Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
+  // What it copies: its text as UTF-8 and as Latin-1 (the tests keep that text ASCII).
+  const std::map<Atom, PropertyValue> offers{{utf8, {utf8, 8, options.text}},
+                                             {XA_STRING, {XA_STRING, 8, options.text}}};
   Atom hintTarget = XInternAtom(display, "x-kde-passwordManagerHint", False);
   Atom property = XInternAtom(display, "TEST_PASTE", False);
   auto serveOthers = [&](XEvent& e) {
-    if (e.type == SelectionRequest) serve(display, e.xselectionrequest, options.text);
+    if (e.type == SelectionRequest) answer(display, e.xselectionrequest, offers);
   };
 
   for (;;) {
     XEvent event;
     XNextEvent(display, &event);
     if (event.type == SelectionRequest) {
-      if (options.mode != "silent") serve(display, event.xselectionrequest, options.text);
+      if (options.mode != "silent") answer(display, event.xselectionrequest, offers);
       continue;
     }
     if (event.type != KeyPress) continue;
