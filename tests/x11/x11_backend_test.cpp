@@ -214,6 +214,26 @@ TEST_F(X11Backend, ThePasteChordIsControlVAloneWhateverTheUserHolds) {
   press({"-Shift_R"});
 }
 
+// The chord's own keys, and the user's keys it lifts and puts back, are not the user's doing: a
+// watched key held through a paste (or a read at the start of dictation) must not read as let go.
+TEST_F(X11Backend, TheChordIsNotSeenAsTheUsersModifierChanges) {
+  ChildProcess window({X11_TEST_WINDOW, "--mode", "paste"});
+  ASSERT_TRUE(window.readLine() == "ready");
+  platform_->setPasteboardString("hello");
+  TapRecord record;
+  Listening tap = listen(record);
+  ASSERT_TRUE(tap.tap);
+  press({"+Alt_R"});
+  ASSERT_TRUE(runUntil([&] { return record.keys().size() == 1; }));
+  chord(9);
+  ASSERT_TRUE(lineFrom(window, "paste "));
+  press({"-Alt_R"});
+  ASSERT_TRUE(runUntil([&] { return !record.keys().empty() && record.keys().back().flags == 0; }));
+  std::vector<std::int64_t> codes;
+  for (const auto& k : record.keys()) codes.push_back(k.keyCode);
+  EXPECT_EQ(codes, (std::vector<std::int64_t>{61, 61}));  // the user's own press and release
+}
+
 TEST_F(X11Backend, ATerminalGetsControlShiftV) {
   ChildProcess window({X11_TEST_WINDOW, "--mode", "paste", "--class", "xterm"});
   ASSERT_TRUE(window.readLine() == "ready");

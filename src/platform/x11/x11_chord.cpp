@@ -50,6 +50,7 @@ std::optional<bool> terminalClassOf(Display* display, Window window) {
 }  // namespace
 
 void ChordPoster::fake(KeyCode keycode, bool down) {
+  synthetic_.sent(keycode, down);
   XTestFakeKeyEvent(connection_.display(), keycode, down ? True : False, CurrentTime);
 }
 

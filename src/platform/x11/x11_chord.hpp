@@ -8,6 +8,7 @@
 
 #include "platform/x11/x11_connection.hpp"
 #include "platform/x11/x11_keymap.hpp"
+#include "platform/x11/x11_synthetic_keys.hpp"
 
 namespace deskagent::platform::x11 {
 
@@ -17,7 +18,8 @@ namespace deskagent::platform::x11 {
 // around the chord and pressed again after it, so the chord carries exactly its own.
 class ChordPoster {
  public:
-  ChordPoster(Connection& connection, Keymap& keymap) : connection_(connection), keymap_(keymap) {}
+  ChordPoster(Connection& connection, Keymap& keymap, SyntheticKeys& synthetic)
+      : connection_(connection), keymap_(keymap), synthetic_(synthetic) {}
 
   // One half of a chord: the key's press (with its modifiers) or its release (and theirs).
   void post(std::uint16_t macKeyCode, bool down, std::uint64_t flags);
@@ -31,6 +33,7 @@ class ChordPoster {
 
   Connection& connection_;
   Keymap& keymap_;
+  SyntheticKeys& synthetic_;
   // Between a chord's press and its release.
   std::optional<KeyCode> pressedKey_;
   std::vector<KeyCode> pressedModifiers_;

@@ -9,8 +9,12 @@
 
 namespace deskagent::platform::x11 {
 
-KeyWatch::KeyWatch(Connection& connection, Keymap& keymap, Deliver deliver)
-    : connection_(connection), keymap_(keymap), deliver_(std::move(deliver)) {
+KeyWatch::KeyWatch(Connection& connection, Keymap& keymap, SyntheticKeys& synthetic,
+                   Deliver deliver)
+    : connection_(connection),
+      keymap_(keymap),
+      synthetic_(synthetic),
+      deliver_(std::move(deliver)) {
   if (connection_.extensions().xinputOpcode < 0) return;
   canListen_ = connection_.firstErrorOf([&] { selectRawKeys(true); }) == 0;
   selectRawKeys(false);
@@ -81,9 +85,10 @@ bool KeyWatch::handle(const XEvent& event) {
   const auto* raw = static_cast<const XIRawEvent*>(cookie.data);
   if (raw->flags & XIKeyRepeat) return true;
   auto keycode = static_cast<unsigned>(raw->detail);
+  bool down = cookie.evtype == XI_RawKeyPress;
+  if (synthetic_.takeIfSent(keycode, down)) return true;  // the agent's own chord
   auto mac = keymap_.macKeyCode(keycode);
   if (!mac || keycode >= 256) return true;
-  bool down = cookie.evtype == XI_RawKeyPress;
   if (held_.test(keycode) == down) return true;  // nothing changed for this key
   held_.set(keycode, down);
   // The server finishes a key event, XKB included, before it reads our next request, so the lock

@@ -9,6 +9,7 @@
 #include "platform/platform.hpp"
 #include "platform/x11/x11_connection.hpp"
 #include "platform/x11/x11_keymap.hpp"
+#include "platform/x11/x11_synthetic_keys.hpp"
 
 namespace deskagent::platform::x11 {
 
@@ -20,7 +21,7 @@ class KeyWatch {
   using Deliver = std::function<void(const KeyboardEvent&)>;
 
   // Tries a selection once, so `canListen()` stays a cheap answer for the permission probe.
-  KeyWatch(Connection& connection, Keymap& keymap, Deliver deliver);
+  KeyWatch(Connection& connection, Keymap& keymap, SyntheticKeys& synthetic, Deliver deliver);
 
   bool canListen() const { return canListen_; }
   void setListening(bool on);
@@ -38,6 +39,7 @@ class KeyWatch {
 
   Connection& connection_;
   Keymap& keymap_;
+  SyntheticKeys& synthetic_;
   Deliver deliver_;
   bool canListen_ = false;
   bool listening_ = false;

@@ -8,8 +8,8 @@ Session::Session(std::unique_ptr<Connection> c, MainLoop& loop, std::int64_t& ch
                  KeyWatch::Deliver deliver)
     : connection(std::move(c)),
       keymap(connection->display()),
-      keys(*connection, keymap, std::move(deliver)),
-      chord(*connection, keymap),
+      keys(*connection, keymap, synthetic, std::move(deliver)),
+      chord(*connection, keymap, synthetic),
       clipboard(*connection, loop, changeCount) {
   connection->setEventHandler([this](XEvent& event) { route(event); });
 }

@@ -11,6 +11,7 @@
 #include "platform/x11/x11_connection.hpp"
 #include "platform/x11/x11_key_watch.hpp"
 #include "platform/x11/x11_keymap.hpp"
+#include "platform/x11/x11_synthetic_keys.hpp"
 
 namespace deskagent::platform::x11 {
 
@@ -26,6 +27,7 @@ struct Session {
 
   std::unique_ptr<Connection> connection;
   Keymap keymap;
+  SyntheticKeys synthetic;
   KeyWatch keys;
   ChordPoster chord;
   Clipboard clipboard;
