@@ -18,12 +18,8 @@ constexpr Duration kLatestRestore = std::chrono::seconds(2);
 }  // namespace
 
 void PasteTransfer::start() {
+  if (refusedForAccessibility("paste")) return;
   platform::Platform& platform = agent_.platform;
-  if (!platform.isProcessTrusted(/*prompt=*/false)) {
-    emit(agent_, Event{{"type", "paste"}, {"ok", false}, {"reason", "accessibility"}});
-    finish();
-    return;
-  }
   saved_ = saveClipboard(platform);
   std::weak_ptr<Transfer> weak = weak_from_this();
   platformNotifiesRead_ = platform.writePasteboardTextNotifyingRead(text_, [weak] {

@@ -23,12 +23,8 @@ constexpr Duration kLateCopyWindow = std::chrono::seconds(1);
 }  // namespace
 
 void SelectionRead::start() {
+  if (refusedForAccessibility("selection")) return;
   platform::Platform& platform = agent_.platform;
-  if (!platform.isProcessTrusted(/*prompt=*/false)) {
-    emit(agent_, Event{{"type", "selection"}, {"ok", false}, {"reason", "accessibility"}});
-    finish();
-    return;
-  }
   saved_ = saveClipboard(platform);
   // After the text: a copy between the two reads would otherwise go unnoticed.
   savedChangeCount_ = platform.pasteboardChangeCount();

@@ -1,6 +1,7 @@
 #include "agent/transfer_queue.hpp"
 
 #include "agent/agent.hpp"
+#include "agent/protocol.hpp"
 
 namespace deskagent {
 
@@ -32,6 +33,13 @@ void Transfer::postStep(std::function<void(Transfer&)> step) {
 void Transfer::cancelPending() {
   if (pending_) agent_.loop.cancel(*pending_);
   pending_.reset();
+}
+
+bool Transfer::refusedForAccessibility(const char* eventType) {
+  if (agent_.platform.isProcessTrusted(/*prompt=*/false)) return false;
+  emit(agent_, Event{{"type", eventType}, {"ok", false}, {"reason", "accessibility"}});
+  finish();
+  return true;
 }
 
 void Transfer::finish() {

@@ -39,6 +39,10 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   }
   // Hands the clipboard on to the next transfer. The last thing a step does.
   void finish();
+  // The gate every transfer passes first: without Accessibility trust (asked without a prompt)
+  // the host gets {"type":eventType,"ok":false,"reason":"accessibility"}, the clipboard is not
+  // touched, and the transfer is over.
+  bool refusedForAccessibility(const char* eventType);
 
   Agent& agent_;
 
