@@ -3,10 +3,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include "agent/agent.hpp"
 #include "agent/protocol.hpp"
-#include "loop/poll_loop.hpp"
-#include "platform/sim/sim_platform.hpp"
+#include "bench_agent.hpp"
 
 namespace deskagent {
 namespace {
@@ -15,7 +13,7 @@ using platform::PasteboardContents;
 using platform::PasteboardItem;
 using platform::PasteboardRepresentation;
 
-struct Fixture {
+struct Fixture : BenchAgent {
   explicit Fixture(std::size_t imageBytes) {
     sim.trusted = true;
     PasteboardContents contents = platform::simPlainText("the user's own text");
@@ -33,12 +31,6 @@ struct Fixture {
     sim.desktop().pasted.clear();
     sim.desktop().postedKeys.clear();
   }
-
-  VirtualClock clock;
-  PollLoop loop{clock};
-  platform::SimPlatform sim{loop};
-  std::size_t bytes = 0;
-  Agent agent{loop, sim, [this](std::string_view line) { bytes += line.size(); }};
 };
 
 void BM_Paste(benchmark::State& state) {

@@ -2,21 +2,13 @@
 
 #include <benchmark/benchmark.h>
 
-#include "agent/agent.hpp"
 #include "agent/protocol.hpp"
-#include "loop/poll_loop.hpp"
-#include "platform/sim/sim_platform.hpp"
+#include "bench_agent.hpp"
 
 namespace deskagent {
 namespace {
 
-struct Fixture {
-  VirtualClock clock;
-  PollLoop loop{clock};
-  platform::SimPlatform sim{loop};
-  std::size_t bytes = 0;
-  Agent agent{loop, sim, [this](std::string_view line) { bytes += line.size(); }};
-};
+using Fixture = BenchAgent;
 
 void BM_PermissionsCommand(benchmark::State& state) {
   Fixture f;
