@@ -10,6 +10,7 @@ packages=(
   libx11-dev libxi-dev libxtst-dev libxfixes-dev  # the X11 backend
   xvfb xclip                               # the X11 end-to-end tests and the demo
   xdotool xinput                           # what the X11 bench compares the agent with
+  dpkg-dev file                            # the Debian package's runtime dependencies (cpack)
 )
 
 missing=()
