@@ -12,6 +12,9 @@ packages=(
   xdotool xinput                           # what the X11 bench compares the agent with
   dpkg-dev file                            # the Debian package's runtime dependencies (cpack)
 )
+# The Node client and console: Node 18 or newer and npm, from Debian unless already installed.
+command -v node >/dev/null || packages+=(nodejs)
+command -v npm >/dev/null || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do
