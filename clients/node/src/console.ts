@@ -55,7 +55,7 @@ function quote(text: string): string {
 }
 
 /** One readable line for an event. */
-export function render(event: AgentEvent, s: Style): string {
+function render(event: AgentEvent, s: Style): string {
   switch (event.type) {
     case "ready":
       return s.name("ready");
