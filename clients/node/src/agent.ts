@@ -105,19 +105,32 @@ export class DeskAgent {
     child.stdin.on("error", () => {});
     child.on("error", (error: NodeJS.ErrnoException) => {
       if (child.pid === undefined) {
-        this.finish(new AgentExitError(`could not start ${binaryPath}: ${error.message}`, undefined, ""), undefined);
+        this.finish(
+          new AgentExitError(`could not start ${binaryPath}: ${error.message}`, undefined, ""),
+          undefined,
+        );
       }
     });
     // "close" comes after the last output has been read, so every answer given is delivered.
     child.on("close", (code: number | null, signal: NodeJS.Signals | null) => {
       const status = { code, signal };
       const when = this.ready ? "" : " before it was ready";
-      this.finish(new AgentExitError(`${binaryPath} ${describe(status)}${when}`, status, this.lastStderrLines()), status);
+      this.finish(
+        new AgentExitError(
+          `${binaryPath} ${describe(status)}${when}`,
+          status,
+          this.lastStderrLines(),
+        ),
+        status,
+      );
     });
   }
 
   /** @internal Use `spawnAgent`. */
-  static start(binaryPath: string, options: SpawnOptions): Promise<{ agent: DeskAgent; permissions: PermissionsEvent }> {
+  static start(
+    binaryPath: string,
+    options: SpawnOptions,
+  ): Promise<{ agent: DeskAgent; permissions: PermissionsEvent }> {
     const child = spawn(binaryPath, [], {
       env: options.env ?? process.env,
       ...(options.cwd !== undefined ? { cwd: options.cwd } : {}),
@@ -131,7 +144,13 @@ export class DeskAgent {
     return new Promise((resolve, reject) => {
       const timer = setTimeout(() => {
         child.kill("SIGKILL");
-        reject(new AgentExitError(`${binaryPath} did not report ready within ${timeoutMs} ms`, undefined, agent.lastStderrLines()));
+        reject(
+          new AgentExitError(
+            `${binaryPath} did not report ready within ${timeoutMs} ms`,
+            undefined,
+            agent.lastStderrLines(),
+          ),
+        );
       }, timeoutMs);
       agent.started = {
         resolve: (permissions) => {
@@ -168,34 +187,50 @@ export class DeskAgent {
 
   /** Pastes `text` into the frontmost application; resolves with the "paste" event. */
   paste(text: string): Promise<PasteEvent> {
-    return this.command(() => {
-      if (typeof text !== "string") throw new TypeError(`paste: text must be a string, not ${typeof text}`);
-      if (text.length === 0) throw new TypeError("paste: text must not be empty");
-      // Half a surrogate pair has no UTF-8 form: the agent would drop the whole line unanswered.
-      if (/\p{Surrogate}/u.test(text)) throw new TypeError("paste: text holds an unpaired surrogate");
-      return { type: "paste", text };
-    }, (w) => this.pasteWaiters.push(w));
+    return this.command(
+      () => {
+        if (typeof text !== "string")
+          throw new TypeError(`paste: text must be a string, not ${typeof text}`);
+        if (text.length === 0) throw new TypeError("paste: text must not be empty");
+        // Half a surrogate pair has no UTF-8 form: the agent would drop the whole line unanswered.
+        if (/\p{Surrogate}/u.test(text))
+          throw new TypeError("paste: text holds an unpaired surrogate");
+        return { type: "paste", text };
+      },
+      (w) => this.pasteWaiters.push(w),
+    );
   }
 
   /** Copies the frontmost application's selection; resolves with the "selection" event. */
   readSelection(): Promise<SelectionEvent> {
-    return this.command(() => ({ type: "read-selection" }), (w) => this.selectionWaiters.push(w));
+    return this.command(
+      () => ({ type: "read-selection" }),
+      (w) => this.selectionWaiters.push(w),
+    );
   }
 
   /** Resolves with a "permissions" event. */
   permissions(): Promise<PermissionsEvent> {
-    return this.command(() => ({ type: "permissions" }), (w) => this.permissionsWaiters.push(w));
+    return this.command(
+      () => ({ type: "permissions" }),
+      (w) => this.permissionsWaiters.push(w),
+    );
   }
 
   /** Asks the system to prompt the user for that access (where it has a prompt); resolves with a "permissions" event. */
   request(scope?: RequestScope): Promise<PermissionsEvent> {
-    return this.command(() => {
-      if (scope === undefined) return { type: "request" };
-      if (!scopes.includes(scope)) {
-        throw new TypeError(`request: scope must be "accessibility" or "input-monitoring", not ${JSON.stringify(scope)}`);
-      }
-      return { type: "request", scope };
-    }, (w) => this.permissionsWaiters.push(w));
+    return this.command(
+      () => {
+        if (scope === undefined) return { type: "request" };
+        if (!scopes.includes(scope)) {
+          throw new TypeError(
+            `request: scope must be "accessibility" or "input-monitoring", not ${JSON.stringify(scope)}`,
+          );
+        }
+        return { type: "request", scope };
+      },
+      (w) => this.permissionsWaiters.push(w),
+    );
   }
 
   /**
@@ -203,13 +238,17 @@ export class DeskAgent {
    * with the last one when the tap is already installed (the agent then sends none).
    */
   watch(keyCode: number): Promise<TapEvent> {
-    return this.command(() => {
-      if (!Number.isSafeInteger(keyCode)) throw new TypeError(`watch: key code must be a safe integer, not ${String(keyCode)}`);
-      return { type: "watch", keyCode };
-    }, (w) => {
-      if (this.tapWaiters.length === 0 && this.lastTap?.active) w.resolve(this.lastTap);
-      else this.tapWaiters.push(w);
-    });
+    return this.command(
+      () => {
+        if (!Number.isSafeInteger(keyCode))
+          throw new TypeError(`watch: key code must be a safe integer, not ${String(keyCode)}`);
+        return { type: "watch", keyCode };
+      },
+      (w) => {
+        if (this.tapWaiters.length === 0 && this.lastTap?.active) w.resolve(this.lastTap);
+        else this.tapWaiters.push(w);
+      },
+    );
   }
 
   /** Stops the key events; the tap stays installed. */
@@ -259,7 +298,11 @@ export class DeskAgent {
   private receive(chunk: string): void {
     this.buffered += chunk;
     let start = 0;
-    for (let end = this.buffered.indexOf("\n"); end >= 0; end = this.buffered.indexOf("\n", start)) {
+    for (
+      let end = this.buffered.indexOf("\n");
+      end >= 0;
+      end = this.buffered.indexOf("\n", start)
+    ) {
       this.handleLine(this.buffered.slice(start, end));
       start = end + 1;
     }
@@ -308,11 +351,16 @@ export class DeskAgent {
     for (const timer of this.timers) clearTimeout(timer);
     this.started?.reject(error);
     this.started = undefined;
-    const waiters = [...this.pasteWaiters, ...this.selectionWaiters, ...this.permissionsWaiters, ...this.tapWaiters];
+    const waiters = [
+      ...this.pasteWaiters,
+      ...this.selectionWaiters,
+      ...this.permissionsWaiters,
+      ...this.tapWaiters,
+    ];
     this.pasteWaiters.length = this.selectionWaiters.length = this.permissionsWaiters.length = 0;
     this.tapWaiters = [];
     for (const waiter of waiters) waiter.reject(error);
-    for (const waiter of this.exited) (status ? waiter.resolve(status) : waiter.reject(error));
+    for (const waiter of this.exited) status ? waiter.resolve(status) : waiter.reject(error);
     this.exited = [];
     this.emitter.emit("exit", status ?? { code: null, signal: null });
   }

@@ -41,7 +41,8 @@ interface Style {
 }
 
 function style(enabled: boolean): Style {
-  const paint = (code: number) => (text: string) => (enabled ? `\x1b[${code}m${text}\x1b[0m` : text);
+  const paint = (code: number) => (text: string) =>
+    enabled ? `\x1b[${code}m${text}\x1b[0m` : text;
   return { dim: paint(2), name: paint(36), good: paint(32), bad: paint(31) };
 }
 
@@ -60,15 +61,23 @@ function render(event: AgentEvent, s: Style): string {
     case "ready":
       return s.name("ready");
     case "permissions":
-      return `${s.name("permissions")}  accessibility ${yesNo(s, event.accessibility)}  input monitoring ${yesNo(s, event.inputMonitoring)}  microphone ${event.microphone}`;
+      return [
+        s.name("permissions"),
+        `accessibility ${yesNo(s, event.accessibility)}`,
+        `input monitoring ${yesNo(s, event.inputMonitoring)}`,
+        `microphone ${event.microphone}`,
+      ].join("  ");
     case "tap":
-      return event.active
-        ? `${s.name("tap")} ${s.good("installed")}${event.listening ? "" : ", but not listening (no Input Monitoring access)"}`
-        : `${s.name("tap")} ${s.bad("refused")} (${event.reason}); retried every 2 s while a key is watched`;
+      if (!event.active) {
+        return `${s.name("tap")} ${s.bad("refused")} (${event.reason}); retried every 2 s while a key is watched`;
+      }
+      return `${s.name("tap")} ${s.good("installed")}${event.listening ? "" : ", but not listening (no Input Monitoring access)"}`;
     case "key":
       return `${s.name("key")} ${kebab(keyName(event.keyCode) ?? String(event.keyCode))} ${event.phase}`;
     case "paste":
-      return event.ok ? `${s.name("paste")} ${s.good("ok")}` : `${s.name("paste")} ${s.bad("refused")}: ${event.reason}`;
+      return event.ok
+        ? `${s.name("paste")} ${s.good("ok")}`
+        : `${s.name("paste")} ${s.bad("refused")}: ${event.reason}`;
     case "selection":
       return event.ok
         ? `${s.name("selection")} ${quote(event.text)}`
@@ -133,7 +142,10 @@ function runCommand(agent: DeskAgent, line: string, say: (text: string) => void)
       return;
     case "request": {
       const scope = args[0];
-      if (args.length > 1 || (scope !== undefined && scope !== "accessibility" && scope !== "input-monitoring")) {
+      if (
+        args.length > 1 ||
+        (scope !== undefined && scope !== "accessibility" && scope !== "input-monitoring")
+      ) {
         say("request what? request accessibility, request input-monitoring, or just request");
         return;
       }
@@ -186,7 +198,10 @@ async function main(): Promise<number> {
   let quitting = false;
   const exited = new Promise<number>((resolve) =>
     agent.on("exit", (status) => {
-      if (!quitting) say(`the agent ${status.signal ? `was ended by ${status.signal}` : `exited with code ${status.code}`}`);
+      if (!quitting)
+        say(
+          `the agent ${status.signal ? `was ended by ${status.signal}` : `exited with code ${status.code}`}`,
+        );
       rl?.close();
       resolve(quitting && status.code === 0 ? 0 : 1);
     }),

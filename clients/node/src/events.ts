@@ -42,20 +42,14 @@ export interface KeyEvent {
 export type TransferRefusal = "accessibility" | "empty" | "clipboard";
 
 export type PasteEvent =
-  | { type: "paste"; ok: true }
-  | { type: "paste"; ok: false; reason: TransferRefusal };
+  { type: "paste"; ok: true } | { type: "paste"; ok: false; reason: TransferRefusal };
 
 export type SelectionEvent =
   | { type: "selection"; ok: true; text: string }
   | { type: "selection"; ok: false; reason: TransferRefusal };
 
 export type AgentEvent =
-  | ReadyEvent
-  | PermissionsEvent
-  | TapEvent
-  | KeyEvent
-  | PasteEvent
-  | SelectionEvent;
+  ReadyEvent | PermissionsEvent | TapEvent | KeyEvent | PasteEvent | SelectionEvent;
 
 export type EventType = AgentEvent["type"];
 

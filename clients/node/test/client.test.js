@@ -7,7 +7,12 @@ const { test } = require("node:test");
 const { AgentExitError, Key, keyName, spawnAgent } = require("..");
 const { agentPath, fakeAgent, headlessEnv, nextEvent, silentAgentScript } = require("./helpers");
 
-const headlessReport = { type: "permissions", accessibility: false, inputMonitoring: false, microphone: "unknown" };
+const headlessReport = {
+  type: "permissions",
+  accessibility: false,
+  inputMonitoring: false,
+  microphone: "unknown",
+};
 const refusal = (type) => ({ type, ok: false, reason: "accessibility" });
 
 test("headless: the start report, each command's answer, and unsolicited events for listeners", async () => {
@@ -53,7 +58,10 @@ test("a thousand commands in flight are each answered by their own kind of event
   });
   await Promise.all(sent);
   // Headless, every command is answered at once, so the answers come back in the order sent.
-  assert.deepEqual(settled.map(([i]) => i), [...sent.keys()]);
+  assert.deepEqual(
+    settled.map(([i]) => i),
+    [...sent.keys()],
+  );
   for (const [i, type, got] of settled) assert.equal(got, type, `command ${i}`);
   await agent.close();
 });
@@ -70,7 +78,8 @@ test("bad use is refused at once, before anything is written", async () => {
     [() => agent.watch(2 ** 53), TypeError, /safe integer/],
     [() => agent.request("microphone"), TypeError, /scope/],
   ];
-  for (const [send, type, message] of cases) await assert.rejects(send(), (e) => e instanceof type && message.test(e.message));
+  for (const [send, type, message] of cases)
+    await assert.rejects(send(), (e) => e instanceof type && message.test(e.message));
   // The agent saw none of them: the next answer is the one to the next command.
   assert.deepEqual(await agent.paste("fine"), refusal("paste"));
   // Commands already sent are answered before the agent exits; new ones are refused.
@@ -93,24 +102,48 @@ test("an agent that cannot start or ends early says why", async (t) => {
   const cases = [
     ["a missing binary", "/nonexistent/deskagent", {}, /could not start .*ENOENT/],
     ["a file that is not executable", fakeAgent("exit 0", 0o644), {}, /could not start .*EACCES/],
-    ["an agent that fails", fakeAgent("echo 'first'; echo 'no display here' >&2; exit 3"), {},
-      /exited with code 3 before it was ready.*no display here/s],
-    ["an agent that never says ready", fakeAgent("exec sleep 30"), { startTimeoutMs: 200 },
-      /did not report ready within 200 ms/],
+    [
+      "an agent that fails",
+      fakeAgent("echo 'first'; echo 'no display here' >&2; exit 3"),
+      {},
+      /exited with code 3 before it was ready.*no display here/s,
+    ],
+    [
+      "an agent that never says ready",
+      fakeAgent("exec sleep 30"),
+      { startTimeoutMs: 200 },
+      /did not report ready within 200 ms/,
+    ],
   ];
   for (const [name, path, options, message] of cases) {
-    await t.test(name, () => assert.rejects(spawnAgent(path, options), (e) => e instanceof AgentExitError && message.test(e.message)));
+    await t.test(name, () =>
+      assert.rejects(
+        spawnAgent(path, options),
+        (e) => e instanceof AgentExitError && message.test(e.message),
+      ),
+    );
   }
 });
 
 test("an agent that dies rejects what it left unanswered and fires exit", async () => {
   const { agent } = await spawnAgent(fakeAgent(`${silentAgentScript}\nexec sleep 30`));
-  const pending = [agent.paste("lost"), agent.readSelection(), agent.permissions(), agent.watch(Key.fn)];
+  const pending = [
+    agent.paste("lost"),
+    agent.readSelection(),
+    agent.permissions(),
+    agent.watch(Key.fn),
+  ];
   const exit = nextEvent(agent, "exit");
   process.kill(agent.pid, "SIGKILL");
   assert.deepEqual(await exit, { code: null, signal: "SIGKILL" });
   for (const answer of pending) {
-    await assert.rejects(answer, (e) => e instanceof AgentExitError && /signal SIGKILL/.test(e.message) && e.status.signal === "SIGKILL");
+    await assert.rejects(
+      answer,
+      (e) =>
+        e instanceof AgentExitError &&
+        /signal SIGKILL/.test(e.message) &&
+        e.status.signal === "SIGKILL",
+    );
   }
   await assert.rejects(agent.permissions(), /signal SIGKILL/);
 });
@@ -118,7 +151,11 @@ test("an agent that dies rejects what it left unanswered and fires exit", async 
 test("close ends an agent that does not stop at the end of its input", async (t) => {
   const cases = [
     ["with SIGTERM", `${silentAgentScript}\nexec sleep 30`, "SIGTERM"],
-    ["with SIGKILL when it ignores SIGTERM", `trap '' TERM\n${silentAgentScript}\nexec sleep 30`, "SIGKILL"],
+    [
+      "with SIGKILL when it ignores SIGTERM",
+      `trap '' TERM\n${silentAgentScript}\nexec sleep 30`,
+      "SIGKILL",
+    ],
   ];
   for (const [name, script, signal] of cases) {
     await t.test(name, async () => {

@@ -22,8 +22,21 @@ function runConsole(args, input) {
 const report = /permissions  accessibility no  input monitoring no  microphone unknown$/;
 
 test("console: events rendered, help, hints for unusable input, quit", async () => {
-  const input = ["help", "perms", "frobnicate", "watch banana", "paste", "request microphone", "watch right-option", "quit", "perms"];
-  const { code, stdout, stderr } = await runConsole(["--agent", agentPath], input.join("\n") + "\n");
+  const input = [
+    "help",
+    "perms",
+    "frobnicate",
+    "watch banana",
+    "paste",
+    "request microphone",
+    "watch right-option",
+    "quit",
+    "perms",
+  ];
+  const { code, stdout, stderr } = await runConsole(
+    ["--agent", agentPath],
+    input.join("\n") + "\n",
+  );
   assert.equal(code, 0, stderr);
   const lines = stdout.split("\n");
   assert.match(lines[0], /^ +\+\d+\.\d{3}s  ready$/);
@@ -46,7 +59,11 @@ test("console: --json shows the agent's own lines; the end of input quits", asyn
   assert.equal(code, 0);
   const lines = stdout.trimEnd().split("\n");
   assert.equal(lines[0], '{"type":"ready"}');
-  assert.deepEqual(JSON.parse(lines.at(-1)), { type: "selection", ok: false, reason: "accessibility" });
+  assert.deepEqual(JSON.parse(lines.at(-1)), {
+    type: "selection",
+    ok: false,
+    reason: "accessibility",
+  });
 });
 
 test("console: an agent that cannot start", async () => {

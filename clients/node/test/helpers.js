@@ -5,7 +5,9 @@ const fs = require("node:fs");
 const os = require("node:os");
 const path = require("node:path");
 
-const buildDir = path.resolve(process.env.DESKAGENT_BUILD_DIR || path.join(__dirname, "../../../build"));
+const buildDir = path.resolve(
+  process.env.DESKAGENT_BUILD_DIR || path.join(__dirname, "../../../build"),
+);
 const agentPath = path.join(buildDir, "deskagent");
 
 function headlessEnv() {
@@ -54,8 +56,18 @@ function lineFrom(child, prefix) {
     };
     child.stdout.setEncoding("utf8");
     child.stdout.on("data", onData);
-    child.once("exit", () => reject(new Error(`${child.spawnfile} ended before saying "${prefix}": ${text}`)));
+    child.once("exit", () =>
+      reject(new Error(`${child.spawnfile} ended before saying "${prefix}": ${text}`)),
+    );
   });
 }
 
-module.exports = { agentPath, buildDir, fakeAgent, headlessEnv, lineFrom, nextEvent, silentAgentScript };
+module.exports = {
+  agentPath,
+  buildDir,
+  fakeAgent,
+  headlessEnv,
+  lineFrom,
+  nextEvent,
+  silentAgentScript,
+};

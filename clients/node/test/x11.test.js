@@ -13,9 +13,10 @@ const { agentPath, buildDir, lineFrom, nextEvent } = require("./helpers");
 const press = path.join(buildDir, "tests/x11_press");
 const testWindow = path.join(buildDir, "tests/x11_test_window");
 const hasXvfb = spawnSync("sh", ["-c", "command -v Xvfb"]).status === 0;
-const skip = !hasXvfb || !fs.existsSync(press) || !fs.existsSync(testWindow)
-  ? "needs Xvfb and the X11 test clients (the X11 backend built)"
-  : false;
+const skip =
+  !hasXvfb || !fs.existsSync(press) || !fs.existsSync(testWindow)
+    ? "needs Xvfb and the X11 test clients (the X11 backend built)"
+    : false;
 
 let server;
 let agent;
@@ -49,17 +50,29 @@ async function openWindow(...args) {
 
 const hex = (text) => Buffer.from(text).toString("hex");
 
-test("X11: watch Right Option and see it pressed and released", { skip, timeout: 30_000 }, async () => {
-  assert.deepEqual(await agent.watch(Key.rightOption), { type: "tap", active: true, listening: true });
-  // The tap is installed now: watching again causes no tap event, and is answered at once.
-  assert.deepEqual(await agent.watch(Key.rightOption), { type: "tap", active: true, listening: true });
-  const down = nextEvent(agent, "key", (e) => e.phase === "down");
-  const up = nextEvent(agent, "key", (e) => e.phase === "up");
-  spawnSync(press, ["+Alt_R", "sleep:50", "-Alt_R"], { env });
-  assert.deepEqual(await down, { type: "key", phase: "down", keyCode: Key.rightOption });
-  assert.deepEqual(await up, { type: "key", phase: "up", keyCode: Key.rightOption });
-  await agent.unwatch();
-});
+test(
+  "X11: watch Right Option and see it pressed and released",
+  { skip, timeout: 30_000 },
+  async () => {
+    assert.deepEqual(await agent.watch(Key.rightOption), {
+      type: "tap",
+      active: true,
+      listening: true,
+    });
+    // The tap is installed now: watching again causes no tap event, and is answered at once.
+    assert.deepEqual(await agent.watch(Key.rightOption), {
+      type: "tap",
+      active: true,
+      listening: true,
+    });
+    const down = nextEvent(agent, "key", (e) => e.phase === "down");
+    const up = nextEvent(agent, "key", (e) => e.phase === "up");
+    spawnSync(press, ["+Alt_R", "sleep:50", "-Alt_R"], { env });
+    assert.deepEqual(await down, { type: "key", phase: "down", keyCode: Key.rightOption });
+    assert.deepEqual(await up, { type: "key", phase: "up", keyCode: Key.rightOption });
+    await agent.unwatch();
+  },
+);
 
 test("X11: a paste reaches the focused window", { skip, timeout: 30_000 }, async () => {
   const window = await openWindow("--mode", "paste");
@@ -71,5 +84,9 @@ test("X11: a paste reaches the focused window", { skip, timeout: 30_000 }, async
 
 test("X11: the selection of the focused window is read", { skip, timeout: 30_000 }, async () => {
   await openWindow("--mode", "copy", "--text", "chosen words");
-  assert.deepEqual(await agent.readSelection(), { type: "selection", ok: true, text: "chosen words" });
+  assert.deepEqual(await agent.readSelection(), {
+    type: "selection",
+    ok: true,
+    text: "chosen words",
+  });
 });
