@@ -3,6 +3,8 @@
 //
 //   npm run build && node bench/client_bench.js [path/to/deskagent]
 "use strict";
+const fs = require("node:fs");
+const os = require("node:os");
 const path = require("node:path");
 const { spawnAgent } = require("..");
 
@@ -12,10 +14,10 @@ delete env.DISPLAY;
 delete env.WAYLAND_DISPLAY;
 
 const now = () => Number(process.hrtime.bigint()) / 1e3; // µs
-function percentiles(samples) {
+function percentiles(samples, unit = "µs") {
   const sorted = [...samples].sort((a, b) => a - b);
   const at = (p) => sorted[Math.min(sorted.length - 1, Math.floor(p * sorted.length))];
-  return `p50 ${at(0.5).toFixed(1)} µs, p99 ${at(0.99).toFixed(1)} µs`;
+  return `p50 ${at(0.5).toFixed(1)} ${unit}, p99 ${at(0.99).toFixed(1)} ${unit}`;
 }
 
 async function main() {
@@ -48,6 +50,31 @@ async function main() {
   }
   console.log(`1000 commands in flight, per command: ${percentiles(bursts)}`);
   await agent.close();
+
+  // A 32 MiB selection, from a stand-in agent (the real one, headless, reads none): the line
+  // arrives in many chunks.
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), "deskagent-bench-"));
+  const standIn = path.join(dir, "agent");
+  const text = "ab".repeat(16 << 20);
+  const start =
+    '{"type":"ready"}\\n{"type":"permissions","accessibility":true,"inputMonitoring":true,"microphone":"granted"}\\n';
+  const answer = `'{"type":"selection","ok":true,"text":"' + "ab".repeat(16 << 20) + '"}\\n'`;
+  fs.writeFileSync(
+    standIn,
+    `#!${process.execPath}\nprocess.stdout.write('${start}');\nprocess.stdin.on("data", () => process.stdout.write(${answer}));\n`,
+    { mode: 0o755 },
+  );
+  const { agent: standInAgent } = await spawnAgent(standIn);
+  const reads = [];
+  for (let i = 0; i < 5; i++) {
+    const t0 = now();
+    const event = await standInAgent.readSelection();
+    if (event.text !== text) throw new Error("the selection arrived changed");
+    reads.push((now() - t0) / 1000);
+  }
+  console.log(`a 32 MiB selection, command to resolved: ${percentiles(reads, "ms")}`);
+  await standInAgent.close();
+  fs.rmSync(dir, { recursive: true, force: true });
 }
 
 main().catch((error) => {

@@ -81,7 +81,7 @@ export class DeskAgent {
   // installed causes none of its own.
   private tapWaiters: Waiter<TapEvent>[] = [];
   private lastTap: TapEvent | undefined;
-  private buffered = "";
+  private partial: string[] = [];
   private stderrTail = "";
   private ready = false;
   private started: Waiter<PermissionsEvent> | undefined;
@@ -295,18 +295,18 @@ export class DeskAgent {
     }
   }
 
+  // A long line (a large selection) arrives in many chunks: its parts are kept apart and joined
+  // once, so each byte is scanned for the line feed only once.
   private receive(chunk: string): void {
-    this.buffered += chunk;
     let start = 0;
-    for (
-      let end = this.buffered.indexOf("\n");
-      end >= 0;
-      end = this.buffered.indexOf("\n", start)
-    ) {
-      this.handleLine(this.buffered.slice(start, end));
+    for (let end = chunk.indexOf("\n"); end >= 0; end = chunk.indexOf("\n", start)) {
+      this.partial.push(chunk.slice(start, end));
+      const line = this.partial.join("");
+      this.partial = [];
+      this.handleLine(line);
       start = end + 1;
     }
-    this.buffered = this.buffered.slice(start);
+    if (start < chunk.length) this.partial.push(chunk.slice(start));
   }
 
   private handleLine(line: string): void {
