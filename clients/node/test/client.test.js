@@ -4,7 +4,7 @@
 const assert = require("node:assert/strict");
 const { test } = require("node:test");
 
-const { AgentExitError, Key, keyName, spawnAgent } = require("..");
+const { AgentExitError, Key, spawnAgent } = require("..");
 const { agentPath, fakeAgent, headlessEnv, nextEvent, silentAgentScript } = require("./helpers");
 
 const headlessReport = {
@@ -89,13 +89,6 @@ test("bad use is refused at once, before anything is written", async () => {
   assert.deepEqual(await last, refusal("selection"));
   assert.deepEqual(await closing, { code: 0, signal: null });
   assert.equal(agent.close(), closing);
-});
-
-test("keys by name", () => {
-  assert.equal(Object.keys(Key).length, 10);
-  for (const [name, code] of Object.entries(Key)) assert.equal(keyName(code), name);
-  assert.equal(keyName(Key.rightOption), "rightOption");
-  assert.equal(keyName(9), undefined);
 });
 
 test("an agent that cannot start or ends early says why", async (t) => {
