@@ -10,7 +10,11 @@ packages=(
   libx11-dev libxi-dev libxtst-dev libxfixes-dev  # the X11 backend
   xvfb xclip                               # the X11 end-to-end tests and the demo
   xdotool xinput                           # what the X11 bench compares the agent with
+  dpkg-dev file                            # the Debian package's runtime dependencies (cpack)
 )
+# The Node client and console: Node 18 or newer and npm, from Debian unless already installed.
+command -v node >/dev/null || packages+=(nodejs)
+command -v npm >/dev/null || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,159 @@
+// The client against the real agent, headless (where every transfer is refused and the tap too),
+// and against stand-in agents for the ways a process can fail.
+"use strict";
+const assert = require("node:assert/strict");
+const { test } = require("node:test");
+
+const { AgentExitError, Key, spawnAgent } = require("..");
+const { agentPath, fakeAgent, headlessEnv, nextEvent, silentAgentScript } = require("./helpers");
+
+const headlessReport = {
+  type: "permissions",
+  accessibility: false,
+  inputMonitoring: false,
+  microphone: "unknown",
+};
+const refusal = (type) => ({ type, ok: false, reason: "accessibility" });
+
+test("headless: the start report, each command's answer, and unsolicited events for listeners", async () => {
+  const seen = [];
+  const { agent, permissions } = await spawnAgent(agentPath, {
+    env: headlessEnv(),
+    listeners: { event: (event, line) => seen.push([event.type, line]) },
+  });
+  assert.deepEqual(permissions, headlessReport);
+  assert.deepEqual(seen.slice(0, 1), [["ready", '{"type":"ready"}']]);
+
+  const taps = [];
+  agent.on("tap", (event) => taps.push(event));
+  const refused = { type: "tap", active: false, reason: "permission" };
+  const cases = [
+    [() => agent.paste("héllo / wörld"), refusal("paste")],
+    [() => agent.readSelection(), refusal("selection")],
+    [() => agent.permissions(), headlessReport],
+    [() => agent.request(), headlessReport],
+    [() => agent.request("accessibility"), headlessReport],
+    [() => agent.request("input-monitoring"), headlessReport],
+    [() => agent.watch(Key.rightOption), refused],
+    [() => agent.unwatch(), undefined],
+    // The tap is still refused, so watching again tries again and answers again.
+    [() => agent.watch(99), refused],
+  ];
+  for (const [send, answer] of cases) assert.deepEqual(await send(), answer);
+  assert.deepEqual(taps, [refused, refused]);
+  assert.deepEqual(await agent.close(), { code: 0, signal: null });
+});
+
+test("a thousand commands in flight are each answered by their own kind of event, in order", async () => {
+  const { agent } = await spawnAgent(agentPath, { env: headlessEnv() });
+  const kinds = [
+    ["paste", (i) => agent.paste(`text ${i}`)],
+    ["selection", () => agent.readSelection()],
+    ["permissions", () => agent.permissions()],
+  ];
+  const settled = [];
+  const sent = Array.from({ length: 1000 }, (_, i) => {
+    const [type, send] = kinds[(i * 7) % kinds.length];
+    return send(i).then((event) => settled.push([i, type, event.type]));
+  });
+  await Promise.all(sent);
+  // Headless, every command is answered at once, so the answers come back in the order sent.
+  assert.deepEqual(
+    settled.map(([i]) => i),
+    [...sent.keys()],
+  );
+  for (const [i, type, got] of settled) assert.equal(got, type, `command ${i}`);
+  await agent.close();
+});
+
+test("bad use is refused at once, before anything is written", async () => {
+  const { agent } = await spawnAgent(agentPath, { env: headlessEnv() });
+  const cases = [
+    [() => agent.paste(""), TypeError, /must not be empty/],
+    [() => agent.paste(42), TypeError, /must be a string/],
+    [() => agent.paste("half a pair \ud83d"), TypeError, /unpaired surrogate/],
+    [() => agent.paste("x".repeat(64 * 1024 * 1024)), RangeError, /longer than the agent reads/],
+    [() => agent.watch(61.5), TypeError, /safe integer/],
+    [() => agent.watch("61"), TypeError, /safe integer/],
+    [() => agent.watch(2 ** 53), TypeError, /safe integer/],
+    [() => agent.request("microphone"), TypeError, /scope/],
+  ];
+  for (const [send, type, message] of cases)
+    await assert.rejects(send(), (e) => e instanceof type && message.test(e.message));
+  // The agent saw none of them: the next answer is the one to the next command.
+  assert.deepEqual(await agent.paste("fine"), refusal("paste"));
+  // Commands already sent are answered before the agent exits; new ones are refused.
+  const last = agent.readSelection();
+  const closing = agent.close();
+  await assert.rejects(agent.permissions(), /closed/);
+  assert.deepEqual(await last, refusal("selection"));
+  assert.deepEqual(await closing, { code: 0, signal: null });
+  assert.equal(agent.close(), closing);
+});
+
+test("an agent that cannot start or ends early says why", async (t) => {
+  const cases = [
+    ["a missing binary", "/nonexistent/deskagent", {}, /could not start .*ENOENT/],
+    ["a file that is not executable", fakeAgent("exit 0", 0o644), {}, /could not start .*EACCES/],
+    [
+      "an agent that fails",
+      fakeAgent("echo 'first'; echo 'no display here' >&2; exit 3"),
+      {},
+      /exited with code 3 before it was ready.*no display here/s,
+    ],
+    [
+      "an agent that never says ready",
+      fakeAgent("exec sleep 30"),
+      { startTimeoutMs: 200 },
+      /did not report ready within 200 ms/,
+    ],
+  ];
+  for (const [name, path, options, message] of cases) {
+    await t.test(name, () =>
+      assert.rejects(
+        spawnAgent(path, options),
+        (e) => e instanceof AgentExitError && message.test(e.message),
+      ),
+    );
+  }
+});
+
+test("an agent that dies rejects what it left unanswered and fires exit", async () => {
+  const { agent } = await spawnAgent(fakeAgent(`${silentAgentScript}\nexec sleep 30`));
+  const pending = [
+    agent.paste("lost"),
+    agent.readSelection(),
+    agent.permissions(),
+    agent.watch(Key.fn),
+  ];
+  const exit = nextEvent(agent, "exit");
+  process.kill(agent.pid, "SIGKILL");
+  assert.deepEqual(await exit, { code: null, signal: "SIGKILL" });
+  for (const answer of pending) {
+    await assert.rejects(
+      answer,
+      (e) =>
+        e instanceof AgentExitError &&
+        /signal SIGKILL/.test(e.message) &&
+        e.status.signal === "SIGKILL",
+    );
+  }
+  await assert.rejects(agent.permissions(), /signal SIGKILL/);
+});
+
+test("close ends an agent that does not stop at the end of its input", async (t) => {
+  const cases = [
+    ["with SIGTERM", `${silentAgentScript}\nexec sleep 30`, "SIGTERM"],
+    [
+      "with SIGKILL when it ignores SIGTERM",
+      `trap '' TERM\n${silentAgentScript}\nexec sleep 30`,
+      "SIGKILL",
+    ],
+  ];
+  for (const [name, script, signal] of cases) {
+    await t.test(name, async () => {
+      const { agent } = await spawnAgent(fakeAgent(script));
+      assert.deepEqual(await agent.close(100), { code: null, signal });
+    });
+  }
+});

@@ -1,0 +1,73 @@
+// What the tests stand on: the built agent (DESKAGENT_BUILD_DIR, default ../../build), a headless
+// environment, stand-in agents written as shell scripts, and waiting on events with a bound.
+"use strict";
+const fs = require("node:fs");
+const os = require("node:os");
+const path = require("node:path");
+
+const buildDir = path.resolve(
+  process.env.DESKAGENT_BUILD_DIR || path.join(__dirname, "../../../build"),
+);
+const agentPath = path.join(buildDir, "deskagent");
+
+function headlessEnv() {
+  const env = { ...process.env };
+  delete env.DISPLAY;
+  delete env.WAYLAND_DISPLAY;
+  return env;
+}
+
+// A stand-in agent: `body` is a shell script. It is removed when the test process ends.
+const scratch = fs.mkdtempSync(path.join(os.tmpdir(), "deskagent-node-"));
+process.on("exit", () => fs.rmSync(scratch, { recursive: true, force: true }));
+let scripts = 0;
+function fakeAgent(body, mode = 0o755) {
+  const file = path.join(scratch, `agent-${++scripts}`);
+  fs.writeFileSync(file, `#!/bin/sh\n${body}\n`, { mode });
+  return file;
+}
+
+// An agent that starts as the real one does, then answers nothing and ignores the end of its input.
+const silentAgentScript = `echo '{"type":"ready"}'
+echo '{"type":"permissions","accessibility":true,"inputMonitoring":true,"microphone":"granted"}'`;
+
+// Resolves with the first event of `type` that `accept` takes (the test's own timeout bounds the wait).
+function nextEvent(agent, type, accept = () => true) {
+  return new Promise((resolve) => {
+    const listener = (event) => {
+      if (!accept(event)) return;
+      agent.off(type, listener);
+      resolve(event);
+    };
+    agent.on(type, listener);
+  });
+}
+
+// Resolves with the first line of a child's stdout that starts with `prefix`.
+function lineFrom(child, prefix) {
+  return new Promise((resolve, reject) => {
+    let text = "";
+    const onData = (chunk) => {
+      text += chunk;
+      const line = text.split("\n").find((l, i, all) => i < all.length - 1 && l.startsWith(prefix));
+      if (line === undefined) return;
+      child.stdout.off("data", onData);
+      resolve(line);
+    };
+    child.stdout.setEncoding("utf8");
+    child.stdout.on("data", onData);
+    child.once("exit", () =>
+      reject(new Error(`${child.spawnfile} ended before saying "${prefix}": ${text}`)),
+    );
+  });
+}
+
+module.exports = {
+  agentPath,
+  buildDir,
+  fakeAgent,
+  headlessEnv,
+  lineFrom,
+  nextEvent,
+  silentAgentScript,
+};
