@@ -280,6 +280,7 @@ class Soak {
       if (event != json{{"type", "paste"}, {"ok", true}}) fail("paste answered " + line);
     } else if (type == "selection") {
       if (selections_.empty()) return (void)fail("a selection event without a read");
+      lastReadAnswer_ = Clock::now();
       std::string mode = selections_.front();
       selections_.pop_front();
       bool empty = event == json{{"type", "selection"}, {"ok", false}, {"reason", "empty"}};
@@ -337,6 +338,9 @@ class Soak {
            " permissions");
       return;
     }
+    // A read answered "empty" watches for a late copy of the application's for a second more;
+    // the user copies once that is over (a copy within it is undone today).
+    while (!failed_ && Clock::now() < lastReadAnswer_ + 1100ms) pump(50ms);
     if (!clipboardBecomesUsers()) return;
     static const char* modes[] = {"paste", "copy", "ignore"};
     if (!userCopies() || !openWindow(modes[pick(3)])) return;
@@ -409,7 +413,7 @@ class Soak {
   std::unique_ptr<AgentProcess> agent_;
   json permissions_;
 
-  Clock::time_point start_, nextReport_;
+  Clock::time_point start_, nextReport_, lastReadAnswer_;
   bool failed_ = false;
   long sent_ = 0, events_ = 0, keyEvents_ = 0, selectionsRead_ = 0;
   long pastesDelivered_ = 0, pastesMissed_ = 0, userCopies_ = 0;
