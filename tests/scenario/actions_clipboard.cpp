@@ -115,11 +115,6 @@ SCENARIO_ACTION("app-latency", [](ScenarioContext& c, const std::vector<std::str
   c.sim.desktop().appLatency = parseDuration(argWord(args, 0));
 });
 
-// app-never-reads-paste: the application takes Command-V and never reads the clipboard.
-SCENARIO_ACTION("app-never-reads-paste", [](ScenarioContext& c, const std::vector<std::string>&) {
-  c.sim.desktop().appReadsPaste = false;
-});
-
 // --- The synthetic keys ---
 
 SCENARIO_ACTION("no-event-source", [](ScenarioContext& c, const std::vector<std::string>&) {
