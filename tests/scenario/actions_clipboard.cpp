@@ -115,27 +115,13 @@ SCENARIO_ACTION("app-latency", [](ScenarioContext& c, const std::vector<std::str
   c.sim.desktop().appLatency = parseDuration(argWord(args, 0));
 });
 
-// app-never-reads-paste: the application takes Command-V and never reads the clipboard.
-SCENARIO_ACTION("app-never-reads-paste", [](ScenarioContext& c, const std::vector<std::string>&) {
-  c.sim.desktop().appReadsPaste = false;
-});
-
 // --- The synthetic keys ---
-
-SCENARIO_ACTION("no-event-source", [](ScenarioContext& c, const std::vector<std::string>&) {
-  c.sim.desktop().eventSourceAvailable = false;
-});
 
 // key-fails down|up: that event of the chord cannot be created.
 SCENARIO_ACTION("key-fails", [](ScenarioContext& c, const std::vector<std::string>& args) {
   const std::string& which = argWord(args, 0);
   if (which != "down" && which != "up") throw ScenarioError("key-fails down|up");
   (which == "down" ? c.sim.desktop().keyDownCreatable : c.sim.desktop().keyUpCreatable) = false;
-});
-
-// user-holds FLAGS: the modifiers the user holds while the agent posts its chord.
-SCENARIO_ACTION("user-holds", [](ScenarioContext& c, const std::vector<std::string>& args) {
-  c.sim.desktop().heldModifiers = static_cast<std::uint64_t>(argInt(args, 0));
 });
 
 // --- Checks ---

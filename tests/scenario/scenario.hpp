@@ -4,7 +4,7 @@
 // script per group of cases (tests/scenarios/*.scn). A script is a list of steps:
 //
 //   # comment
-//   start                          the agent's start-up
+//   start                          the agent's start-up; its first line must be "ready"
 //   > {"type":"watch","keyCode":61}   a command line from the host
 //   < {"type":"tap","active":true,"listening":true}   an event expected since the last step
 //   +1.5s   +250ms                 let virtual time pass

@@ -59,6 +59,8 @@ class Runner {
     if (s.text == "start") {
       c_.agent->start();
       c_.loop.runUntilIdle();
+      if (c_.lines.empty() || c_.lines[0] != "{\"type\":\"ready\"}\n") fail("no ready first");
+      seen_ = 1;
     } else if (s.text.starts_with(">")) {
       std::string command = s.text.substr(s.text.find_first_not_of(" ", 1));
       // As the reader does: the line is posted to the loop, which then serves it.

@@ -11,6 +11,8 @@
 namespace deskagent::testing {
 namespace {
 
+using namespace std::string_view_literals;
+
 constexpr std::int64_t kUnchanged = 12345;  // the key watched before each row
 
 struct WatchRow {
@@ -63,7 +65,7 @@ TEST(Dispatch, WatchTakesOnlyWholeNumbersInTheSigned64BitRange) {
 }
 
 struct EventRow {
-  const char* line;
+  std::string_view line;
   std::vector<const char*> events;  // the "type" of each event that follows
 };
 
@@ -88,6 +90,9 @@ TEST(Dispatch, OtherCommandsAnswerWithTheirOwnEventOrNotAtAll) {
       {R"({"type":"paste","text":"hi"})", {"paste"}},
       {R"({"type":"read-selection","text":"ignored"})", {"selection"}},
       {R"({"type":"unwatch"})", {}},
+      // The parser would stop at a NUL and not see what follows.
+      {"{\"type\":\"permissions\"}\0junk"sv, {}},
+      {"{\"type\":\"permissions\",\"x\":\"\0\"}"sv, {}},
   };
   for (const EventRow& row : rows) {
     ScenarioContext c;  // untrusted: transfers answer at once
@@ -99,13 +104,6 @@ TEST(Dispatch, OtherCommandsAnswerWithTheirOwnEventOrNotAtAll) {
     }
     EXPECT_EQ(types, std::vector<std::string>(row.events.begin(), row.events.end())) << row.line;
   }
-}
-
-TEST(Dispatch, ALineWithANulByteIsIgnored) {
-  ScenarioContext c;
-  handleCommand(*c.agent, std::string_view("{\"type\":\"permissions\"}\0junk", 28));
-  handleCommand(*c.agent, std::string_view("{\"type\":\"permissions\",\"x\":\"\0\"}", 34));
-  EXPECT_TRUE(c.lines.empty());
 }
 
 }  // namespace

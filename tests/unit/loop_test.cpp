@@ -51,7 +51,7 @@ TEST(Loop, ATaskScheduledByATaskWaitsForTheNextTurn) {
   EXPECT_EQ(v.trace, "abcd");
 }
 
-TEST(Loop, RepeatingTimersKeepTheirGridAndStopWhenDropped) {
+TEST(Loop, RepeatingTimersKeepTheirGridAndStopWhenTheirHandleLetsGo) {
   VirtualLoop v;
   int ticks = 0;
   LoopHandle timer = v.loop.startRepeating(1500ms, [&] { ++ticks; });
@@ -66,11 +66,9 @@ TEST(Loop, RepeatingTimersKeepTheirGridAndStopWhenDropped) {
   advanceVirtualTime(v.loop, v.clock, 10s);
   EXPECT_EQ(ticks, 4);
   EXPECT_EQ(v.loop.repeatingTimerCount(), 0u);
-}
 
-TEST(Loop, ReplacingAHandleStopsTheOldTimerAndATickMayStopItself) {
-  VirtualLoop v;
-  LoopHandle timer = v.loop.startRepeating(1s, v.mark('a'));
+  // A handle given a new timer stops the old one; a tick may stop its own timer.
+  timer = v.loop.startRepeating(1s, v.mark('a'));
   timer = v.loop.startRepeating(1s, [&] {
     v.trace += 'b';
     timer.reset();
