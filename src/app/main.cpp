@@ -26,7 +26,7 @@ int main() {
   auto loop = makeMainLoop();
   auto platform = connectPlatform(*loop);
   Backlog backlog;
-  OutputQueue output(backlog, writeToStandardOutput);
+  OutputQueue output(backlog, writeToStandardOutput, writeToStandardOutputAtOnce);
   Agent agent(*loop, *platform, [&](std::string_view line) { output.push(std::string(line)); });
 
   auto input = openStandardInput();

@@ -8,7 +8,8 @@
 namespace deskagent {
 
 struct OutputQueue::State {
-  explicit State(Backlog& b, Write w) : backlog(&b), write(std::move(w)) {}
+  State(Backlog& b, Write w, TryWrite t)
+      : backlog(&b), write(std::move(w)), tryWrite(std::move(t)) {}
 
   // The writer thread: one line at a time, the lock never held across a write.
   void run() {
@@ -36,10 +37,11 @@ struct OutputQueue::State {
   bool closed = false;
   Backlog* backlog;  // null once abandoned
   const Write write;
+  const TryWrite tryWrite;
 };
 
-OutputQueue::OutputQueue(Backlog& backlog, Write write)
-    : state_(std::make_shared<State>(backlog, std::move(write))) {
+OutputQueue::OutputQueue(Backlog& backlog, Write write, TryWrite tryWrite)
+    : state_(std::make_shared<State>(backlog, std::move(write), std::move(tryWrite))) {
   // Detached and holding the state: a write that never returns must not keep the process from
   // ending, nor find the state gone when it does return.
   std::thread([state = state_] { state->run(); }).detach();
@@ -52,9 +54,14 @@ OutputQueue::~OutputQueue() {
 void OutputQueue::push(std::string line) {
   std::lock_guard lock(state_->mutex);
   if (state_->closed) return;
+  // Under the lock, so the writer cannot start a line meanwhile: the order stays.
+  if (state_->lines.empty() && !state_->writing && state_->tryWrite && state_->tryWrite(line)) {
+    return;
+  }
   state_->backlog->add(line.size());
   state_->lines.push_back(std::move(line));
-  state_->changed.notify_all();
+  // A writer with lines still to write does not wait: only the first line needs to wake it.
+  if (state_->lines.size() == 1) state_->changed.notify_all();
 }
 
 bool OutputQueue::finish(std::chrono::steady_clock::time_point deadline) {

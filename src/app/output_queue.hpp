@@ -18,9 +18,14 @@ class OutputQueue {
  public:
   // Writes a whole line to the host, however long that takes; gives up quietly when it cannot.
   using Write = std::function<void(std::string_view line)>;
+  // Writes the whole line at once if that cannot wait, and then returns true; otherwise writes
+  // nothing and returns false.
+  using TryWrite = std::function<bool(std::string_view line)>;
 
-  // Every line held counts towards `backlog`, which must outlive finish().
-  OutputQueue(Backlog& backlog, Write write);
+  // Every line held counts towards `backlog`, which must outlive finish(). With `tryWrite`, a
+  // line that finds nothing queued before it is written at once, without the writer thread's
+  // hand-off (it is the common case, and the shortest way to the host).
+  OutputQueue(Backlog& backlog, Write write, TryWrite tryWrite = {});
   ~OutputQueue();
   OutputQueue(const OutputQueue&) = delete;
   OutputQueue& operator=(const OutputQueue&) = delete;

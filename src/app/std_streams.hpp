@@ -14,4 +14,8 @@ std::unique_ptr<InputStream> openStandardInput();
 // host takes to read it. A host that has gone away makes it give up quietly.
 void writeToStandardOutput(std::string_view line);
 
+// Writes all of a short `line` to standard output if the host's pipe has room for it now, and
+// returns true; otherwise writes nothing and returns false, without waiting.
+bool writeToStandardOutputAtOnce(std::string_view line);
+
 }  // namespace deskagent

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 
 #include "app/std_streams.hpp"
 
@@ -75,6 +76,19 @@ void writeToStandardOutput(std::string_view line) {
       return;  // the host closed its end, or the fd is gone
     }
   }
+}
+
+bool writeToStandardOutputAtOnce(std::string_view line) {
+  // A pipe that polls writable has room for PIPE_BUF bytes, and a write of at most that many
+  // goes in whole or not at all.
+  if (line.size() > PIPE_BUF) return false;
+  pollfd p{STDOUT_FILENO, POLLOUT, 0};
+  if (::poll(&p, 1, 0) != 1 || (p.revents & POLLOUT) == 0) return false;
+  ssize_t n = ::write(STDOUT_FILENO, line.data(), line.size());
+  if (n < 0) return errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR;  // gone: as written
+  // A terminal or socket may take a part; the rest is short.
+  writeToStandardOutput(line.substr(static_cast<std::size_t>(n)));
+  return true;
 }
 
 }  // namespace deskagent
