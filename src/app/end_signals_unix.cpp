@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <utility>
@@ -16,16 +17,28 @@ constexpr int kEndSignals[] = {SIGTERM, SIGINT, SIGHUP};
 int gNoticeRead = -1;
 int gNoticeWrite = -1;
 
-// Does no work of the agent's: puts the default action back, so that a second signal ends the
-// process, and wakes the loop.
-void onEndSignal(int) {
+// Set by the first signal, whichever thread the system hands it to: two signals arriving on two
+// threads at once must still count as two.
+std::atomic<bool> gSignalled{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "used from a signal handler");
+
+// Does no work of the agent's. The first signal puts the default action back, so that a later
+// one ends the process, and wakes the loop. A second one that arrives on another thread before
+// the first has done so ends the process by itself, once this handler returns.
+void onEndSignal(int signal) {
   int savedErrno = errno;
   struct sigaction byDefault {};
   byDefault.sa_handler = SIG_DFL;
-  for (int signal : kEndSignals) {
+  if (gSignalled.exchange(true)) {
+    ::sigaction(signal, &byDefault, nullptr);
+    ::raise(signal);  // held back until we return
+    errno = savedErrno;
+    return;
+  }
+  for (int each : kEndSignals) {
     struct sigaction current {};
-    if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == onEndSignal) {
-      ::sigaction(signal, &byDefault, nullptr);
+    if (::sigaction(each, nullptr, &current) == 0 && current.sa_handler == onEndSignal) {
+      ::sigaction(each, &byDefault, nullptr);
     }
   }
   char byte = 1;
