@@ -2,9 +2,14 @@
 
 namespace deskagent {
 
-bool Backlog::admit(std::size_t bytes) {
+bool Backlog::admit(std::size_t bytes, const std::function<bool()>& mayOverrun) {
   std::unique_lock lock(mutex_);
-  if (full()) roomMade_.wait(lock, [&] { return stopped_ || caughtUp(); });
+  if (full()) {
+    while (!stopped_ && !caughtUp()) {
+      if (mayOverrun && mayOverrun()) break;
+      roomMade_.wait_for(lock, std::chrono::milliseconds(100));
+    }
+  }
   if (stopped_) return false;
   bytes_ += bytes + kLineOverhead;
   ++lines_;

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <functional>
 #include <mutex>
 
 namespace deskagent {
@@ -22,9 +24,10 @@ class Backlog {
       : maxBytes_(maxBytes), maxLines_(maxLines) {}
 
   // Takes in a line of `bytes` once the backlog is below the bound, waiting for that as long as
-  // it takes. A line longer than the bound is taken too (it is already read). False, and nothing
-  // taken, once stop() has been called.
-  bool admit(std::size_t bytes);
+  // it takes, or until `mayOverrun` (asked now and then while waiting) says what is left to read
+  // is bounded anyway. A line longer than the bound is taken too (it is already read). False, and
+  // nothing taken, once stop() has been called.
+  bool admit(std::size_t bytes, const std::function<bool()>& mayOverrun = {});
   // Takes in a line without waiting: events, which the loop must never wait to hand over.
   void add(std::size_t bytes);
   // A line taken in is done with.

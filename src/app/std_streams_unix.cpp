@@ -44,6 +44,11 @@ class StandardInput final : public InputStream {
     }
   }
 
+  bool writerGone() override {
+    pollfd p{STDIN_FILENO, POLLIN, 0};
+    return ::poll(&p, 1, 0) == 1 && (p.revents & POLLHUP) != 0;
+  }
+
   void interrupt() override {
     if (interruptWrite_ < 0) return;
     char byte = 1;

@@ -34,6 +34,8 @@ void StdinReader::run() {
   std::vector<char> chunk(64 * 1024);
   std::string line;
   bool discarding = false;  // inside a line that grew past the limit
+  bool writerGone = false;
+  auto mayOverrun = [&] { return writerGone || (writerGone = input_.writerGone()); };
   // Hands the line on; false once stopped while waiting for room.
   auto finishLine = [&] {
     bool keep = !discarding;
@@ -43,7 +45,7 @@ void StdinReader::run() {
     if (line.capacity() > (1u << 20)) line.shrink_to_fit();
     discarding = false;
     if (!keep) return true;
-    if (!backlog_.admit(text.size())) return false;
+    if (!backlog_.admit(text.size(), mayOverrun)) return false;
     onLine_(std::move(text));
     return true;
   };

@@ -19,11 +19,16 @@ class InputStream {
   virtual std::size_t read(char* buffer, std::size_t size) = 0;
   // Ends the read under way, if any, and every later one. Any thread.
   virtual void interrupt() = 0;
+  // True once the host has closed its end: what is left to read is then no more than its pipe
+  // held. Never waits.
+  virtual bool writerGone() { return false; }
 };
 
 // Reads the host's commands line by line on a thread of its own, so a slow or silent host never
 // holds up the main loop. Each line (without its line feed, ill-formed UTF-8 replaced by U+FFFD)
-// is taken into `backlog`, waiting while that is full, and goes to `onLine`, which must release
+// is taken into `backlog`, waiting while that is full (unless the host has closed its end: then
+// the rest, bounded by its pipe, is read on, or a host that stopped reading our output and then
+// closed our input would wait for our exit for ever), and goes to `onLine`, which must release
 // it from the backlog once handled. When reading ends (end of input or stop()), `onEnd` is called
 // once. Both run on the reader thread and are expected to post to the main loop.
 class StdinReader {

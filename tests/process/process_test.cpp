@@ -139,6 +139,23 @@ TEST(Process, ABurstFarLargerThanTheBacklogIsAnsweredInOrderInBoundedMemory) {
   expectCleanExit(agent);
 }
 
+// A host that reads none of our output, writes past the backlog's bound and then closes our
+// input: the agent still comes to the end of its input and exits, the unread events dropped.
+TEST(Process, AHostThatStopsReadingAndClosesOurInputSeesUsExit) {
+  AgentProcess agent;
+  std::thread writer([&] {
+    std::string input;
+    // The bound, what our output pipe takes, and less than the input pipe holds.
+    for (int i = 0; i < 101500; ++i) input += "{\"type\":\"permissions\"}\n";
+    agent.write(input);
+    agent.closeStdin();
+  });
+  auto status = agent.wait(5s);
+  EXPECT_EQ(status, 0);
+  if (!status) agent.kill();  // ends the writer's wait too
+  writer.join();
+}
+
 TEST(Process, AnOverlongLineIsDroppedAndTheNextOneServed) {
   AgentProcess agent;
   std::thread writer([&] {
