@@ -1,9 +1,5 @@
 #include "app/stdin_reader.hpp"
 
-#include <poll.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -11,16 +7,23 @@
 
 namespace deskagent {
 
-StdinReader::StdinReader(int fd, std::function<void(std::string)> onLine,
-                         std::function<void()> onEnd)
-    : fd_(fd), onLine_(std::move(onLine)), onEnd_(std::move(onEnd)) {}
+StdinReader::StdinReader(InputStream& input, Backlog& backlog,
+                         std::function<void(std::string)> onLine, std::function<void()> onEnd)
+    : input_(input), backlog_(backlog), onLine_(std::move(onLine)), onEnd_(std::move(onEnd)) {}
 
 StdinReader::~StdinReader() {
+  stop();
   join();
 }
 
 void StdinReader::start() {
   thread_ = std::thread([this] { run(); });
+}
+
+void StdinReader::stop() {
+  // The backlog's only waiter is this reader.
+  backlog_.stop();
+  input_.interrupt();
 }
 
 void StdinReader::join() {
@@ -31,23 +34,25 @@ void StdinReader::run() {
   std::vector<char> chunk(64 * 1024);
   std::string line;
   bool discarding = false;  // inside a line that grew past the limit
+  bool writerGone = false;
+  auto mayOverrun = [&] { return writerGone || (writerGone = input_.writerGone()); };
+  // Hands the line on; false once stopped while waiting for room.
   auto finishLine = [&] {
-    if (!discarding) onLine_(sanitizeUtf8(line));
+    bool keep = !discarding;
+    std::string text = keep ? sanitizeUtf8(line) : std::string();
     line.clear();
     // One huge line must not keep its memory for the rest of the process.
     if (line.capacity() > (1u << 20)) line.shrink_to_fit();
     discarding = false;
+    if (!keep) return true;
+    if (!backlog_.admit(text.size(), mayOverrun)) return false;
+    onLine_(std::move(text));
+    return true;
   };
-  for (;;) {
-    ssize_t n = ::read(fd_, chunk.data(), chunk.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      // The host handed us a non-blocking pipe: wait for data as a blocking read would.
-      pollfd p{fd_, POLLIN, 0};
-      ::poll(&p, 1, -1);
-      continue;
-    }
-    if (n <= 0) break;  // end of input; a read error counts as one
+  bool reading = true;
+  while (reading) {
+    std::size_t n = input_.read(chunk.data(), chunk.size());
+    if (n == 0) break;
     const char* p = chunk.data();
     const char* end = p + n;
     while (p < end) {
@@ -63,11 +68,14 @@ void StdinReader::run() {
         }
       }
       if (!newline) break;
-      finishLine();
+      if (!finishLine()) {
+        reading = false;
+        break;
+      }
       p = newline + 1;
     }
   }
-  if (!line.empty() && !discarding) finishLine();
+  if (reading && !line.empty() && !discarding) finishLine();
   onEnd_();
 }
 
