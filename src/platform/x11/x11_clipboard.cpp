@@ -18,7 +18,6 @@ using std::chrono::milliseconds;
 
 constexpr auto kTextBudget = milliseconds(500);
 constexpr auto kSnapshotBudget = milliseconds(1000);
-constexpr auto kHandOverBudget = milliseconds(1500);
 constexpr std::size_t kMaxTextBytes = 64u << 20;
 constexpr std::size_t kMaxSnapshotBytes = 64u << 20;
 
@@ -300,7 +299,7 @@ void Clipboard::setTextNotifyingRead(const std::string& text, PasteboardReadCall
 }
 
 void Clipboard::handOverToManager() {
-  owner_.handOver(after(kHandOverBudget));
+  owner_.handOver();
 }
 
 }  // namespace deskagent::platform::x11

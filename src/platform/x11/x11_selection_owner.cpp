@@ -12,6 +12,10 @@ namespace {
 constexpr auto kTransferIdle = std::chrono::seconds(5);
 constexpr auto kSweepInterval = std::chrono::seconds(1);
 constexpr std::size_t kMaxChunkBytes = 256 * 1024;
+// At exit, a clipboard manager that has neither answered nor asked us for anything for this long
+// is taken not to answer at all; one that keeps reading what we own gets up to the ceiling.
+constexpr auto kHandOverSilence = std::chrono::milliseconds(250);
+constexpr auto kHandOverCeiling = std::chrono::seconds(3);
 
 }  // namespace
 
@@ -125,6 +129,7 @@ bool SelectionOwner::serveMultiple(Window requestor, Atom property) {
 }
 
 void SelectionOwner::serve(const XSelectionRequestEvent& request) {
+  ++requestsServed_;
   const Atoms& atoms = connection_.atoms();
   XSelectionEvent reply{};
   reply.type = SelectionNotify;
@@ -166,6 +171,7 @@ void SelectionOwner::continueTransfer(const XPropertyEvent& event) {
     return t.requestor == event.window && t.property == event.atom;
   });
   if (it == transfers_.end()) return;
+  ++requestsServed_;
   // Once every byte has gone, this deletion asks for the closing zero-length chunk.
   bool closing = it->offset == it->bytes->size();
   sendChunk(*it);
@@ -222,7 +228,7 @@ bool SelectionOwner::handle(const XEvent& event) {
   }
 }
 
-void SelectionOwner::handOver(SteadyTime deadline) {
+void SelectionOwner::handOver() {
   if (connection_.lost() || !owned_ || content_.transient || content_.offers.empty()) return;
   Display* display = connection_.display();
   const Atoms& atoms = connection_.atoms();
@@ -234,12 +240,19 @@ void SelectionOwner::handOver(SteadyTime deadline) {
                   static_cast<int>(keep.size()));
   XConvertSelection(display, atoms.clipboardManager, atoms.saveTargets, atoms.saveTargetsProperty,
                     connection_.window(), CurrentTime);
-  connection_.waitForEvent(
-      [&](const XEvent& e) {
-        return e.type == SelectionNotify && e.xselection.selection == atoms.clipboardManager &&
-               e.xselection.requestor == connection_.window();
-      },
-      deadline);
+  auto ceiling = std::chrono::steady_clock::now() + kHandOverCeiling;
+  for (;;) {
+    std::uint64_t served = requestsServed_;
+    auto until = std::min(std::chrono::steady_clock::now() + kHandOverSilence, ceiling);
+    auto answer = connection_.waitForEvent(
+        [&](const XEvent& e) {
+          return e.type == SelectionNotify && e.xselection.selection == atoms.clipboardManager &&
+                 e.xselection.requestor == connection_.window();
+        },
+        until);
+    // Answered, silent for a while, or out of time.
+    if (answer || requestsServed_ == served || until >= ceiling) return;
+  }
 }
 
 }  // namespace deskagent::platform::x11

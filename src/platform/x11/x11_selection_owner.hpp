@@ -2,6 +2,7 @@
 
 #include <X11/Xlib.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -50,9 +51,9 @@ class SelectionOwner {
   // SelectionRequest, SelectionClear and the PropertyNotify of INCR transfers.
   bool handle(const XEvent& event);
 
-  // Asks a running clipboard manager to keep a copy of what we own, waiting for its answer
-  // until `deadline` while serving its requests.
-  void handOver(SteadyTime deadline);
+  // Asks a running clipboard manager to keep a copy of what we own, serving its requests while
+  // it answers: a manager that goes silent is given up on soon, one still reading is waited for.
+  void handOver();
 
  private:
   struct IncrTransfer {
@@ -82,6 +83,7 @@ class SelectionOwner {
   std::size_t chunkBytes_;
   std::vector<IncrTransfer> transfers_;
   LoopHandle sweepTimer_;
+  std::uint64_t requestsServed_ = 0;  // requests and INCR chunks: a reader's signs of life
 };
 
 }  // namespace deskagent::platform::x11

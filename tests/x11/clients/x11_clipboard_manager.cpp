@@ -1,9 +1,13 @@
 // A minimal clipboard manager, as far as the agent's exit needs one: it owns CLIPBOARD_MANAGER
 // and, when an owner asks it to SAVE_TARGETS, copies every target of CLIPBOARD and becomes its
 // owner. Prints "ready" once it owns CLIPBOARD_MANAGER and "saved N" after each save.
+//
+//   x11_clipboard_manager [--pause MS]    MS: a pause before each read, as a busy manager takes
 
 #include <X11/Xatom.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <map>
 #include <string>
 
@@ -11,7 +15,8 @@
 
 using namespace x11_test;
 
-int main() {
+int main(int argc, char** argv) {
+  int pauseMs = argc == 3 && std::string(argv[1]) == "--pause" ? std::atoi(argv[2]) : 0;
   Display* display = XOpenDisplay(nullptr);
   if (display == nullptr) return 2;
   Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1, 1, 0, 0, 0);
@@ -49,6 +54,7 @@ int main() {
         std::string n = name != nullptr ? name : "";
         if (name != nullptr) XFree(name);
         if (n == "TARGETS" || n == "MULTIPLE" || n == "TIMESTAMP" || n == "SAVE_TARGETS") continue;
+        usleep(static_cast<useconds_t>(pauseMs) * 1000);
         auto value = convertClipboard(display, window, target, property, CurrentTime, ignore);
         if (value && value->format == 8) copy[target] = *value;
       }
