@@ -25,6 +25,12 @@ constexpr Duration kLateCopyWindow = std::chrono::seconds(1);
 void SelectionRead::start() {
   if (refusedForAccessibility("selection")) return;
   platform::Platform& platform = agent_.platform;
+  if (auto selected = platform.selectedTextWithoutCopying()) {
+    // Read where it lies: no chord, and the clipboard is never touched.
+    report(std::move(*selected));
+    finish();
+    return;
+  }
   saved_ = saveClipboard(platform);
   // After the text: a copy between the two reads would otherwise go unnoticed.
   savedChangeCount_ = platform.pasteboardChangeCount();
@@ -74,11 +80,7 @@ void SelectionRead::answer(std::int64_t count, bool settled) {
   bool copied = count != savedChangeCount_;
   std::optional<std::string> text;
   if (copied) text = agent_.platform.pasteboardString();
-  if (text && !text->empty()) {
-    emit(agent_, Event{{"type", "selection"}, {"ok", true}, {"text", std::move(*text)}});
-  } else {
-    emit(agent_, Event{{"type", "selection"}, {"ok", false}, {"reason", "empty"}});
-  }
+  report(text.value_or(std::string()));
   // A copy still moving at the deadline may have a write to come: it is undone once settled.
   if (copied && settled) {
     restoreClipboard(agent_.platform, saved_);
@@ -86,6 +88,14 @@ void SelectionRead::answer(std::int64_t count, bool settled) {
     return;
   }
   pollAgain(chordPostedAt_ + kLateCopyWindow);
+}
+
+void SelectionRead::report(std::string text) {
+  if (!text.empty()) {
+    emit(agent_, Event{{"type", "selection"}, {"ok", true}, {"text", std::move(text)}});
+  } else {
+    emit(agent_, Event{{"type", "selection"}, {"ok", false}, {"reason", "empty"}});
+  }
 }
 
 void SelectionRead::pollAgain(TimePoint deadline) {

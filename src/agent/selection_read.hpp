@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "agent/saved_clipboard.hpp"
 #include "agent/transfer_queue.hpp"
@@ -18,6 +19,8 @@ class SelectionRead final : public Transfer {
  private:
   void look();
   void answer(std::int64_t count, bool settled);
+  // The one "selection" event: the text, or "empty" for none.
+  void report(std::string text);
   void pollAgain(TimePoint deadline);
 
   SavedClipboard saved_;

@@ -164,6 +164,12 @@ class Platform {
     return false;
   }
 
+  // The frontmost application's selected text where the platform can read it without the copy
+  // shortcut, and must: an X11 terminal keeps its selection in PRIMARY, and its copy shortcut
+  // would interrupt the program inside. An empty string when nothing is selected there; nothing
+  // where the copy shortcut is the way (macOS: always).
+  virtual std::optional<std::string> selectedTextWithoutCopying() { return std::nullopt; }
+
   // Called once the main loop has finished its work, before the process exits.
   virtual void shutdown() {}
 };

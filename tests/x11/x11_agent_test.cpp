@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -17,18 +19,30 @@ using nlohmann::json;
 
 constexpr unsigned kControlMask = 4;
 
-std::string clipboard(const std::string& type = "UTF8_STRING") {
-  return runToEnd({"xclip", "-o", "-selection", "clipboard", "-t", type});
+std::string clipboard(const std::string& type = "UTF8_STRING",
+                      const std::string& selection = "clipboard") {
+  return runToEnd({"xclip", "-o", "-selection", selection, "-t", type});
 }
 
-// Asks until the clipboard reads `expected` (restores come a moment after the event).
-bool clipboardBecomes(const std::string& expected, const std::string& type = "UTF8_STRING") {
+// Asks until `read` gives `expected` (restores come a moment after the event).
+bool becomes(const std::function<std::optional<std::string>()>& read, const std::string& expected) {
   auto deadline = std::chrono::steady_clock::now() + 10s;
   while (std::chrono::steady_clock::now() < deadline) {
-    if (clipboard(type) == expected) return true;
+    if (read() == expected) return true;
     ::usleep(20000);
   }
   return false;
+}
+
+bool clipboardBecomes(const std::string& expected, const std::string& type = "UTF8_STRING",
+                      const std::string& selection = "clipboard") {
+  return becomes([&] { return clipboard(type, selection); }, expected);
+}
+
+std::optional<std::string> fileContent(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // The user's last copy, owning CLIPBOARD once this returns.
@@ -155,6 +169,34 @@ TEST_F(AgentOnX, ReadSelectionCopiesWithControlCAndPutsTheClipboardBack) {
   EXPECT_EQ(next(), json({{"type", "selection"}, {"ok", false}, {"reason", "empty"}}));
   EXPECT_EQ(ignoring.readLineStartingWith("key c"), "key c " + std::to_string(kControlMask));
   EXPECT_EQ(clipboard(), "the user's own text");
+}
+
+// A default xterm binds no clipboard paste key and passes Control+Shift+C on as ^C. Its
+// selection is read from PRIMARY, the paste goes through PRIMARY and Shift+Insert, and the
+// program in it never sees an interrupt.
+TEST_F(AgentOnX, AnXtermIsReadThroughPrimaryAndPastedIntoWithShiftInsert) {
+  if (::access("/usr/bin/xterm", X_OK) != 0) GTEST_SKIP() << "no xterm";
+  std::string dir = "/tmp/deskagent-xterm-" + std::to_string(::getpid());
+  std::filesystem::create_directories(dir);
+  auto user = userClipboard("the user's own text");
+  std::string job = "trap 'echo >> " + dir + "/interrupted' INT; echo chosen words; : > " + dir +
+                    "/ready; cat > " + dir + "/typed";
+  ChildProcess xterm({"xterm", "-geometry", "40x4+0+0", "-fn", "fixed", "-e", "sh", "-c", job});
+  ASSERT_TRUE(becomes([&] { return fileContent(dir + "/ready"); }, ""));
+  // The pointer over it (focus follows the pointer here), a double click selects a word.
+  press({"move:12,8", "click:1", "click:1"});
+  ASSERT_TRUE(clipboardBecomes("chosen", "UTF8_STRING", "primary"));
+
+  send({{"type", "read-selection"}});
+  EXPECT_EQ(next(), json({{"type", "selection"}, {"ok", true}, {"text", "chosen"}}));
+  send({{"type", "paste"}, {"text", "dictated words\n"}});
+  EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}}));
+  EXPECT_TRUE(becomes([&] { return fileContent(dir + "/typed"); }, "dictated words\n"));
+  // Both selections as the user left them.
+  EXPECT_TRUE(clipboardBecomes("chosen", "UTF8_STRING", "primary"));
+  EXPECT_EQ(clipboard(), "the user's own text");
+  EXPECT_EQ(fileContent(dir + "/interrupted"), std::nullopt);
+  std::filesystem::remove_all(dir);
 }
 
 TEST_F(AgentOnX, AServerThatGoesAwayAndComesBack) {

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <memory>
 #include <string_view>
+#include <utility>
 
 #include "platform/x11/x11_text.hpp"
 
@@ -54,18 +55,20 @@ std::shared_ptr<const std::string> share(std::string bytes) {
 
 }  // namespace
 
-Clipboard::Clipboard(Connection& connection, MainLoop& loop, std::int64_t& changeCount)
+Clipboard::Clipboard(Connection& connection, MainLoop& loop, Atom selection,
+                     std::int64_t& changeCount)
     : connection_(connection),
-      reader_(connection),
-      owner_(connection, loop),
+      selection_(selection),
+      reader_(connection, selection),
+      owner_(connection, loop, selection),
       changeCount_(changeCount) {
   if (connection_.extensions().xfixes) {
-    XFixesSelectSelectionInput(
-        connection_.display(), connection_.window(), connection_.atoms().clipboard,
-        XFixesSetSelectionOwnerNotifyMask | XFixesSelectionWindowDestroyNotifyMask |
-            XFixesSelectionClientCloseNotifyMask);
+    XFixesSelectSelectionInput(connection_.display(), connection_.window(), selection_,
+                               XFixesSetSelectionOwnerNotifyMask |
+                                   XFixesSelectionWindowDestroyNotifyMask |
+                                   XFixesSelectionClientCloseNotifyMask);
   } else {
-    lastSeenOwner_ = XGetSelectionOwner(connection_.display(), connection_.atoms().clipboard);
+    lastSeenOwner_ = XGetSelectionOwner(connection_.display(), selection_);
   }
 }
 
@@ -73,7 +76,8 @@ bool Clipboard::handle(const XEvent& event) {
   const Extensions& ext = connection_.extensions();
   if (ext.xfixes && event.type == ext.xfixesEventBase + XFixesSelectionNotify) {
     const auto& notify = reinterpret_cast<const XFixesSelectionNotifyEvent&>(event);
-    if (notify.selection == connection_.atoms().clipboard) ++changeCount_;
+    if (notify.selection != selection_) return false;
+    ++changeCount_;
     return true;
   }
   return owner_.handle(event);
@@ -82,7 +86,7 @@ bool Clipboard::handle(const XEvent& event) {
 std::int64_t Clipboard::changeCount() {
   connection_.dispatchPending();
   if (!connection_.extensions().xfixes && !connection_.lost()) {
-    Window owner = XGetSelectionOwner(connection_.display(), connection_.atoms().clipboard);
+    Window owner = XGetSelectionOwner(connection_.display(), selection_);
     if (owner != lastSeenOwner_) {
       lastSeenOwner_ = owner;
       ++changeCount_;
@@ -98,7 +102,7 @@ void Clipboard::settleOwnChange() {
     connection_.dispatchPending();
   } else {
     ++changeCount_;
-    lastSeenOwner_ = XGetSelectionOwner(connection_.display(), connection_.atoms().clipboard);
+    lastSeenOwner_ = XGetSelectionOwner(connection_.display(), selection_);
   }
 }
 
@@ -112,7 +116,7 @@ std::optional<std::string> Clipboard::text() {
     }
     return std::nullopt;
   }
-  if (XGetSelectionOwner(connection_.display(), atoms.clipboard) == None) return std::nullopt;
+  if (XGetSelectionOwner(connection_.display(), selection_) == None) return std::nullopt;
   auto deadline = after(kTextBudget);
   for (Atom target : {atoms.utf8String, atoms.textPlainUtf8, Atom{XA_STRING}}) {
     ConvertFailure failure = ConvertFailure::refused;
@@ -128,9 +132,8 @@ std::optional<std::string> Clipboard::text() {
 PasteboardContents Clipboard::snapshot() {
   connection_.dispatchPending();
   if (connection_.lost()) return {};
-  const Atoms& atoms = connection_.atoms();
   if (owner_.owns()) return contentsOf(owner_.content());
-  if (XGetSelectionOwner(connection_.display(), atoms.clipboard) == None) return {};
+  if (XGetSelectionOwner(connection_.display(), selection_) == None) return {};
 
   auto deadline = after(kSnapshotBudget);
   ConvertFailure failure = ConvertFailure::refused;
@@ -204,10 +207,14 @@ OfferedContent Clipboard::textContent(const std::string& text, bool transient) {
   content.offers.push_back({XA_STRING, XA_STRING, share(utf8ToLatin1(text)), true, false});
   content.offers.push_back({atoms.text, atoms.utf8String, utf8, true, false});
   if (transient) {
-    // Clipboard managers (Klipper, CopyQ, GPaste and others) do not record content that
-    // carries this hint: dictated text passing through stays out of the user's history.
-    content.offers.push_back(
-        {atoms.passwordManagerHint, atoms.passwordManagerHint, share("secret"), false, false});
+    // Dictated text passing through stays out of clipboard histories where the manager looks
+    // for a marker: KDE's password-manager hint (Klipper, CopyQ from 8.0, and others that
+    // follow KDE) and CopyQ's own hidden and secret formats.
+    for (auto [marker, value] :
+         {std::pair{atoms.passwordManagerHint, "secret"}, std::pair{atoms.copyqHidden, "1"},
+          std::pair{atoms.copyqSecret, "1"}}) {
+      content.offers.push_back({marker, marker, share(value), false, false});
+    }
   }
   return content;
 }
@@ -300,6 +307,19 @@ void Clipboard::setTextNotifyingRead(const std::string& text, PasteboardReadCall
 
 void Clipboard::handOverToManager() {
   owner_.handOver();
+}
+
+bool Clipboard::ownedByClientOf(Window window) {
+  if (connection_.lost()) return false;
+  Window owner = XGetSelectionOwner(connection_.display(), selection_);
+  return owner != None && connection_.sameClient(owner, window);
+}
+
+bool Clipboard::lendContentTo(Clipboard& other) {
+  connection_.dispatchPending();
+  if (!owner_.owns()) return false;
+  other.take(owner_.content(), owner_.takeReadCallback());
+  return true;
 }
 
 }  // namespace deskagent::platform::x11

@@ -15,15 +15,15 @@
 
 namespace deskagent::platform::x11 {
 
-// The CLIPBOARD selection as the pasteboard operations see it: a change count that moves on
-// every change of owner (XFixes, the agent's own included), reads from the owner with bounded
-// waits, and writes that make the agent the owner.
+// A selection as the pasteboard operations see it (CLIPBOARD; PRIMARY for terminals): a change
+// count that moves on every change of owner (XFixes, the agent's own included), reads from the
+// owner with bounded waits, and writes that make the agent the owner.
 class Clipboard {
  public:
   // `changeCount` outlives connections, so the count never goes back after a reconnection.
-  Clipboard(Connection& connection, MainLoop& loop, std::int64_t& changeCount);
+  Clipboard(Connection& connection, MainLoop& loop, Atom selection, std::int64_t& changeCount);
 
-  // XFixes selection notices and the owner's events.
+  // XFixes notices and the owner's events of this selection; false for anything else.
   bool handle(const XEvent& event);
 
   // Reads what has arrived first, so a change the server has already told us of is counted.
@@ -42,6 +42,12 @@ class Clipboard {
   // At exit: a clipboard manager keeps what we own, so the user's clipboard outlives us.
   void handOverToManager();
 
+  // Whether the selection's owner is a window of the client that made `window`.
+  bool ownedByClientOf(Window window);
+  // Makes `other` offer what this selection holds while the agent owns it, a read there counting
+  // as a read here; false when the agent owns nothing here.
+  bool lendContentTo(Clipboard& other);
+
  private:
   void take(OfferedContent content, PasteboardReadCallback onRead = nullptr);
   // Our own owner change has been announced by the time this returns: it counts once, now.
@@ -52,6 +58,7 @@ class Clipboard {
   PasteboardContents contentsOf(const OfferedContent& content);
 
   Connection& connection_;
+  Atom selection_;
   SelectionReader reader_;
   SelectionOwner owner_;
   std::int64_t& changeCount_;

@@ -2,6 +2,7 @@
 
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>
+#include <X11/Xlibint.h>  // the resource-ID mask the server gave us
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/XTest.h>
 #include <X11/extensions/Xfixes.h>
@@ -96,7 +97,7 @@ Extensions queryExtensions(Display* display) {
 
 Atoms internAtoms(Display* display) {
   // Order matches the members of Atoms.
-  std::array<const char*, 18> names{
+  std::array<const char*, 20> names{
       "CLIPBOARD",
       "CLIPBOARD_MANAGER",
       "SAVE_TARGETS",
@@ -111,6 +112,8 @@ Atoms internAtoms(Display* display) {
       "text/plain;charset=utf-8",
       "COMPOUND_TEXT",
       "x-kde-passwordManagerHint",
+      "application/x-copyq-hidden",
+      "application/x-copyq-secret",
       "_NET_ACTIVE_WINDOW",
       "_DESKAGENT_SELECTION",
       "_DESKAGENT_TIME",
@@ -134,6 +137,8 @@ Atoms internAtoms(Display* display) {
                     &a.textPlainUtf8,
                     &a.compoundText,
                     &a.passwordManagerHint,
+                    &a.copyqHidden,
+                    &a.copyqSecret,
                     &a.netActiveWindow,
                     &a.transferProperty,
                     &a.timestampProperty,
@@ -256,6 +261,12 @@ Time Connection::serverTime() {
       },
       std::chrono::steady_clock::now() + kServerTimeTimeout);
   return event ? event->xproperty.time : CurrentTime;
+}
+
+bool Connection::sameClient(Window a, Window b) const {
+  // Every client gets the same mask; only the base differs.
+  XID mask = reinterpret_cast<const _XDisplay*>(display_)->resource_mask;
+  return (a & ~mask) == (b & ~mask);
 }
 
 std::string Connection::atomName(Atom atom) {

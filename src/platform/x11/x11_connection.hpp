@@ -28,6 +28,8 @@ struct Atoms {
   Atom textPlainUtf8;
   Atom compoundText;
   Atom passwordManagerHint;
+  Atom copyqHidden;
+  Atom copyqSecret;
   Atom netActiveWindow;
   Atom transferProperty;     // where owners put what we asked them for
   Atom timestampProperty;    // appended to for a server timestamp
@@ -85,6 +87,10 @@ class Connection {
   // The server's time now, from a zero-length property append (ICCCM 2.1); CurrentTime when the
   // server does not answer in time.
   Time serverTime();
+
+  // Whether two windows were made by the same client: resource IDs of one client share the bits
+  // outside the server's resource-ID mask.
+  bool sameClient(Window a, Window b) const;
 
   std::string atomName(Atom atom);
   Atom intern(const std::string& name);

@@ -19,8 +19,8 @@ constexpr auto kHandOverCeiling = std::chrono::seconds(3);
 
 }  // namespace
 
-SelectionOwner::SelectionOwner(Connection& connection, MainLoop& loop)
-    : connection_(connection), loop_(loop) {
+SelectionOwner::SelectionOwner(Connection& connection, MainLoop& loop, Atom selection)
+    : connection_(connection), loop_(loop), selection_(selection) {
   // Answers above one request's size go by INCR (ICCCM 2.7.2).
   auto requestBytes = static_cast<std::size_t>(XMaxRequestSize(connection_.display())) * 4;
   chunkBytes_ = std::min(kMaxChunkBytes, requestBytes > 1024 ? requestBytes - 1024 : 1024);
@@ -35,11 +35,10 @@ SelectionOwner::~SelectionOwner() {
 bool SelectionOwner::take(OfferedContent content, Time time) {
   if (connection_.lost()) return false;
   Display* display = connection_.display();
-  Atom clipboard = connection_.atoms().clipboard;
   // The content is in place before the first request for it can arrive.
   content_ = std::move(content);
-  XSetSelectionOwner(display, clipboard, connection_.window(), time);
-  owned_ = XGetSelectionOwner(display, clipboard) == connection_.window();
+  XSetSelectionOwner(display, selection_, connection_.window(), time);
+  owned_ = XGetSelectionOwner(display, selection_) == connection_.window();
   if (!owned_) content_ = {};
   ownedSince_ = time;
   return owned_;
@@ -47,8 +46,8 @@ bool SelectionOwner::take(OfferedContent content, Time time) {
 
 void SelectionOwner::clear(Time time) {
   if (connection_.lost()) return;
-  XSetSelectionOwner(connection_.display(), connection_.atoms().clipboard, None, time);
-  XGetSelectionOwner(connection_.display(), connection_.atoms().clipboard);
+  XSetSelectionOwner(connection_.display(), selection_, None, time);
+  XGetSelectionOwner(connection_.display(), selection_);
   owned_ = false;
   content_ = {};
 }
@@ -143,7 +142,7 @@ void SelectionOwner::serve(const XSelectionRequestEvent& request) {
   Atom property = request.property != None ? request.property : request.target;
   bool current =
       request.time == CurrentTime || ownedSince_ == CurrentTime || request.time >= ownedSince_;
-  if (owned_ && current && request.selection == atoms.clipboard) {
+  if (owned_ && current) {
     bool served = request.target == atoms.multiple
                       ? request.property != None && serveMultiple(request.requestor, property)
                       : convertInto(request.requestor, property, request.target);
@@ -166,11 +165,11 @@ void SelectionOwner::sendChunk(IncrTransfer& transfer) {
   transfer.lastActivity = std::chrono::steady_clock::now();
 }
 
-void SelectionOwner::continueTransfer(const XPropertyEvent& event) {
+bool SelectionOwner::continueTransfer(const XPropertyEvent& event) {
   auto it = std::find_if(transfers_.begin(), transfers_.end(), [&](const IncrTransfer& t) {
     return t.requestor == event.window && t.property == event.atom;
   });
-  if (it == transfers_.end()) return;
+  if (it == transfers_.end()) return false;
   ++requestsServed_;
   // Once every byte has gone, this deletion asks for the closing zero-length chunk.
   bool closing = it->offset == it->bytes->size();
@@ -181,6 +180,7 @@ void SelectionOwner::continueTransfer(const XPropertyEvent& event) {
     forgetRequestor(requestor);
   }
   XFlush(connection_.display());
+  return true;
 }
 
 void SelectionOwner::forgetRequestor(Window requestor) {
@@ -203,26 +203,22 @@ void SelectionOwner::sweepTransfers() {
 }
 
 bool SelectionOwner::handle(const XEvent& event) {
-  const Atoms& atoms = connection_.atoms();
   switch (event.type) {
     case SelectionRequest:
+      if (event.xselectionrequest.selection != selection_) return false;
       serve(event.xselectionrequest);
       return true;
     case SelectionClear:
+      if (event.xselectionclear.selection != selection_) return false;
       // A clear still queued from before we took it back says nothing: ask who owns it now.
-      if (event.xselectionclear.selection == atoms.clipboard && owned_ &&
-          XGetSelectionOwner(connection_.display(), atoms.clipboard) != connection_.window()) {
+      if (owned_ && XGetSelectionOwner(connection_.display(), selection_) != connection_.window()) {
         owned_ = false;
         content_ = {};
       }
       return true;
     case PropertyNotify:
-      if (event.xproperty.state == PropertyDelete &&
-          event.xproperty.window != connection_.window()) {
-        continueTransfer(event.xproperty);
-        return true;
-      }
-      return false;
+      return event.xproperty.state == PropertyDelete &&
+             event.xproperty.window != connection_.window() && continueTransfer(event.xproperty);
     default:
       return false;
   }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "loop/main_loop.hpp"
@@ -27,12 +28,13 @@ struct OfferedContent {
   bool transient = false;  // the dictated text of a paste: never handed to a clipboard manager
 };
 
-// Owns CLIPBOARD for the agent through its hidden window: answers TARGETS, TIMESTAMP, MULTIPLE
-// and every offered target, sends large answers with INCR, and on shutdown hands the content
-// to a clipboard manager (SAVE_TARGETS).
+// Owns one selection (CLIPBOARD, or PRIMARY for a terminal's paste) for the agent through its
+// hidden window: answers TARGETS, TIMESTAMP, MULTIPLE and every offered target, sends large
+// answers with INCR, and on shutdown hands CLIPBOARD's content to a clipboard manager
+// (SAVE_TARGETS).
 class SelectionOwner {
  public:
-  SelectionOwner(Connection& connection, MainLoop& loop);
+  SelectionOwner(Connection& connection, MainLoop& loop, Atom selection);
   ~SelectionOwner();
   SelectionOwner(const SelectionOwner&) = delete;
   SelectionOwner& operator=(const SelectionOwner&) = delete;
@@ -43,12 +45,14 @@ class SelectionOwner {
   // Becomes the owner with `content` at server time `time`; false if the server gave the
   // selection to someone else.
   bool take(OfferedContent content, Time time);
-  // Leaves CLIPBOARD without an owner (ours or anyone's).
+  // Leaves the selection without an owner (ours or anyone's).
   void clear(Time time);
   // Posted to the loop, once, when a reader first asks for a text target of the current content.
   void setReadCallback(PasteboardReadCallback onRead) { onRead_ = std::move(onRead); }
+  PasteboardReadCallback takeReadCallback() { return std::exchange(onRead_, nullptr); }
 
-  // SelectionRequest, SelectionClear and the PropertyNotify of INCR transfers.
+  // SelectionRequest and SelectionClear of our selection and the PropertyNotify of our INCR
+  // transfers; false for anything else.
   bool handle(const XEvent& event);
 
   // Asks a running clipboard manager to keep a copy of what we own, serving its requests while
@@ -69,13 +73,14 @@ class SelectionOwner {
   bool convertInto(Window requestor, Atom property, Atom target);
   bool serveMultiple(Window requestor, Atom property);
   void sendChunk(IncrTransfer& transfer);
-  void continueTransfer(const XPropertyEvent& event);
+  bool continueTransfer(const XPropertyEvent& event);
   void sweepTransfers();
   void forgetRequestor(Window requestor);
   void noteTextRead();
 
   Connection& connection_;
   MainLoop& loop_;
+  Atom selection_;
   bool owned_ = false;
   Time ownedSince_ = CurrentTime;
   OfferedContent content_;

@@ -11,6 +11,7 @@
 #include "platform/x11/x11_connection.hpp"
 #include "platform/x11/x11_key_watch.hpp"
 #include "platform/x11/x11_keymap.hpp"
+#include "platform/x11/x11_primary_paste.hpp"
 #include "platform/x11/x11_synthetic_keys.hpp"
 
 namespace deskagent::platform::x11 {
@@ -29,8 +30,11 @@ struct Session {
   Keymap keymap;
   SyntheticKeys synthetic;
   KeyWatch keys;
-  ChordPoster chord;
   Clipboard clipboard;
+  std::int64_t primaryChangeCount = 0;
+  Clipboard primary;  // a terminal's selection
+  PrimaryPaste primaryPaste;
+  ChordPoster chord;
   LoopHandle watch;  // dropped first, before anything it would call into
 };
 
