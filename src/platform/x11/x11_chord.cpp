@@ -34,7 +34,7 @@ std::optional<Window> activeWindow(Connection& c) {
   return window;
 }
 
-// WM_CLASS of `window`, or of its first child that has one (focus may sit on a frame).
+// Whether `window` carries WM_CLASS, and if so whether it is a terminal's.
 std::optional<bool> terminalClassOf(Display* display, Window window) {
   XClassHint hint{};
   if (XGetClassHint(display, window, &hint)) {
@@ -66,7 +66,7 @@ std::vector<KeyCode> ChordPoster::heldDisturbingKeys() {
   return held;
 }
 
-bool ChordPoster::focusedWindowIsTerminal() {
+ChordPoster::Focus ChordPoster::focusedWindow() {
   Display* display = connection_.display();
   // The window manager's word first; without one, the input focus.
   Window window = None;
@@ -76,22 +76,23 @@ bool ChordPoster::focusedWindowIsTerminal() {
     int revert = 0;
     XGetInputFocus(display, &window, &revert);
   }
-  if (window == None || window == PointerRoot) return false;
+  if (window == None || window == PointerRoot) return {};
 
-  // Up from the focus to the top-level window that carries WM_CLASS.
+  // Up from the focus to the top-level window that carries WM_CLASS: the application's own.
   Window current = window;
   for (int depth = 0; depth < kMaxWindowDepth && current != None; ++depth) {
-    if (auto terminal = terminalClassOf(display, current)) return *terminal;
+    if (auto terminal = terminalClassOf(display, current)) return {current, *terminal};
     Window root = None, parent = None;
     Window* children = nullptr;
     unsigned int count = 0;
-    if (!XQueryTree(display, current, &root, &parent, &children, &count)) return false;
+    if (!XQueryTree(display, current, &root, &parent, &children, &count)) break;
     if (depth == 0) {
-      // A focused frame window: its client is below it.
+      // A focused frame window (the window manager's): its client is below it.
       for (unsigned i = 0; i < count; ++i) {
         if (auto terminal = terminalClassOf(display, children[i])) {
+          Focus focus{children[i], *terminal};
           XFree(children);
-          return *terminal;
+          return focus;
         }
       }
     }
@@ -99,14 +100,17 @@ bool ChordPoster::focusedWindowIsTerminal() {
     if (parent == root) break;
     current = parent;
   }
-  return false;
+  return {window, false};
 }
 
 void ChordPoster::press(KeyCode key, std::uint64_t flags) {
+  Focus focus = focusedWindow();
+  target_.window = focus.window;
+  ++target_.chords;
   std::vector<KeySym> modifiers;
   if (flags & (kFlagCommand | kFlagControl)) modifiers.push_back(XK_Control_L);
   if (flags & kFlagAlternate) modifiers.push_back(XK_Alt_L);
-  if ((flags & kFlagShift) || ((flags & kFlagCommand) && focusedWindowIsTerminal())) {
+  if ((flags & kFlagShift) || ((flags & kFlagCommand) && focus.terminal)) {
     modifiers.push_back(XK_Shift_L);
   }
   releasedUserKeys_ = heldDisturbingKeys();

@@ -12,6 +12,13 @@
 
 namespace deskagent::platform::x11 {
 
+// The focused application's window as the last chord found it at its press, and how many
+// chords have gone so far (so a reader can tell whether one has gone since a given moment).
+struct ChordTarget {
+  Window window = None;  // None: nothing had the focus
+  std::uint64_t chords = 0;
+};
+
 // Types the shortcut chords through XTEST. The Command flag means the platform's shortcut
 // modifier, Control; in a terminal the chord also carries Shift, since Control+Shift+V and
 // Control+Shift+C are the terminals' paste and copy. Modifiers the user holds are released
@@ -24,16 +31,24 @@ class ChordPoster {
   // One half of a chord: the key's press (with its modifiers) or its release (and theirs).
   void post(std::uint16_t macKeyCode, bool down, std::uint64_t flags);
 
+  const ChordTarget& target() const { return target_; }
+
  private:
+  struct Focus {
+    Window window = None;
+    bool terminal = false;
+  };
+
   void press(KeyCode key, std::uint64_t flags);
   void release(KeyCode key);
   std::vector<KeyCode> heldDisturbingKeys();
-  bool focusedWindowIsTerminal();
+  Focus focusedWindow();
   void fake(KeyCode keycode, bool down);
 
   Connection& connection_;
   Keymap& keymap_;
   SyntheticKeys& synthetic_;
+  ChordTarget target_;
   // Between a chord's press and its release.
   std::optional<KeyCode> pressedKey_;
   std::vector<KeyCode> pressedModifiers_;

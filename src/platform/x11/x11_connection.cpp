@@ -2,6 +2,7 @@
 
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>
+#include <X11/Xlib-xcb.h>
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/XTest.h>
 #include <X11/extensions/Xfixes.h>
@@ -156,6 +157,7 @@ std::unique_ptr<Connection> Connection::open() {
   c->display_ = display;
   XSetIOErrorExitHandler(display, &Connection::onIOErrorExit, c.get());
   c->root_ = DefaultRootWindow(display);
+  c->resourceMask_ = xcb_get_setup(XGetXCBConnection(display))->resource_id_mask;
   c->extensions_ = queryExtensions(display);
   c->atoms_ = internAtoms(display);
 

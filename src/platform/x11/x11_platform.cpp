@@ -281,6 +281,11 @@ class X11Platform final : public Platform {
     return true;
   }
 
+  PasteboardWriter pasteboardWriter() override {
+    Session* s = core_->session();
+    return s != nullptr ? s->clipboard.writer() : PasteboardWriter::unknown;
+  }
+
   void shutdown() override {
     if (Session* s = core_->session()) s->clipboard.handOverToManager();
     core_->disconnect();

@@ -2,6 +2,7 @@
 
 #include <X11/Xlib.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,6 +27,9 @@ struct OfferedContent {
   bool transient = false;  // the dictated text of a paste: never handed to a clipboard manager
 };
 
+// Which requestors' reads count (by their requestor window).
+using ReaderFilter = std::function<bool(Window requestor)>;
+
 // Owns CLIPBOARD for the agent through its hidden window: answers TARGETS, TIMESTAMP, MULTIPLE
 // and every offered target, sends large answers with INCR, and on shutdown hands the content
 // to a clipboard manager (SAVE_TARGETS).
@@ -44,8 +48,12 @@ class SelectionOwner {
   bool take(OfferedContent content, Time time);
   // Leaves CLIPBOARD without an owner (ours or anyone's).
   void clear(Time time);
-  // Posted to the loop, once, when a reader first asks for a text target of the current content.
-  void setReadCallback(PasteboardReadCallback onRead) { onRead_ = std::move(onRead); }
+  // Posted to the loop, once, when a reader that `counts` first asks for a text target of the
+  // current content.
+  void setReadCallback(PasteboardReadCallback onRead, ReaderFilter counts = nullptr) {
+    onRead_ = std::move(onRead);
+    readerCounts_ = std::move(counts);
+  }
 
   // SelectionRequest, SelectionClear and the PropertyNotify of INCR transfers.
   bool handle(const XEvent& event);
@@ -71,7 +79,7 @@ class SelectionOwner {
   void continueTransfer(const XPropertyEvent& event);
   void sweepTransfers();
   void forgetRequestor(Window requestor);
-  void noteTextRead();
+  void noteTextRead(Window requestor);
 
   Connection& connection_;
   MainLoop& loop_;
@@ -79,6 +87,7 @@ class SelectionOwner {
   Time ownedSince_ = CurrentTime;
   OfferedContent content_;
   PasteboardReadCallback onRead_;
+  ReaderFilter readerCounts_;
   std::size_t chunkBytes_;
   std::vector<IncrTransfer> transfers_;
   LoopHandle sweepTimer_;
