@@ -32,7 +32,8 @@ void SelectionRead::start() {
     return;
   }
   saved_ = saveClipboard(platform);
-  // After the text: a copy between the two reads would otherwise go unnoticed.
+  if (refusedForClipboard("selection", saved_)) return;
+  // After the save: a copy during it would otherwise go unnoticed.
   savedChangeCount_ = platform.pasteboardChangeCount();
   lastCount_ = savedChangeCount_;
   postCommandKeyChord(agent_, platform.keyCodeForShortcutLetter('c', agent_.virtualKeyC));
@@ -41,6 +42,27 @@ void SelectionRead::start() {
   chordPostedAt_ = agent_.loop.now();
   lastCountSince_ = chordPostedAt_;
   pollAgain(chordPostedAt_ + agent_.selectionCopyDelay);
+}
+
+bool SelectionRead::copiedBySomeoneElse() {
+  return agent_.platform.pasteboardWriter() == platform::PasteboardWriter::other;
+}
+
+bool SelectionRead::keepNewerCopy(TimePoint now) {
+  // The user copied in another application meanwhile: that copy is newer than what we saved,
+  // and it is what comes back should the application's own copy still land.
+  SavedClipboard newer = saveClipboard(agent_.platform);
+  if (!newer.complete()) {
+    // It cannot be saved, so nothing may be written over it: leave the clipboard as it is.
+    if (!answered_) report(std::string());
+    finish();
+    return false;
+  }
+  saved_ = std::move(newer);
+  savedChangeCount_ = agent_.platform.pasteboardChangeCount();
+  lastCount_ = savedChangeCount_;
+  lastCountSince_ = now;
+  return true;
 }
 
 void SelectionRead::look() {
@@ -52,18 +74,23 @@ void SelectionRead::look() {
   }
   bool copied = count != savedChangeCount_;
   bool settled = copied && now - lastCountSince_ >= kCopySettle;
+  if (settled && copiedBySomeoneElse()) {
+    if (!keepNewerCopy(now)) return;
+    copied = settled = false;
+  }
 
   if (!answered_) {
     TimePoint answerBy = chordPostedAt_ + agent_.selectionCopyDelay;
     if (settled || now >= answerBy) {
-      answer(count, settled);
+      answer(copied, settled);
     } else {
       pollAgain(answerBy);
     }
     return;
   }
 
-  // Answered "empty" with nothing copied: a late copy is the application's, not the user's.
+  // Answered "empty" with nothing copied: a late copy is the application's, not the user's
+  // (where the platform cannot tell the two apart, the user's copy is undone as well).
   TimePoint watchUntil = chordPostedAt_ + kLateCopyWindow;
   if (settled || (copied && now >= watchUntil)) {
     restoreClipboard(agent_.platform, saved_);
@@ -75,9 +102,10 @@ void SelectionRead::look() {
   }
 }
 
-void SelectionRead::answer(std::int64_t count, bool settled) {
+void SelectionRead::answer(bool copied, bool settled) {
   answered_ = true;
-  bool copied = count != savedChangeCount_;
+  // A copy still moving at the deadline and known to be someone else's is no selection.
+  if (copied && !settled && copiedBySomeoneElse()) copied = false;
   std::optional<std::string> text;
   if (copied) text = agent_.platform.pasteboardString();
   report(text.value_or(std::string()));

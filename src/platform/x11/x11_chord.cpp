@@ -9,6 +9,7 @@
 #include "platform/platform.hpp"
 #include "platform/x11/x11_focus.hpp"
 #include "platform/x11/x11_keys.hpp"
+#include "platform/x11/x11_primary_paste.hpp"
 
 namespace deskagent::platform::x11 {
 
@@ -30,9 +31,11 @@ std::vector<KeyCode> ChordPoster::heldDisturbingKeys() {
 }
 
 void ChordPoster::press(KeyCode key, unsigned long letter, std::uint64_t flags) {
+  FocusedWindow focus = focusedWindow(connection_);
+  target_.window = focus.window;
+  ++target_.chords;
   std::vector<KeySym> modifiers;
-  TerminalKind terminal =
-      flags & kFlagCommand ? focusedWindow(connection_).terminal : TerminalKind::none;
+  TerminalKind terminal = flags & kFlagCommand ? focus.terminal : TerminalKind::none;
   if (terminal != TerminalKind::none && letter == XK_c) {
     // A terminal's selection is read from PRIMARY: Control+Shift+C is Control+C in some, and
     // that interrupts the program inside.

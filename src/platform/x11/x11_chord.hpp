@@ -8,10 +8,18 @@
 
 #include "platform/x11/x11_connection.hpp"
 #include "platform/x11/x11_keymap.hpp"
-#include "platform/x11/x11_primary_paste.hpp"
 #include "platform/x11/x11_synthetic_keys.hpp"
 
 namespace deskagent::platform::x11 {
+
+class PrimaryPaste;
+
+// The focused application's window as the last chord found it at its press, and how many
+// chords have gone so far (so a reader can tell whether one has gone since a given moment).
+struct ChordTarget {
+  Window window = None;  // None: nothing had the focus
+  std::uint64_t chords = 0;
+};
 
 // Types the shortcut chords through XTEST. The Command flag means the platform's shortcut
 // modifier, Control; in a terminal the chord also carries Shift, since Control+Shift+V and
@@ -31,6 +39,8 @@ class ChordPoster {
   // One half of a chord: the key's press (with its modifiers) or its release (and theirs).
   void post(std::uint16_t macKeyCode, bool down, std::uint64_t flags);
 
+  const ChordTarget& target() const { return target_; }
+
  private:
   void press(KeyCode key, unsigned long letter, std::uint64_t flags);
   void release(KeyCode key);
@@ -41,6 +51,7 @@ class ChordPoster {
   Keymap& keymap_;
   SyntheticKeys& synthetic_;
   PrimaryPaste& primaryPaste_;
+  ChordTarget target_;
   // Between a chord's press and its release.
   std::optional<KeyCode> pressedKey_;
   std::vector<KeyCode> pressedModifiers_;

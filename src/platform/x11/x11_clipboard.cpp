@@ -4,7 +4,6 @@
 #include <X11/extensions/Xfixes.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <memory>
 #include <string_view>
@@ -17,20 +16,15 @@ namespace {
 
 using std::chrono::milliseconds;
 
-constexpr auto kTextBudget = milliseconds(500);
-constexpr auto kSnapshotBudget = milliseconds(1000);
+// An owner that keeps answering (INCR chunks included) gets this long for a whole read; one
+// that falls silent is cut off by the reader much sooner.
+constexpr auto kReadCeiling = std::chrono::seconds(5);
 constexpr std::size_t kMaxTextBytes = 64u << 20;
-constexpr std::size_t kMaxSnapshotBytes = 64u << 20;
+// Room for real content, a raw 8K image (128 MiB) among it; held only while a transfer runs.
+constexpr std::size_t kMaxSnapshotBytes = 192u << 20;
 
 SteadyTime after(std::chrono::steady_clock::duration d) {
   return std::chrono::steady_clock::now() + d;
-}
-
-std::string lower(std::string_view s) {
-  std::string out(s);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
 }
 
 // Targets that are about the selection rather than its content, or that act on it.
@@ -42,11 +36,8 @@ bool isMetaTarget(std::string_view name) {
   return std::find(std::begin(kMeta), std::end(kMeta), name) != std::end(kMeta);
 }
 
-// Encodings of the same text we can give again from UTF-8 ourselves.
-bool isDerivableText(std::string_view name) {
-  std::string n = lower(name);
-  return n == "string" || n == "compound_text" || n == "text/plain" ||
-         n == "text/plain;charset=utf-8";
+PasteboardContents unreadable() {
+  return PasteboardContents{{}, /*complete=*/false};
 }
 
 std::shared_ptr<const std::string> share(std::string bytes) {
@@ -56,12 +47,13 @@ std::shared_ptr<const std::string> share(std::string bytes) {
 }  // namespace
 
 Clipboard::Clipboard(Connection& connection, MainLoop& loop, Atom selection,
-                     std::int64_t& changeCount)
+                     std::int64_t& changeCount, const ChordTarget& chordTarget)
     : connection_(connection),
       selection_(selection),
       reader_(connection, selection),
       owner_(connection, loop, selection),
-      changeCount_(changeCount) {
+      changeCount_(changeCount),
+      chordTarget_(chordTarget) {
   if (connection_.extensions().xfixes) {
     XFixesSelectSelectionInput(connection_.display(), connection_.window(), selection_,
                                XFixesSetSelectionOwnerNotifyMask |
@@ -117,14 +109,19 @@ std::optional<std::string> Clipboard::text() {
     return std::nullopt;
   }
   if (XGetSelectionOwner(connection_.display(), selection_) == None) return std::nullopt;
-  auto deadline = after(kTextBudget);
+  ConvertFailure failure = ConvertFailure::refused;
+  return readText(after(kReadCeiling), &failure);
+}
+
+std::optional<std::string> Clipboard::readText(SteadyTime deadline, ConvertFailure* failure) {
+  const Atoms& atoms = connection_.atoms();
   for (Atom target : {atoms.utf8String, atoms.textPlainUtf8, Atom{XA_STRING}}) {
-    ConvertFailure failure = ConvertFailure::refused;
-    auto data = reader_.convert(target, deadline, kMaxTextBytes, &failure);
+    auto data = reader_.convert(target, deadline, kMaxTextBytes, failure);
     if (data && data->format == 8) {
       return data->type == XA_STRING ? latin1ToUtf8(data->bytes) : std::move(data->bytes);
     }
-    if (failure == ConvertFailure::timedOut) break;  // a silent owner gets no second chance
+    if (data) *failure = ConvertFailure::refused;
+    if (*failure != ConvertFailure::refused) break;  // a silent owner gets no second chance
   }
   return std::nullopt;
 }
@@ -135,41 +132,32 @@ PasteboardContents Clipboard::snapshot() {
   if (owner_.owns()) return contentsOf(owner_.content());
   if (XGetSelectionOwner(connection_.display(), selection_) == None) return {};
 
-  auto deadline = after(kSnapshotBudget);
+  auto deadline = after(kReadCeiling);
   ConvertFailure failure = ConvertFailure::refused;
   auto targets = reader_.targets(deadline, &failure);
   if (!targets) {
+    if (failure != ConvertFailure::refused) return unreadable();
     // An owner that cannot list its targets may still give text.
-    if (failure == ConvertFailure::timedOut) return {};
-    auto plain = text();
-    if (!plain) return {};
-    return PasteboardContents{{PasteboardItem{{{"UTF8_STRING", *plain}}}}};
+    auto plain = readText(deadline, &failure);
+    if (plain) return PasteboardContents{{PasteboardItem{{{"UTF8_STRING", *plain}}}}};
+    return failure == ConvertFailure::refused ? PasteboardContents{} : unreadable();
   }
 
   std::vector<std::string> targetNames = namesOf(*targets);
-  auto offered = [&](std::string_view name) {
-    return std::find(targetNames.begin(), targetNames.end(), name) != targetNames.end();
-  };
-  bool hasUtf8 = offered("UTF8_STRING");
-  bool hasPng = offered("image/png");
-
   PasteboardItem item;
   std::size_t total = 0;
   for (std::size_t i = 0; i < targets->size(); ++i) {
     const std::string& name = targetNames[i];
     if (name.empty() || isMetaTarget(name)) continue;
-    // One text and one image are enough: we give the other encodings again from them, and
-    // asking a toolkit for every image format it can encode would take seconds.
-    if (hasUtf8 && isDerivableText(name)) continue;
-    if (hasPng && name.starts_with("image/") && name != "image/png") continue;
     bool already = std::any_of(item.representations.begin(), item.representations.end(),
                                [&](const PasteboardRepresentation& r) { return r.type == name; });
     if (already) continue;
     ConvertFailure why = ConvertFailure::refused;
     auto data = reader_.convert((*targets)[i], deadline, kMaxSnapshotBytes - total, &why);
     if (!data) {
-      if (why == ConvertFailure::timedOut) break;
-      continue;
+      // A target the owner refuses holds nothing to lose; one it could not finish does.
+      if (why == ConvertFailure::refused) continue;
+      return unreadable();
     }
     if (data->format != 8) continue;  // atoms and window ids mean nothing once the owner is gone
     total += data->bytes.size();
@@ -177,6 +165,15 @@ PasteboardContents Clipboard::snapshot() {
   }
   if (item.representations.empty()) return {};
   return PasteboardContents{{std::move(item)}};
+}
+
+PasteboardWriter Clipboard::writer() {
+  connection_.dispatchPending();
+  if (connection_.lost() || chordTarget_.window == None) return PasteboardWriter::unknown;
+  Window owner = XGetSelectionOwner(connection_.display(), connection_.atoms().clipboard);
+  if (owner == None) return PasteboardWriter::unknown;
+  return connection_.sameClient(owner, chordTarget_.window) ? PasteboardWriter::chordTarget
+                                                            : PasteboardWriter::other;
 }
 
 std::vector<std::string> Clipboard::namesOf(std::vector<Atom>& atoms) {
@@ -272,11 +269,12 @@ PasteboardContents Clipboard::contentsOf(const OfferedContent& content) {
   return PasteboardContents{{std::move(item)}};
 }
 
-void Clipboard::take(OfferedContent content, PasteboardReadCallback onRead) {
+void Clipboard::take(OfferedContent content, PasteboardReadCallback onRead,
+                     ReaderFilter readerCounts) {
   if (connection_.lost()) return;
   Time time = connection_.serverTime();
   // In place before ownership, since a reader may ask as soon as the server says we own it.
-  owner_.setReadCallback(std::move(onRead));
+  owner_.setReadCallback(std::move(onRead), std::move(readerCounts));
   if (!owner_.take(std::move(content), time)) owner_.setReadCallback(nullptr);
   settleOwnChange();
 }
@@ -302,7 +300,13 @@ void Clipboard::setContents(const PasteboardContents& contents) {
 }
 
 void Clipboard::setTextNotifyingRead(const std::string& text, PasteboardReadCallback onRead) {
-  take(textContent(text, true), std::move(onRead));
+  // Only the application the chord goes to: a clipboard manager reads every new clipboard at
+  // once, and a reader from before the chord is not the paste's.
+  std::uint64_t chordsBefore = chordTarget_.chords;
+  take(textContent(text, true), std::move(onRead), [this, chordsBefore](Window requestor) {
+    return chordTarget_.chords > chordsBefore &&
+           connection_.sameClient(requestor, chordTarget_.window);
+  });
 }
 
 void Clipboard::handOverToManager() {
@@ -318,7 +322,8 @@ bool Clipboard::ownedByClientOf(Window window) {
 bool Clipboard::lendContentTo(Clipboard& other) {
   connection_.dispatchPending();
   if (!owner_.owns()) return false;
-  other.take(owner_.content(), owner_.takeReadCallback());
+  auto [onRead, readerCounts] = owner_.takeReadCallback();
+  other.take(owner_.content(), std::move(onRead), std::move(readerCounts));
   return true;
 }
 

@@ -2,7 +2,7 @@
 
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>
-#include <X11/Xlibint.h>  // the resource-ID mask the server gave us
+#include <X11/Xlib-xcb.h>
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/XTest.h>
 #include <X11/extensions/Xfixes.h>
@@ -161,6 +161,7 @@ std::unique_ptr<Connection> Connection::open() {
   c->display_ = display;
   XSetIOErrorExitHandler(display, &Connection::onIOErrorExit, c.get());
   c->root_ = DefaultRootWindow(display);
+  c->resourceMask_ = xcb_get_setup(XGetXCBConnection(display))->resource_id_mask;
   c->extensions_ = queryExtensions(display);
   c->atoms_ = internAtoms(display);
 
@@ -261,12 +262,6 @@ Time Connection::serverTime() {
       },
       std::chrono::steady_clock::now() + kServerTimeTimeout);
   return event ? event->xproperty.time : CurrentTime;
-}
-
-bool Connection::sameClient(Window a, Window b) const {
-  // Every client gets the same mask; only the base differs.
-  XID mask = reinterpret_cast<const _XDisplay*>(display_)->resource_mask;
-  return (a & ~mask) == (b & ~mask);
 }
 
 std::string Connection::atomName(Atom atom) {

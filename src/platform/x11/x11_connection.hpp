@@ -64,6 +64,14 @@ class Connection {
   const Atoms& atoms() const { return atoms_; }
   const Extensions& extensions() const { return extensions_; }
 
+  // Whether two resources (windows) were made by the same client: the server gives each client
+  // a base of its own, in the bits outside the resource-ID mask it announces to everyone. A
+  // toolkit's hidden clipboard window and its visible windows are one client; a clipboard
+  // manager is another.
+  bool sameClient(XID a, XID b) const {
+    return a != None && b != None && ((a ^ b) & ~resourceMask_) == 0;
+  }
+
   bool lost() const { return lost_; }
   // Called once when the server is found gone, from inside whichever Xlib call found it: it may
   // only take note (post to the loop), never use the connection.
@@ -88,10 +96,6 @@ class Connection {
   // server does not answer in time.
   Time serverTime();
 
-  // Whether two windows were made by the same client: resource IDs of one client share the bits
-  // outside the server's resource-ID mask.
-  bool sameClient(Window a, Window b) const;
-
   std::string atomName(Atom atom);
   Atom intern(const std::string& name);
 
@@ -106,6 +110,7 @@ class Connection {
   Window window_ = None;
   Atoms atoms_{};
   Extensions extensions_{};
+  XID resourceMask_ = 0;
   bool lost_ = false;
   std::function<void()> onLost_;
   std::function<void(XEvent&)> handler_;

@@ -69,7 +69,7 @@ FocusedWindow focusedWindow(Connection& connection) {
     Window root = None, parent = None;
     Window* children = nullptr;
     unsigned int count = 0;
-    if (!XQueryTree(display, current, &root, &parent, &children, &count)) return {};
+    if (!XQueryTree(display, current, &root, &parent, &children, &count)) break;
     if (depth == 0) {
       // A focused frame window: its client is below it.
       for (unsigned i = 0; i < count; ++i) {
@@ -84,7 +84,7 @@ FocusedWindow focusedWindow(Connection& connection) {
     if (parent == root) break;
     current = parent;
   }
-  return {};
+  return {window, TerminalKind::none};
 }
 
 }  // namespace deskagent::platform::x11

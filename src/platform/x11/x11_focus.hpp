@@ -7,8 +7,9 @@
 
 namespace deskagent::platform::x11 {
 
-// The window keyboard input goes to: the top-level window that carries WM_CLASS, and what kind
-// of terminal that class is. `window` is None when nothing is focused or no class is found.
+// The window keyboard input goes to: the top-level window that carries WM_CLASS (the focused
+// window itself where none does), and what kind of terminal that class is. `window` is None when
+// nothing has the focus.
 struct FocusedWindow {
   Window window = None;
   TerminalKind terminal = TerminalKind::none;

@@ -293,6 +293,11 @@ class X11Platform final : public Platform {
     return true;
   }
 
+  PasteboardWriter pasteboardWriter() override {
+    Session* s = core_->session();
+    return s != nullptr ? s->clipboard.writer() : PasteboardWriter::unknown;
+  }
+
   // A terminal's selection is PRIMARY, owned by the terminal while text is selected in it.
   std::optional<std::string> selectedTextWithoutCopying() override {
     Session* s = core_->session();

@@ -52,8 +52,9 @@ void SelectionOwner::clear(Time time) {
   content_ = {};
 }
 
-void SelectionOwner::noteTextRead() {
-  if (!onRead_) return;
+void SelectionOwner::noteTextRead(Window requestor) {
+  if (!onRead_ || (readerCounts_ && !readerCounts_(requestor))) return;
+  readerCounts_ = nullptr;
   loop_.post(std::exchange(onRead_, nullptr));
 }
 
@@ -94,7 +95,7 @@ bool SelectionOwner::convertInto(Window requestor, Atom property, Atom target) {
                     reinterpret_cast<const unsigned char*>(bytes.data()),
                     static_cast<int>(bytes.size()));
   }
-  if (offer->isText) noteTextRead();
+  if (offer->isText) noteTextRead(requestor);
   return true;
 }
 

@@ -3,6 +3,7 @@
 #include <X11/Xlib.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -28,6 +29,9 @@ struct OfferedContent {
   bool transient = false;  // the dictated text of a paste: never handed to a clipboard manager
 };
 
+// Which requestors' reads count (by their requestor window).
+using ReaderFilter = std::function<bool(Window requestor)>;
+
 // Owns one selection (CLIPBOARD, or PRIMARY for a terminal's paste) for the agent through its
 // hidden window: answers TARGETS, TIMESTAMP, MULTIPLE and every offered target, sends large
 // answers with INCR, and on shutdown hands CLIPBOARD's content to a clipboard manager
@@ -47,9 +51,16 @@ class SelectionOwner {
   bool take(OfferedContent content, Time time);
   // Leaves the selection without an owner (ours or anyone's).
   void clear(Time time);
-  // Posted to the loop, once, when a reader first asks for a text target of the current content.
-  void setReadCallback(PasteboardReadCallback onRead) { onRead_ = std::move(onRead); }
-  PasteboardReadCallback takeReadCallback() { return std::exchange(onRead_, nullptr); }
+  // Posted to the loop, once, when a reader that `counts` first asks for a text target of the
+  // current content.
+  void setReadCallback(PasteboardReadCallback onRead, ReaderFilter counts = nullptr) {
+    onRead_ = std::move(onRead);
+    readerCounts_ = std::move(counts);
+  }
+  // The callback and filter, moved to another owner whose reads count instead.
+  std::pair<PasteboardReadCallback, ReaderFilter> takeReadCallback() {
+    return {std::exchange(onRead_, nullptr), std::exchange(readerCounts_, nullptr)};
+  }
 
   // SelectionRequest and SelectionClear of our selection and the PropertyNotify of our INCR
   // transfers; false for anything else.
@@ -76,7 +87,7 @@ class SelectionOwner {
   bool continueTransfer(const XPropertyEvent& event);
   void sweepTransfers();
   void forgetRequestor(Window requestor);
-  void noteTextRead();
+  void noteTextRead(Window requestor);
 
   Connection& connection_;
   MainLoop& loop_;
@@ -85,6 +96,7 @@ class SelectionOwner {
   Time ownedSince_ = CurrentTime;
   OfferedContent content_;
   PasteboardReadCallback onRead_;
+  ReaderFilter readerCounts_;
   std::size_t chunkBytes_;
   std::vector<IncrTransfer> transfers_;
   LoopHandle sweepTimer_;

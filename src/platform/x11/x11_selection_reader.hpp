@@ -41,7 +41,7 @@ class SelectionReader {
  private:
   std::optional<SelectionData> readProperty(std::size_t maxBytes, ConvertFailure* failure);
   std::optional<SelectionData> receiveIncrementally(SteadyTime deadline, std::size_t maxBytes,
-                                                    ConvertFailure* failure);
+                                                    std::size_t sizeHint, ConvertFailure* failure);
 
   Connection& connection_;
   Atom selection_;

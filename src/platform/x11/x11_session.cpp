@@ -10,10 +10,10 @@ Session::Session(std::unique_ptr<Connection> c, MainLoop& loop, std::int64_t& ch
     : connection(std::move(c)),
       keymap(connection->display()),
       keys(*connection, keymap, synthetic, std::move(deliver)),
-      clipboard(*connection, loop, connection->atoms().clipboard, changeCount),
-      primary(*connection, loop, XA_PRIMARY, primaryChangeCount),
-      primaryPaste(clipboard, primary, loop),
-      chord(*connection, keymap, synthetic, primaryPaste) {
+      chord(*connection, keymap, synthetic, primaryPaste),
+      clipboard(*connection, loop, connection->atoms().clipboard, changeCount, chord.target()),
+      primary(*connection, loop, XA_PRIMARY, primaryChangeCount, chord.target()),
+      primaryPaste(clipboard, primary, loop) {
   connection->setEventHandler([this](XEvent& event) { route(event); });
 }
 

@@ -30,11 +30,11 @@ struct Session {
   Keymap keymap;
   SyntheticKeys synthetic;
   KeyWatch keys;
+  ChordPoster chord;
   Clipboard clipboard;
   std::int64_t primaryChangeCount = 0;
   Clipboard primary;  // a terminal's selection
   PrimaryPaste primaryPaste;
-  ChordPoster chord;
   LoopHandle watch;  // dropped first, before anything it would call into
 };
 
