@@ -24,8 +24,8 @@ constexpr KnownTerminal kTerminals[] = {
     {"uxterm", P},
     {"lxterm", P},
     {"koi8rxterm", P},
-    // urxvt(1), and rxvt(1) before it: Shift+Insert pastes PRIMARY; Control+Shift+V is a
-    // plain key (urxvt's own clipboard keys, where built in, are Control+Meta+C/V).
+    // urxvt(1), and rxvt(1) before it: Shift+Insert pastes PRIMARY; Control+Shift+V pastes
+    // nothing unless the user binds it (a keysym resource or a perl extension).
     {"urxvt", P},
     {"rxvt", P},
     {"rxvt-unicode", P},
