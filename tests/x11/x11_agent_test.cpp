@@ -3,10 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "x11/x11_harness.hpp"
 
@@ -38,6 +44,39 @@ std::unique_ptr<ChildProcess> userClipboard(const std::string& bytes,
   clipboardBecomes(bytes, type);
   return xclip;
 }
+
+// Every target of the clipboard but the protocol's own, as another client reads it.
+std::map<std::string, std::string> everyTarget() {
+  std::map<std::string, std::string> out;
+  std::istringstream names(clipboard("TARGETS"));
+  for (std::string name; std::getline(names, name);) {
+    if (name != "TARGETS" && name != "TIMESTAMP" && name != "MULTIPLE") out[name] = clipboard(name);
+  }
+  return out;
+}
+
+// Keeps every core busy while it lives, as a build beside the user's session would.
+class CpuBusy {
+ public:
+  CpuBusy() {
+    for (unsigned i = 0; i < std::max(2u, std::thread::hardware_concurrency()); ++i) {
+      threads_.emplace_back([this] {
+        while (!stop_.load(std::memory_order_relaxed)) {
+        }
+      });
+    }
+  }
+  ~CpuBusy() {
+    stop_ = true;
+    for (auto& thread : threads_) thread.join();
+  }
+  CpuBusy(const CpuBusy&) = delete;
+  CpuBusy& operator=(const CpuBusy&) = delete;
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::vector<std::thread> threads_;
+};
 
 json key(const char* phase, int code) {
   return json{{"type", "key"}, {"phase", phase}, {"keyCode", code}};
@@ -140,6 +179,67 @@ TEST_F(AgentOnX, PasteReachesTheFocusedWindowAndTheUsersClipboardComesBack) {
   EXPECT_TRUE(clipboardBecomes(png, "image/png"));
 }
 
+// A clipboard manager reads every new clipboard at once; a busy application reads 0.6 s after
+// Control+V. Only the application's read ends the wait, so it gets the dictated text.
+TEST_F(AgentOnX, AClipboardManagersReadIsNotTheTargets) {
+  ChildProcess manager({X11_CLIPBOARD_MANAGER, "--reads"});
+  ASSERT_EQ(manager.readLine(), "ready");
+  ChildProcess window({X11_TEST_WINDOW, "--mode", "paste", "--delay", "600"});
+  ASSERT_EQ(window.readLine(), "ready");
+  auto user = userClipboard("the user's own text");
+
+  send({{"type", "paste"}, {"text", "dictated words"}});
+  EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}}));
+  std::string read = "read " + x11_test::hex("dictated words");
+  EXPECT_EQ(manager.readLineStartingWith(read), read);
+  std::string pasted = pasteLine(kControlMask, "dictated words", "");
+  EXPECT_TRUE(window.readLineStartingWith("paste ").value_or("").starts_with(pasted))
+      << "the window pasted something else";
+  EXPECT_TRUE(clipboardBecomes("the user's own text"));
+}
+
+// A toolkit that takes 0.4 s to serve a 5 MiB image among a dozen targets, then a 50 MiB text
+// sent in INCR chunks while the machine is busy: the paste saves all of it and puts it back.
+TEST_F(AgentOnX, EveryTargetOfASlowOrLargeClipboardComesBackWhole) {
+  ChildProcess owner({X11_TEST_WINDOW, "--mode", "offer"});
+  ASSERT_EQ(owner.readLine(), "ready");
+  ChildProcess window({X11_TEST_WINDOW, "--mode", "paste"});
+  ASSERT_EQ(window.readLine(), "ready");
+  auto before = everyTarget();
+  ASSERT_EQ(before.size(), 12u);
+  send({{"type", "paste"}, {"text", "over an image"}});
+  EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}}));
+  EXPECT_EQ(window.readLineStartingWith("paste "),
+            pasteLine(kControlMask, "over an image", "secret"));
+  ASSERT_TRUE(clipboardBecomes(before.at("image/png"), "image/png"));
+  for (const auto& [target, bytes] : before) EXPECT_EQ(clipboard(target), bytes) << target;
+
+  std::string large;
+  while (large.size() < (50u << 20)) large += "line " + std::to_string(large.size()) + "\n";
+  auto user = userClipboard(large);
+  {
+    CpuBusy busy;
+    send({{"type", "paste"}, {"text", "over a large text"}});
+    EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}}));
+    EXPECT_TRUE(window.readLineStartingWith("paste "));
+  }
+  EXPECT_TRUE(clipboardBecomes(large));
+}
+
+// An owner that never answers: its content cannot be saved, so nothing is written over it and
+// no chord is sent.
+TEST_F(AgentOnX, AClipboardThatCannotBeSavedIsNeverReplaced) {
+  ChildProcess silent({X11_TEST_WINDOW, "--mode", "silent"});
+  ASSERT_EQ(silent.readLine(), "ready");
+  send({{"type", "paste"}, {"text", "dictated words"}});
+  EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", false}, {"reason", "clipboard"}}));
+  send({{"type", "read-selection"}});
+  EXPECT_EQ(next(), json({{"type", "selection"}, {"ok", false}, {"reason", "clipboard"}}));
+  // The window's next line is this key: no Control+V or C reached it, and it still owns CLIPBOARD.
+  press({"+a", "-a"});
+  EXPECT_EQ(silent.readLine(), "key a 0");
+}
+
 TEST_F(AgentOnX, ReadSelectionCopiesWithControlCAndPutsTheClipboardBack) {
   auto user = userClipboard("the user's own text");
   {
@@ -155,6 +255,13 @@ TEST_F(AgentOnX, ReadSelectionCopiesWithControlCAndPutsTheClipboardBack) {
   EXPECT_EQ(next(), json({{"type", "selection"}, {"ok", false}, {"reason", "empty"}}));
   EXPECT_EQ(ignoring.readLineStartingWith("key c"), "key c " + std::to_string(kControlMask));
   EXPECT_EQ(clipboard(), "the user's own text");
+
+  // The user copies within the second the agent still watches for a late copy: theirs stays.
+  // A second read waits for the first to end, so its answer says the watch is over.
+  auto newer = xclipCopy("copied by the user");
+  send({{"type", "read-selection"}});
+  EXPECT_EQ(next(), json({{"type", "selection"}, {"ok", false}, {"reason", "empty"}}));
+  EXPECT_EQ(clipboard(), "copied by the user");
 }
 
 TEST_F(AgentOnX, AServerThatGoesAwayAndComesBack) {
