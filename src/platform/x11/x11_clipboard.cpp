@@ -46,20 +46,21 @@ std::shared_ptr<const std::string> share(std::string bytes) {
 
 }  // namespace
 
-Clipboard::Clipboard(Connection& connection, MainLoop& loop, std::int64_t& changeCount,
-                     const ChordTarget& chordTarget)
+Clipboard::Clipboard(Connection& connection, MainLoop& loop, Atom selection,
+                     std::int64_t& changeCount, const ChordTarget& chordTarget)
     : connection_(connection),
-      reader_(connection),
-      owner_(connection, loop),
+      selection_(selection),
+      reader_(connection, selection),
+      owner_(connection, loop, selection),
       changeCount_(changeCount),
       chordTarget_(chordTarget) {
   if (connection_.extensions().xfixes) {
-    XFixesSelectSelectionInput(
-        connection_.display(), connection_.window(), connection_.atoms().clipboard,
-        XFixesSetSelectionOwnerNotifyMask | XFixesSelectionWindowDestroyNotifyMask |
-            XFixesSelectionClientCloseNotifyMask);
+    XFixesSelectSelectionInput(connection_.display(), connection_.window(), selection_,
+                               XFixesSetSelectionOwnerNotifyMask |
+                                   XFixesSelectionWindowDestroyNotifyMask |
+                                   XFixesSelectionClientCloseNotifyMask);
   } else {
-    lastSeenOwner_ = XGetSelectionOwner(connection_.display(), connection_.atoms().clipboard);
+    lastSeenOwner_ = XGetSelectionOwner(connection_.display(), selection_);
   }
 }
 
@@ -67,7 +68,7 @@ bool Clipboard::handle(const XEvent& event) {
   const Extensions& ext = connection_.extensions();
   if (ext.xfixes && event.type == ext.xfixesEventBase + XFixesSelectionNotify) {
     const auto& notify = reinterpret_cast<const XFixesSelectionNotifyEvent&>(event);
-    if (notify.selection == connection_.atoms().clipboard) ++changeCount_;
+    if (notify.selection == selection_) ++changeCount_;
     return true;
   }
   return owner_.handle(event);
@@ -76,7 +77,7 @@ bool Clipboard::handle(const XEvent& event) {
 std::int64_t Clipboard::changeCount() {
   connection_.dispatchPending();
   if (!connection_.extensions().xfixes && !connection_.lost()) {
-    Window owner = XGetSelectionOwner(connection_.display(), connection_.atoms().clipboard);
+    Window owner = XGetSelectionOwner(connection_.display(), selection_);
     if (owner != lastSeenOwner_) {
       lastSeenOwner_ = owner;
       ++changeCount_;
@@ -92,7 +93,7 @@ void Clipboard::settleOwnChange() {
     connection_.dispatchPending();
   } else {
     ++changeCount_;
-    lastSeenOwner_ = XGetSelectionOwner(connection_.display(), connection_.atoms().clipboard);
+    lastSeenOwner_ = XGetSelectionOwner(connection_.display(), selection_);
   }
 }
 
@@ -106,7 +107,7 @@ std::optional<std::string> Clipboard::text() {
     }
     return std::nullopt;
   }
-  if (XGetSelectionOwner(connection_.display(), atoms.clipboard) == None) return std::nullopt;
+  if (XGetSelectionOwner(connection_.display(), selection_) == None) return std::nullopt;
   ConvertFailure failure = ConvertFailure::refused;
   return readText(after(kReadCeiling), &failure);
 }
@@ -127,9 +128,8 @@ std::optional<std::string> Clipboard::readText(SteadyTime deadline, ConvertFailu
 PasteboardContents Clipboard::snapshot() {
   connection_.dispatchPending();
   if (connection_.lost()) return {};
-  const Atoms& atoms = connection_.atoms();
   if (owner_.owns()) return contentsOf(owner_.content());
-  if (XGetSelectionOwner(connection_.display(), atoms.clipboard) == None) return {};
+  if (XGetSelectionOwner(connection_.display(), selection_) == None) return {};
 
   auto deadline = after(kReadCeiling);
   ConvertFailure failure = ConvertFailure::refused;
@@ -169,7 +169,7 @@ PasteboardContents Clipboard::snapshot() {
 PasteboardWriter Clipboard::writer() {
   connection_.dispatchPending();
   if (connection_.lost() || chordTarget_.window == None) return PasteboardWriter::unknown;
-  Window owner = XGetSelectionOwner(connection_.display(), connection_.atoms().clipboard);
+  Window owner = XGetSelectionOwner(connection_.display(), selection_);
   if (owner == None) return PasteboardWriter::unknown;
   return connection_.sameClient(owner, chordTarget_.window) ? PasteboardWriter::chordTarget
                                                             : PasteboardWriter::other;

@@ -16,14 +16,14 @@
 
 namespace deskagent::platform::x11 {
 
-// The CLIPBOARD selection as the pasteboard operations see it: a change count that moves on
-// every change of owner (XFixes, the agent's own included), reads from the owner with waits
-// bounded by its progress, and writes that make the agent the owner. Who owns it is told against
-// the window the last chord went to.
+// A selection (CLIPBOARD; PRIMARY works the same) as the pasteboard operations see it: a change
+// count that moves on every change of owner (XFixes, the agent's own included), reads from the
+// owner with waits bounded by its progress, and writes that make the agent the owner. Who owns it
+// is told against the window the last chord went to.
 class Clipboard {
  public:
   // `changeCount` outlives connections, so the count never goes back after a reconnection.
-  Clipboard(Connection& connection, MainLoop& loop, std::int64_t& changeCount,
+  Clipboard(Connection& connection, MainLoop& loop, Atom selection, std::int64_t& changeCount,
             const ChordTarget& chordTarget);
 
   // XFixes selection notices and the owner's events.
@@ -60,6 +60,7 @@ class Clipboard {
   PasteboardContents contentsOf(const OfferedContent& content);
 
   Connection& connection_;
+  Atom selection_;
   SelectionReader reader_;
   SelectionOwner owner_;
   std::int64_t& changeCount_;

@@ -15,8 +15,8 @@ constexpr std::size_t kMaxChunkBytes = 256 * 1024;
 
 }  // namespace
 
-SelectionOwner::SelectionOwner(Connection& connection, MainLoop& loop)
-    : connection_(connection), loop_(loop) {
+SelectionOwner::SelectionOwner(Connection& connection, MainLoop& loop, Atom selection)
+    : connection_(connection), loop_(loop), selection_(selection) {
   // Answers above one request's size go by INCR (ICCCM 2.7.2).
   auto requestBytes = static_cast<std::size_t>(XMaxRequestSize(connection_.display())) * 4;
   chunkBytes_ = std::min(kMaxChunkBytes, requestBytes > 1024 ? requestBytes - 1024 : 1024);
@@ -31,11 +31,10 @@ SelectionOwner::~SelectionOwner() {
 bool SelectionOwner::take(OfferedContent content, Time time) {
   if (connection_.lost()) return false;
   Display* display = connection_.display();
-  Atom clipboard = connection_.atoms().clipboard;
   // The content is in place before the first request for it can arrive.
   content_ = std::move(content);
-  XSetSelectionOwner(display, clipboard, connection_.window(), time);
-  owned_ = XGetSelectionOwner(display, clipboard) == connection_.window();
+  XSetSelectionOwner(display, selection_, connection_.window(), time);
+  owned_ = XGetSelectionOwner(display, selection_) == connection_.window();
   if (!owned_) content_ = {};
   ownedSince_ = time;
   return owned_;
@@ -43,8 +42,8 @@ bool SelectionOwner::take(OfferedContent content, Time time) {
 
 void SelectionOwner::clear(Time time) {
   if (connection_.lost()) return;
-  XSetSelectionOwner(connection_.display(), connection_.atoms().clipboard, None, time);
-  XGetSelectionOwner(connection_.display(), connection_.atoms().clipboard);
+  XSetSelectionOwner(connection_.display(), selection_, None, time);
+  XGetSelectionOwner(connection_.display(), selection_);
   owned_ = false;
   content_ = {};
 }
@@ -139,7 +138,7 @@ void SelectionOwner::serve(const XSelectionRequestEvent& request) {
   Atom property = request.property != None ? request.property : request.target;
   bool current =
       request.time == CurrentTime || ownedSince_ == CurrentTime || request.time >= ownedSince_;
-  if (owned_ && current && request.selection == atoms.clipboard) {
+  if (owned_ && current) {
     bool served = request.target == atoms.multiple
                       ? request.property != None && serveMultiple(request.requestor, property)
                       : convertInto(request.requestor, property, request.target);
@@ -198,15 +197,15 @@ void SelectionOwner::sweepTransfers() {
 }
 
 bool SelectionOwner::handle(const XEvent& event) {
-  const Atoms& atoms = connection_.atoms();
   switch (event.type) {
     case SelectionRequest:
+      if (event.xselectionrequest.selection != selection_) return false;
       serve(event.xselectionrequest);
       return true;
     case SelectionClear:
+      if (event.xselectionclear.selection != selection_) return false;
       // A clear still queued from before we took it back says nothing: ask who owns it now.
-      if (event.xselectionclear.selection == atoms.clipboard && owned_ &&
-          XGetSelectionOwner(connection_.display(), atoms.clipboard) != connection_.window()) {
+      if (owned_ && XGetSelectionOwner(connection_.display(), selection_) != connection_.window()) {
         owned_ = false;
         content_ = {};
       }
@@ -224,7 +223,10 @@ bool SelectionOwner::handle(const XEvent& event) {
 }
 
 void SelectionOwner::handOver(SteadyTime deadline) {
-  if (connection_.lost() || !owned_ || content_.transient || content_.offers.empty()) return;
+  if (connection_.lost() || !owned_ || content_.transient || content_.offers.empty() ||
+      selection_ != connection_.atoms().clipboard) {
+    return;
+  }
   Display* display = connection_.display();
   const Atoms& atoms = connection_.atoms();
   if (XGetSelectionOwner(display, atoms.clipboardManager) == None) return;

@@ -30,12 +30,12 @@ struct OfferedContent {
 // Which requestors' reads count (by their requestor window).
 using ReaderFilter = std::function<bool(Window requestor)>;
 
-// Owns CLIPBOARD for the agent through its hidden window: answers TARGETS, TIMESTAMP, MULTIPLE
-// and every offered target, sends large answers with INCR, and on shutdown hands the content
-// to a clipboard manager (SAVE_TARGETS).
+// Owns a selection (CLIPBOARD, PRIMARY) for the agent through its hidden window: answers
+// TARGETS, TIMESTAMP, MULTIPLE and every offered target, sends large answers with INCR, and on
+// shutdown hands CLIPBOARD's content to a clipboard manager (SAVE_TARGETS).
 class SelectionOwner {
  public:
-  SelectionOwner(Connection& connection, MainLoop& loop);
+  SelectionOwner(Connection& connection, MainLoop& loop, Atom selection);
   ~SelectionOwner();
   SelectionOwner(const SelectionOwner&) = delete;
   SelectionOwner& operator=(const SelectionOwner&) = delete;
@@ -46,7 +46,7 @@ class SelectionOwner {
   // Becomes the owner with `content` at server time `time`; false if the server gave the
   // selection to someone else.
   bool take(OfferedContent content, Time time);
-  // Leaves CLIPBOARD without an owner (ours or anyone's).
+  // Leaves the selection without an owner (ours or anyone's).
   void clear(Time time);
   // Posted to the loop, once, when a reader that `counts` first asks for a text target of the
   // current content.
@@ -55,7 +55,8 @@ class SelectionOwner {
     readerCounts_ = std::move(counts);
   }
 
-  // SelectionRequest, SelectionClear and the PropertyNotify of INCR transfers.
+  // SelectionRequest and SelectionClear of this selection, and the PropertyNotify of its INCR
+  // transfers; false for any other event.
   bool handle(const XEvent& event);
 
   // Asks a running clipboard manager to keep a copy of what we own, waiting for its answer
@@ -83,6 +84,7 @@ class SelectionOwner {
 
   Connection& connection_;
   MainLoop& loop_;
+  Atom selection_;
   bool owned_ = false;
   Time ownedSince_ = CurrentTime;
   OfferedContent content_;

@@ -136,11 +136,11 @@ std::optional<SelectionData> SelectionReader::convert(Atom target, SteadyTime de
   const Atoms& atoms = connection_.atoms();
   Window window = connection_.window();
   XDeleteProperty(display, window, atoms.transferProperty);
-  XConvertSelection(display, atoms.clipboard, target, atoms.transferProperty, window, CurrentTime);
+  XConvertSelection(display, selection_, target, atoms.transferProperty, window, CurrentTime);
   auto notify = connection_.waitForEvent(
       [&](const XEvent& e) {
         return e.type == SelectionNotify && e.xselection.requestor == window &&
-               e.xselection.selection == atoms.clipboard && e.xselection.target == target;
+               e.xselection.selection == selection_ && e.xselection.target == target;
       },
       replyDeadline(deadline));
   if (!notify) {

@@ -10,7 +10,7 @@ Session::Session(std::unique_ptr<Connection> c, MainLoop& loop, std::int64_t& ch
       keymap(connection->display()),
       keys(*connection, keymap, synthetic, std::move(deliver)),
       chord(*connection, keymap, synthetic),
-      clipboard(*connection, loop, changeCount, chord.target()) {
+      clipboard(*connection, loop, connection->atoms().clipboard, changeCount, chord.target()) {
   connection->setEventHandler([this](XEvent& event) { route(event); });
 }
 
