@@ -3,12 +3,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "x11/x11_harness.hpp"
 
@@ -36,8 +42,8 @@ bool becomes(const std::function<std::optional<std::string>()>& read, const std:
 }
 
 bool clipboardBecomes(const std::string& expected, const std::string& type = "UTF8_STRING",
-                      const std::string& selection = "clipboard") {
-  return becomes([&] { return clipboard(type, selection); }, expected);
+                      std::chrono::seconds bound = 10s) {
+  return becomes([&] { return clipboard(type); }, expected, bound);
 }
 
 std::optional<std::string> fileContent(const std::string& path) {
@@ -53,6 +59,39 @@ std::unique_ptr<ChildProcess> userClipboard(const std::string& bytes,
   clipboardBecomes(bytes, type);
   return xclip;
 }
+
+// Every target of the clipboard but the protocol's own, as another client reads it.
+std::map<std::string, std::string> everyTarget() {
+  std::map<std::string, std::string> out;
+  std::istringstream names(clipboard("TARGETS"));
+  for (std::string name; std::getline(names, name);) {
+    if (name != "TARGETS" && name != "TIMESTAMP" && name != "MULTIPLE") out[name] = clipboard(name);
+  }
+  return out;
+}
+
+// Keeps every core busy while it lives, as a build beside the user's session would.
+class CpuBusy {
+ public:
+  CpuBusy() {
+    for (unsigned i = 0; i < std::max(2u, std::thread::hardware_concurrency()); ++i) {
+      threads_.emplace_back([this] {
+        while (!stop_.load(std::memory_order_relaxed)) {
+        }
+      });
+    }
+  }
+  ~CpuBusy() {
+    stop_ = true;
+    for (auto& thread : threads_) thread.join();
+  }
+  CpuBusy(const CpuBusy&) = delete;
+  CpuBusy& operator=(const CpuBusy&) = delete;
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::vector<std::thread> threads_;
+};
 
 json key(const char* phase, int code) {
   return json{{"type", "key"}, {"phase", phase}, {"keyCode", code}};
@@ -155,6 +194,70 @@ TEST_F(AgentOnX, PasteReachesTheFocusedWindowAndTheUsersClipboardComesBack) {
   EXPECT_TRUE(clipboardBecomes(png, "image/png"));
 }
 
+// A clipboard manager reads every new clipboard at once; a busy application reads 0.6 s after
+// Control+V. Only the application's read ends the wait, so it gets the dictated text.
+TEST_F(AgentOnX, AClipboardManagersReadIsNotTheTargets) {
+  ChildProcess manager({X11_CLIPBOARD_MANAGER, "--reads"});
+  ASSERT_EQ(manager.readLine(), "ready");
+  ChildProcess window({X11_TEST_WINDOW, "--mode", "paste", "--delay", "600"});
+  ASSERT_EQ(window.readLine(), "ready");
+  auto user = userClipboard("the user's own text");
+
+  send({{"type", "paste"}, {"text", "dictated words"}});
+  EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}}));
+  std::string read = "read " + x11_test::hex("dictated words");
+  EXPECT_EQ(manager.readLineStartingWith(read), read);
+  // The text; its marker may or may not still be there when the window asks for it next.
+  std::string pasted = pasteLine(kControlMask, "dictated words", "");
+  pasted.erase(pasted.rfind(' ') + 1);
+  EXPECT_TRUE(window.readLineStartingWith("paste ").value_or("").starts_with(pasted))
+      << "the window pasted something else";
+  EXPECT_TRUE(clipboardBecomes("the user's own text"));
+}
+
+// A toolkit that takes 0.4 s to serve a 5 MiB image among a dozen targets, then a 50 MiB text
+// sent in INCR chunks while the machine is busy: the paste saves all of it and puts it back.
+TEST_F(AgentOnX, EveryTargetOfASlowOrLargeClipboardComesBackWhole) {
+  ChildProcess owner({X11_TEST_WINDOW, "--mode", "offer"});
+  ASSERT_EQ(owner.readLine(), "ready");
+  ChildProcess window({X11_TEST_WINDOW, "--mode", "paste"});
+  ASSERT_EQ(window.readLine(), "ready");
+  auto before = everyTarget();
+  ASSERT_EQ(before.size(), 12u);
+  send({{"type", "paste"}, {"text", "over an image"}});
+  EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}}));
+  EXPECT_EQ(window.readLineStartingWith("paste "),
+            pasteLine(kControlMask, "over an image", "secret"));
+  ASSERT_TRUE(clipboardBecomes(before.at("image/png"), "image/png"));
+  for (const auto& [target, bytes] : before) EXPECT_EQ(clipboard(target), bytes) << target;
+
+  std::string large;
+  while (large.size() < (50u << 20)) large += "line " + std::to_string(large.size()) + "\n";
+  auto user = userClipboard(large);
+  {
+    CpuBusy busy;
+    send({{"type", "paste"}, {"text", "over a large text"}});
+    EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}}));
+    EXPECT_TRUE(window.readLineStartingWith("paste "));
+  }
+  // Tens of MiB to serve and compare: slow under a sanitizer, so a wider bound.
+  EXPECT_TRUE(clipboardBecomes(large, "UTF8_STRING", 60s));
+}
+
+// An owner that never answers: its content cannot be saved, so nothing is written over it and
+// no chord is sent.
+TEST_F(AgentOnX, AClipboardThatCannotBeSavedIsNeverReplaced) {
+  ChildProcess silent({X11_TEST_WINDOW, "--mode", "silent"});
+  ASSERT_EQ(silent.readLine(), "ready");
+  send({{"type", "paste"}, {"text", "dictated words"}});
+  EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", false}, {"reason", "clipboard"}}));
+  send({{"type", "read-selection"}});
+  EXPECT_EQ(next(), json({{"type", "selection"}, {"ok", false}, {"reason", "clipboard"}}));
+  // The window's next line is this key: no Control+V or C reached it, and it still owns CLIPBOARD.
+  press({"+a", "-a"});
+  EXPECT_EQ(silent.readLine(), "key a 0");
+}
+
 TEST_F(AgentOnX, ReadSelectionCopiesWithControlCAndPutsTheClipboardBack) {
   auto user = userClipboard("the user's own text");
   {
@@ -170,6 +273,13 @@ TEST_F(AgentOnX, ReadSelectionCopiesWithControlCAndPutsTheClipboardBack) {
   EXPECT_EQ(next(), json({{"type", "selection"}, {"ok", false}, {"reason", "empty"}}));
   EXPECT_EQ(ignoring.readLineStartingWith("key c"), "key c " + std::to_string(kControlMask));
   EXPECT_EQ(clipboard(), "the user's own text");
+
+  // The user copies within the second the agent still watches for a late copy: theirs stays.
+  // A second read waits for the first to end, so its answer says the watch is over.
+  auto newer = xclipCopy("copied by the user");
+  send({{"type", "read-selection"}});
+  EXPECT_EQ(next(), json({{"type", "selection"}, {"ok", false}, {"reason", "empty"}}));
+  EXPECT_EQ(clipboard(), "copied by the user");
 }
 
 // A default xterm binds no clipboard paste key and passes Control+Shift+C on as ^C. Its
@@ -201,7 +311,7 @@ TEST_F(AgentOnX, AnXtermIsReadThroughPrimaryAndPastedIntoWithShiftInsert) {
   EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}}));
   EXPECT_TRUE(becomes([&] { return fileContent(dir + "/typed"); }, "dictated words\n"));
   // Both selections as the user left them.
-  EXPECT_TRUE(clipboardBecomes("chosen", "UTF8_STRING", "primary"));
+  EXPECT_TRUE(becomes([&] { return clipboard("UTF8_STRING", "primary"); }, "chosen"));
   EXPECT_EQ(clipboard(), "the user's own text");
   EXPECT_EQ(fileContent(dir + "/interrupted"), std::nullopt);
   std::filesystem::remove_all(dir);

@@ -170,7 +170,7 @@ PasteboardContents Clipboard::snapshot() {
 PasteboardWriter Clipboard::writer() {
   connection_.dispatchPending();
   if (connection_.lost() || chordTarget_.window == None) return PasteboardWriter::unknown;
-  Window owner = XGetSelectionOwner(connection_.display(), connection_.atoms().clipboard);
+  Window owner = XGetSelectionOwner(connection_.display(), selection_);
   if (owner == None) return PasteboardWriter::unknown;
   return connection_.sameClient(owner, chordTarget_.window) ? PasteboardWriter::chordTarget
                                                             : PasteboardWriter::other;

@@ -16,10 +16,10 @@
 
 namespace deskagent::platform::x11 {
 
-// A selection as the pasteboard operations see it (CLIPBOARD; PRIMARY for terminals): a change
+// A selection (CLIPBOARD; PRIMARY works the same) as the pasteboard operations see it: a change
 // count that moves on every change of owner (XFixes, the agent's own included), reads from the
-// owner with waits bounded by its progress, and writes that make the agent the owner. Who owns
-// it is told against the window the last chord went to.
+// owner with waits bounded by its progress, and writes that make the agent the owner. Who owns it
+// is told against the window the last chord went to.
 class Clipboard {
  public:
   // `changeCount` outlives connections, so the count never goes back after a reconnection.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <X11/Xlib.h>
+#include <xcb/xcb.h>
 
 #include <chrono>
 #include <functional>
@@ -73,6 +74,9 @@ class Connection {
   }
 
   bool lost() const { return lost_; }
+  // Whether the server has gone, found without calling Xlib (a closed or failed socket); marks
+  // the connection lost if so. Asked before each call that would read from the server.
+  bool serverGone();
   // Called once when the server is found gone, from inside whichever Xlib call found it: it may
   // only take note (post to the loop), never use the connection.
   void setLostHandler(std::function<void()> onLost) { onLost_ = std::move(onLost); }
@@ -106,6 +110,7 @@ class Connection {
   static void onIOErrorExit(Display*, void* self);
 
   Display* display_ = nullptr;
+  xcb_connection_t* xcb_ = nullptr;
   Window root_ = None;
   Window window_ = None;
   Atoms atoms_{};

@@ -62,7 +62,7 @@ class Core : public std::enable_shared_from_this<Core> {
 
   // The session if its server is still there.
   Session* session() {
-    if (session_ && session_->lost()) dropLostSession();
+    if (session_ && session_->connection->serverGone()) dropLostSession();
     return session_.get();
   }
 

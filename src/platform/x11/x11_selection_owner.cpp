@@ -226,7 +226,10 @@ bool SelectionOwner::handle(const XEvent& event) {
 }
 
 void SelectionOwner::handOver() {
-  if (connection_.lost() || !owned_ || content_.transient || content_.offers.empty()) return;
+  if (connection_.lost() || !owned_ || content_.transient || content_.offers.empty() ||
+      selection_ != connection_.atoms().clipboard) {
+    return;
+  }
   Display* display = connection_.display();
   const Atoms& atoms = connection_.atoms();
   if (XGetSelectionOwner(display, atoms.clipboardManager) == None) return;

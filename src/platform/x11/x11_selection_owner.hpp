@@ -32,10 +32,9 @@ struct OfferedContent {
 // Which requestors' reads count (by their requestor window).
 using ReaderFilter = std::function<bool(Window requestor)>;
 
-// Owns one selection (CLIPBOARD, or PRIMARY for a terminal's paste) for the agent through its
-// hidden window: answers TARGETS, TIMESTAMP, MULTIPLE and every offered target, sends large
-// answers with INCR, and on shutdown hands CLIPBOARD's content to a clipboard manager
-// (SAVE_TARGETS).
+// Owns a selection (CLIPBOARD, PRIMARY) for the agent through its hidden window: answers
+// TARGETS, TIMESTAMP, MULTIPLE and every offered target, sends large answers with INCR, and on
+// shutdown hands CLIPBOARD's content to a clipboard manager (SAVE_TARGETS).
 class SelectionOwner {
  public:
   SelectionOwner(Connection& connection, MainLoop& loop, Atom selection);
@@ -62,8 +61,8 @@ class SelectionOwner {
     return {std::exchange(onRead_, nullptr), std::exchange(readerCounts_, nullptr)};
   }
 
-  // SelectionRequest and SelectionClear of our selection and the PropertyNotify of our INCR
-  // transfers; false for anything else.
+  // SelectionRequest and SelectionClear of this selection, and the PropertyNotify of its INCR
+  // transfers; false for any other event.
   bool handle(const XEvent& event);
 
   // Asks a running clipboard manager to keep a copy of what we own, serving its requests while

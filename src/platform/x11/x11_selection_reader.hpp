@@ -23,8 +23,8 @@ struct SelectionData {
 // more only costs more time).
 enum class ConvertFailure { refused, timedOut, tooLarge };
 
-// Asks a selection's owner for targets and waits for the answers, INCR included. Each wait is
-// bounded, and the connection keeps handling every other event meanwhile.
+// Asks a selection's owner (CLIPBOARD, PRIMARY) for targets and waits for the answers, INCR
+// included. Each wait is bounded, and the connection keeps handling every other event meanwhile.
 class SelectionReader {
  public:
   SelectionReader(Connection& connection, Atom selection)
