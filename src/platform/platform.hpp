@@ -108,9 +108,9 @@ struct PasteboardContents {
   bool operator==(const PasteboardContents&) const = default;
 };
 
-// Called once, on the main loop, when the application the next synthetic chord goes to first
-// reads a text written with writePasteboardTextNotifyingRead (reads by anyone else, a clipboard
-// manager for one, do not count).
+// Called once, on the main loop, when another application first reads a text written with
+// writePasteboardTextNotifyingRead. Where the platform can tell readers apart, only a read by the
+// application the next synthetic chord goes to counts (not a clipboard manager's, for one).
 using PasteboardReadCallback = std::function<void()>;
 
 // Who made the clipboard's current content, against the application the last synthetic chord

@@ -68,7 +68,7 @@ bool Clipboard::handle(const XEvent& event) {
   const Extensions& ext = connection_.extensions();
   if (ext.xfixes && event.type == ext.xfixesEventBase + XFixesSelectionNotify) {
     const auto& notify = reinterpret_cast<const XFixesSelectionNotifyEvent&>(event);
-    if (notify.selection != selection_) return false;
+    if (notify.selection != selection_) return false;  // another selection's
     ++changeCount_;
     return true;
   }
