@@ -7,8 +7,9 @@ packages=(
   nlohmann-json3-dev                       # parsing the host's commands
   libgtest-dev libgmock-dev                # the tests
   libbenchmark-dev                         # the benchmarks
-  libx11-dev libxi-dev libxtst-dev libxfixes-dev  # the X11 backend
+  libx11-dev libx11-xcb-dev libxi-dev libxtst-dev libxfixes-dev  # the X11 backend
   xvfb xclip                               # the X11 end-to-end tests and the demo
+  xterm                                    # a real terminal for the X11 end-to-end tests
   xdotool xinput                           # what the X11 bench compares the agent with
   dpkg-dev file                            # the Debian package's runtime dependencies (cpack)
 )

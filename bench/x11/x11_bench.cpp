@@ -3,7 +3,9 @@
 //   key:   an XTEST press or release -> the agent's "key" line at the host, and -> the
 //          RawKeyPress/RawKeyRelease block of `xinput test-xi2 --root`;
 //   paste: the "paste" command written -> the text received by a focused test window, and
-//          spawning `xclip -i` then `xdotool key ctrl+v` -> the same.
+//          spawning `xclip -i` then `xdotool key ctrl+v` -> the same;
+//   large: the "paste" command written -> its answer, while the user's clipboard holds 50 MiB
+//          of text served by xclip (read once, through INCR, before the text goes on).
 // Prints p50 and p99 in microseconds.
 
 #include <X11/Xlib.h>
@@ -25,6 +27,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kKeyRounds = 200;
 constexpr int kPasteRounds = 40;
+constexpr int kLargeRounds = 5;
 
 double micros(Clock::duration d) {
   return std::chrono::duration<double, std::micro>(d).count();
@@ -152,6 +155,31 @@ void benchPaste() {
   spawnSamples.print("paste: xclip + xdotool key ctrl+v (spawn -> text)");
 }
 
+void benchLargeClipboard() {
+  std::string large;
+  while (large.size() < (50u << 20)) large += "line " + std::to_string(large.size()) + "\n";
+  ChildProcess window({X11_TEST_WINDOW, "--mode", "paste"});
+  window.readLine();  // ready
+  Samples samples;
+  for (int round = 0; round < kLargeRounds; ++round) {
+    auto user = xclipCopy(large);
+    ::usleep(500000);  // xclip owns the clipboard a moment after it has read its input
+    AgentProcess agent;
+    agent.readLine();
+    agent.readLine();
+    auto start = Clock::now();
+    agent.write("{\"type\":\"paste\",\"text\":\"over 50 MiB\"}\n");
+    auto answer = agent.readLine(10s);
+    bool ok = answer && answer->find("\"ok\":true") != std::string::npos;
+    samples.add(ok ? std::optional<std::string>(x11_test::hex("ok")) : std::nullopt, "ok",
+                Clock::now() - start);
+    window.readLineStartingWith("paste ", 5s);
+    agent.closeStdin();
+    agent.wait();
+  }
+  samples.print("paste over a 50 MiB clipboard (command -> answer)");
+}
+
 }  // namespace
 
 int main() {
@@ -163,5 +191,6 @@ int main() {
   server.makeCurrent();
   benchKeys();
   benchPaste();
+  benchLargeClipboard();
   return 0;
 }

@@ -21,6 +21,7 @@ void PasteTransfer::start() {
   if (refusedForAccessibility("paste")) return;
   platform::Platform& platform = agent_.platform;
   saved_ = saveClipboard(platform);
+  if (refusedForClipboard("paste", saved_)) return;
   std::weak_ptr<Transfer> weak = weak_from_this();
   platformNotifiesRead_ = platform.writePasteboardTextNotifyingRead(text_, [weak] {
     if (auto self = std::static_pointer_cast<PasteTransfer>(weak.lock())) {

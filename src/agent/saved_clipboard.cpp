@@ -4,8 +4,11 @@ namespace deskagent {
 
 SavedClipboard saveClipboard(platform::Platform& platform) {
   SavedClipboard saved;
-  saved.text = platform.pasteboardString();
   saved.contents = platform.readPasteboardContents();
+  // Reading a large content twice would double the wait; the items already hold the text.
+  if (saved.contents.items.empty() && saved.contents.complete) {
+    saved.text = platform.pasteboardString();
+  }
   return saved;
 }
 

@@ -13,9 +13,12 @@ struct SavedClipboard {
   std::optional<std::string> text;
   // Every item and type the platform could hand over, the plain text among them.
   platform::PasteboardContents contents;
+  // False when the content could not be read whole: it must not be replaced then.
+  bool complete() const { return contents.complete; }
 };
 
-// Takes the plain text first, then the full content.
+// Reads the user's content once: the full content, and the plain text on its own only where the
+// platform handed over no items (a backend without snapshots).
 SavedClipboard saveClipboard(platform::Platform& platform);
 
 // Puts back what was saved: all of it where the platform handed it over, otherwise the plain

@@ -25,8 +25,15 @@ constexpr Duration kLateCopyWindow = std::chrono::seconds(1);
 void SelectionRead::start() {
   if (refusedForAccessibility("selection")) return;
   platform::Platform& platform = agent_.platform;
+  if (auto selected = platform.selectedTextWithoutCopying()) {
+    // Read where it lies: no chord, and the clipboard is never touched.
+    report(std::move(*selected));
+    finish();
+    return;
+  }
   saved_ = saveClipboard(platform);
-  // After the text: a copy between the two reads would otherwise go unnoticed.
+  if (refusedForClipboard("selection", saved_)) return;
+  // After the save: a copy during it would otherwise go unnoticed.
   savedChangeCount_ = platform.pasteboardChangeCount();
   lastCount_ = savedChangeCount_;
   postCommandKeyChord(agent_, platform.keyCodeForShortcutLetter('c', agent_.virtualKeyC));
@@ -35,6 +42,27 @@ void SelectionRead::start() {
   chordPostedAt_ = agent_.loop.now();
   lastCountSince_ = chordPostedAt_;
   pollAgain(chordPostedAt_ + agent_.selectionCopyDelay);
+}
+
+bool SelectionRead::copiedBySomeoneElse() {
+  return agent_.platform.pasteboardWriter() == platform::PasteboardWriter::other;
+}
+
+bool SelectionRead::keepNewerCopy(TimePoint now) {
+  // The user copied in another application meanwhile: that copy is newer than what we saved,
+  // and it is what comes back should the application's own copy still land.
+  SavedClipboard newer = saveClipboard(agent_.platform);
+  if (!newer.complete()) {
+    // It cannot be saved, so nothing may be written over it: leave the clipboard as it is.
+    if (!answered_) report(std::string());
+    finish();
+    return false;
+  }
+  saved_ = std::move(newer);
+  savedChangeCount_ = agent_.platform.pasteboardChangeCount();
+  lastCount_ = savedChangeCount_;
+  lastCountSince_ = now;
+  return true;
 }
 
 void SelectionRead::look() {
@@ -46,18 +74,23 @@ void SelectionRead::look() {
   }
   bool copied = count != savedChangeCount_;
   bool settled = copied && now - lastCountSince_ >= kCopySettle;
+  if (settled && copiedBySomeoneElse()) {
+    if (!keepNewerCopy(now)) return;
+    copied = settled = false;
+  }
 
   if (!answered_) {
     TimePoint answerBy = chordPostedAt_ + agent_.selectionCopyDelay;
     if (settled || now >= answerBy) {
-      answer(count, settled);
+      answer(copied, settled);
     } else {
       pollAgain(answerBy);
     }
     return;
   }
 
-  // Answered "empty" with nothing copied: a late copy is the application's, not the user's.
+  // Answered "empty" with nothing copied: a late copy is the application's, not the user's
+  // (where the platform cannot tell the two apart, the user's copy is undone as well).
   TimePoint watchUntil = chordPostedAt_ + kLateCopyWindow;
   if (settled || (copied && now >= watchUntil)) {
     restoreClipboard(agent_.platform, saved_);
@@ -69,16 +102,13 @@ void SelectionRead::look() {
   }
 }
 
-void SelectionRead::answer(std::int64_t count, bool settled) {
+void SelectionRead::answer(bool copied, bool settled) {
   answered_ = true;
-  bool copied = count != savedChangeCount_;
+  // A copy still moving at the deadline and known to be someone else's is no selection.
+  if (copied && !settled && copiedBySomeoneElse()) copied = false;
   std::optional<std::string> text;
   if (copied) text = agent_.platform.pasteboardString();
-  if (text && !text->empty()) {
-    emit(agent_, Event{{"type", "selection"}, {"ok", true}, {"text", std::move(*text)}});
-  } else {
-    emit(agent_, Event{{"type", "selection"}, {"ok", false}, {"reason", "empty"}});
-  }
+  report(text.value_or(std::string()));
   // A copy still moving at the deadline may have a write to come: it is undone once settled.
   if (copied && settled) {
     restoreClipboard(agent_.platform, saved_);
@@ -86,6 +116,14 @@ void SelectionRead::answer(std::int64_t count, bool settled) {
     return;
   }
   pollAgain(chordPostedAt_ + kLateCopyWindow);
+}
+
+void SelectionRead::report(std::string text) {
+  if (!text.empty()) {
+    emit(agent_, Event{{"type", "selection"}, {"ok", true}, {"text", std::move(text)}});
+  } else {
+    emit(agent_, Event{{"type", "selection"}, {"ok", false}, {"reason", "empty"}});
+  }
 }
 
 void SelectionRead::pollAgain(TimePoint deadline) {

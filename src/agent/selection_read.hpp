@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "agent/saved_clipboard.hpp"
 #include "agent/transfer_queue.hpp"
@@ -17,8 +18,14 @@ class SelectionRead final : public Transfer {
 
  private:
   void look();
-  void answer(std::int64_t count, bool settled);
+  void answer(bool copied, bool settled);
+  // The one "selection" event: the text, or "empty" for none.
+  void report(std::string text);
   void pollAgain(TimePoint deadline);
+  bool copiedBySomeoneElse();
+  // Takes the clipboard's newer content as the one to put back; false (and over) when it cannot
+  // be read whole.
+  bool keepNewerCopy(TimePoint now);
 
   SavedClipboard saved_;
   std::int64_t savedChangeCount_ = 0;

@@ -37,9 +37,19 @@ void Transfer::cancelPending() {
 
 bool Transfer::refusedForAccessibility(const char* eventType) {
   if (agent_.platform.isProcessTrusted(/*prompt=*/false)) return false;
-  emit(agent_, Event{{"type", eventType}, {"ok", false}, {"reason", "accessibility"}});
-  finish();
+  refuse(eventType, "accessibility");
   return true;
+}
+
+bool Transfer::refusedForClipboard(const char* eventType, const SavedClipboard& saved) {
+  if (saved.complete()) return false;
+  refuse(eventType, "clipboard");
+  return true;
+}
+
+void Transfer::refuse(const char* eventType, const char* reason) {
+  emit(agent_, Event{{"type", eventType}, {"ok", false}, {"reason", reason}});
+  finish();
 }
 
 void Transfer::finish() {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 
+#include "agent/saved_clipboard.hpp"
 #include "loop/main_loop.hpp"
 
 namespace deskagent {
@@ -43,6 +44,10 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   // the host gets {"type":eventType,"ok":false,"reason":"accessibility"}, the clipboard is not
   // touched, and the transfer is over.
   bool refusedForAccessibility(const char* eventType);
+  // The gate after the save: a user's content that could not be read whole is never replaced.
+  // The host gets {"type":eventType,"ok":false,"reason":"clipboard"}, no chord is sent, and the
+  // transfer is over.
+  bool refusedForClipboard(const char* eventType, const SavedClipboard& saved);
 
   Agent& agent_;
 
@@ -50,6 +55,7 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   void schedule(Duration delay, std::function<void(Transfer&)> step);
   void postStep(std::function<void(Transfer&)> step);
   void cancelPending();
+  void refuse(const char* eventType, const char* reason);
 
   std::optional<TimerId> pending_;
   bool finished_ = false;

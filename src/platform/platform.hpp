@@ -102,12 +102,21 @@ struct PasteboardItem {
 // The whole content of the clipboard, every item with every type it could be read as.
 struct PasteboardContents {
   std::vector<PasteboardItem> items;
+  // False when the content could not be read whole (an owner that stopped answering, content
+  // beyond the size bound): writing anything over it would lose what was not read.
+  bool complete = true;
   bool operator==(const PasteboardContents&) const = default;
 };
 
 // Called once, on the main loop, when another application first reads a text written with
-// writePasteboardTextNotifyingRead.
+// writePasteboardTextNotifyingRead. Where the platform can tell readers apart, only a read by the
+// application the next synthetic chord goes to counts (not a clipboard manager's, for one).
 using PasteboardReadCallback = std::function<void()>;
+
+// Who made the clipboard's current content, against the application the last synthetic chord
+// went to: that application, someone else (the user in another application, a clipboard
+// manager, the agent itself), or not known.
+enum class PasteboardWriter { chordTarget, other, unknown };
 
 class Platform {
  public:
@@ -148,7 +157,8 @@ class Platform {
   virtual std::optional<std::string> pasteboardString() = 0;      // stringForType: plain text
   virtual void clearPasteboard() = 0;                             // clearContents
   virtual void setPasteboardString(const std::string& text) = 0;  // setString:forType:
-  // Every item and type, to be put back later; what cannot be read is left out.
+  // Every item and type, to be put back later. A type its owner refuses is left out; one that
+  // cannot be read whole makes the result not `complete`.
   virtual PasteboardContents readPasteboardContents() = 0;
   // Replaces the content with `contents` (clearContents + writeObjects:).
   virtual void writePasteboardContents(const PasteboardContents& contents) = 0;
@@ -163,6 +173,15 @@ class Platform {
     setPasteboardString(text);
     return false;
   }
+
+  // Who made the clipboard's current content, where the platform can tell.
+  virtual PasteboardWriter pasteboardWriter() { return PasteboardWriter::unknown; }
+
+  // The frontmost application's selected text where the platform can read it without the copy
+  // shortcut, and must: an X11 terminal keeps its selection in PRIMARY, and its copy shortcut
+  // would interrupt the program inside. An empty string when nothing is selected there; nothing
+  // where the copy shortcut is the way (macOS: always).
+  virtual std::optional<std::string> selectedTextWithoutCopying() { return std::nullopt; }
 
   // Called once the main loop has finished its work, before the process exits.
   virtual void shutdown() {}

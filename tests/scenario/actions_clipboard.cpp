@@ -93,6 +93,17 @@ SCENARIO_ACTION("clipboard-notifies-read",
                   c.sim.desktop().notifiesPasteRead = argWord(args, 0) == "yes";
                 });
 
+// clipboard-tells-writer yes|no: whether the platform can tell who made the clipboard's content.
+SCENARIO_ACTION("clipboard-tells-writer",
+                [](ScenarioContext& c, const std::vector<std::string>& args) {
+                  c.sim.desktop().tellsWriter = argWord(args, 0) == "yes";
+                });
+
+// clipboard-owner-silent: the current content's owner stops answering; it cannot be read.
+SCENARIO_ACTION("clipboard-owner-silent", [](ScenarioContext& c, const std::vector<std::string>&) {
+  c.sim.desktop().ownerFallsSilent();
+});
+
 // --- The frontmost application ---
 
 // app-selection JSON: what the application copies on Command-C.

@@ -11,7 +11,7 @@ set(DESKAGENT_X11_TEST_DIR ${CMAKE_CURRENT_LIST_DIR})
 # Small X clients the tests drive the desktop with.
 foreach(client x11_press x11_test_window x11_clipboard_manager)
   add_executable(${client} ${DESKAGENT_X11_TEST_DIR}/clients/${client}.cpp)
-  target_link_libraries(${client} PRIVATE X11::X11 X11::Xtst)
+  target_link_libraries(${client} PRIVATE X11::X11 X11::Xtst X11::Xfixes)
 endforeach()
 
 file(GLOB X11_TEST_SOURCES CONFIGURE_DEPENDS ${DESKAGENT_X11_TEST_DIR}/*.cpp)

@@ -4,11 +4,18 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "x11/x11_harness.hpp"
 
@@ -19,18 +26,31 @@ using nlohmann::json;
 
 constexpr unsigned kControlMask = 4;
 
-std::string clipboard(const std::string& type = "UTF8_STRING") {
-  return runToEnd({"xclip", "-o", "-selection", "clipboard", "-t", type});
+std::string clipboard(const std::string& type = "UTF8_STRING",
+                      const std::string& selection = "clipboard") {
+  return runToEnd({"xclip", "-o", "-selection", selection, "-t", type});
 }
 
-// Asks until the clipboard reads `expected` (restores come a moment after the event).
-bool clipboardBecomes(const std::string& expected, const std::string& type = "UTF8_STRING") {
-  auto deadline = std::chrono::steady_clock::now() + 10s;
+// Asks until `read` gives `expected` (restores come a moment after the event).
+bool becomes(const std::function<std::optional<std::string>()>& read, const std::string& expected,
+             std::chrono::seconds timeout = 10s) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
   while (std::chrono::steady_clock::now() < deadline) {
-    if (clipboard(type) == expected) return true;
+    if (read() == expected) return true;
     ::usleep(20000);
   }
   return false;
+}
+
+bool clipboardBecomes(const std::string& expected, const std::string& type = "UTF8_STRING",
+                      std::chrono::seconds bound = 10s) {
+  return becomes([&] { return clipboard(type); }, expected, bound);
+}
+
+std::optional<std::string> fileContent(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // The user's last copy, owning CLIPBOARD once this returns.
@@ -52,6 +72,53 @@ std::string openFiles(pid_t pid) {
   }
   return files;
 }
+
+// Every target of the clipboard but the protocol's own, as another client reads it.
+std::map<std::string, std::string> everyTarget() {
+  std::map<std::string, std::string> out;
+  std::istringstream names(clipboard("TARGETS"));
+  for (std::string name; std::getline(names, name);) {
+    if (name != "TARGETS" && name != "TIMESTAMP" && name != "MULTIPLE") out[name] = clipboard(name);
+  }
+  return out;
+}
+
+// 50 MiB, as users copy out of logs; a sanitizer slows the agent's side tenfold, and its 5 s
+// for a read that keeps moving would not hold as much.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr std::size_t kLargeText = 5u << 20;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr std::size_t kLargeText = 5u << 20;
+#else
+constexpr std::size_t kLargeText = 50u << 20;
+#endif
+#else
+constexpr std::size_t kLargeText = 50u << 20;
+#endif
+
+// Keeps every core busy while it lives, as a build beside the user's session would.
+class CpuBusy {
+ public:
+  CpuBusy() {
+    for (unsigned i = 0; i < std::max(2u, std::thread::hardware_concurrency()); ++i) {
+      threads_.emplace_back([this] {
+        while (!stop_.load(std::memory_order_relaxed)) {
+        }
+      });
+    }
+  }
+  ~CpuBusy() {
+    stop_ = true;
+    for (auto& thread : threads_) thread.join();
+  }
+  CpuBusy(const CpuBusy&) = delete;
+  CpuBusy& operator=(const CpuBusy&) = delete;
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::vector<std::thread> threads_;
+};
 
 json key(const char* phase, int code) {
   return json{{"type", "key"}, {"phase", phase}, {"keyCode", code}};
@@ -162,6 +229,69 @@ TEST_F(AgentOnX, PasteReachesTheFocusedWindowAndTheUsersClipboardComesBack) {
   EXPECT_TRUE(clipboardBecomes(png, "image/png"));
 }
 
+// A clipboard manager reads every new clipboard at once; a busy application reads 0.6 s after
+// Control+V. Only the application's read ends the wait, so it gets the dictated text.
+TEST_F(AgentOnX, AClipboardManagersReadIsNotTheTargets) {
+  ChildProcess manager({X11_CLIPBOARD_MANAGER, "--reads"});
+  ASSERT_EQ(manager.readLine(), "ready");
+  ChildProcess window({X11_TEST_WINDOW, "--mode", "paste", "--delay", "600"});
+  ASSERT_EQ(window.readLine(), "ready");
+  auto user = userClipboard("the user's own text");
+
+  send({{"type", "paste"}, {"text", "dictated words"}});
+  EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}}));
+  std::string read = "read " + x11_test::hex("dictated words");
+  EXPECT_EQ(manager.readLineStartingWith(read), read);
+  // The text; its marker may or may not still be there when the window asks for it next.
+  std::string pasted = pasteLine(kControlMask, "dictated words", "");
+  pasted.erase(pasted.rfind(' ') + 1);
+  EXPECT_TRUE(window.readLineStartingWith("paste ").value_or("").starts_with(pasted))
+      << "the window pasted something else";
+  EXPECT_TRUE(clipboardBecomes("the user's own text"));
+}
+
+// A toolkit that takes 0.4 s to serve a 5 MiB image among a dozen targets, then a 50 MiB text
+// sent in INCR chunks while the machine is busy: the paste saves all of it and puts it back.
+TEST_F(AgentOnX, EveryTargetOfASlowOrLargeClipboardComesBackWhole) {
+  ChildProcess owner({X11_TEST_WINDOW, "--mode", "offer"});
+  ASSERT_EQ(owner.readLine(), "ready");
+  ChildProcess window({X11_TEST_WINDOW, "--mode", "paste"});
+  ASSERT_EQ(window.readLine(), "ready");
+  auto before = everyTarget();
+  ASSERT_EQ(before.size(), 12u);
+  send({{"type", "paste"}, {"text", "over an image"}});
+  EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}}));
+  EXPECT_EQ(window.readLineStartingWith("paste "),
+            pasteLine(kControlMask, "over an image", "secret"));
+  ASSERT_TRUE(clipboardBecomes(before.at("image/png"), "image/png"));
+  for (const auto& [target, bytes] : before) EXPECT_EQ(clipboard(target), bytes) << target;
+
+  std::string large;
+  while (large.size() < kLargeText) large += "line " + std::to_string(large.size()) + "\n";
+  auto user = userClipboard(large);
+  {
+    CpuBusy busy;
+    send({{"type", "paste"}, {"text", "over a large text"}});
+    EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}}));
+    EXPECT_TRUE(window.readLineStartingWith("paste "));
+  }
+  EXPECT_TRUE(clipboardBecomes(large, "UTF8_STRING", 30s));  // tens of MiB to serve and compare
+}
+
+// An owner that never answers: its content cannot be saved, so nothing is written over it and
+// no chord is sent.
+TEST_F(AgentOnX, AClipboardThatCannotBeSavedIsNeverReplaced) {
+  ChildProcess silent({X11_TEST_WINDOW, "--mode", "silent"});
+  ASSERT_EQ(silent.readLine(), "ready");
+  send({{"type", "paste"}, {"text", "dictated words"}});
+  EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", false}, {"reason", "clipboard"}}));
+  send({{"type", "read-selection"}});
+  EXPECT_EQ(next(), json({{"type", "selection"}, {"ok", false}, {"reason", "clipboard"}}));
+  // The window's next line is this key: no Control+V or C reached it, and it still owns CLIPBOARD.
+  press({"+a", "-a"});
+  EXPECT_EQ(silent.readLine(), "key a 0");
+}
+
 TEST_F(AgentOnX, ReadSelectionCopiesWithControlCAndPutsTheClipboardBack) {
   auto user = userClipboard("the user's own text");
   {
@@ -177,6 +307,48 @@ TEST_F(AgentOnX, ReadSelectionCopiesWithControlCAndPutsTheClipboardBack) {
   EXPECT_EQ(next(), json({{"type", "selection"}, {"ok", false}, {"reason", "empty"}}));
   EXPECT_EQ(ignoring.readLineStartingWith("key c"), "key c " + std::to_string(kControlMask));
   EXPECT_EQ(clipboard(), "the user's own text");
+
+  // The user copies within the second the agent still watches for a late copy: theirs stays.
+  // A second read waits for the first to end, so its answer says the watch is over.
+  auto newer = xclipCopy("copied by the user");
+  send({{"type", "read-selection"}});
+  EXPECT_EQ(next(), json({{"type", "selection"}, {"ok", false}, {"reason", "empty"}}));
+  EXPECT_EQ(clipboard(), "copied by the user");
+}
+
+// A default xterm binds no clipboard paste key and passes Control+Shift+C on as ^C. Its
+// selection is read from PRIMARY, the paste goes through PRIMARY and Shift+Insert, and the
+// program in it never sees an interrupt.
+TEST_F(AgentOnX, AnXtermIsReadThroughPrimaryAndPastedIntoWithShiftInsert) {
+  if (::access("/usr/bin/xterm", X_OK) != 0) GTEST_SKIP() << "no xterm";
+  std::string dir = "/tmp/deskagent-xterm-" + std::to_string(::getpid());
+  std::filesystem::create_directories(dir);
+  auto user = userClipboard("the user's own text");
+  std::string job = "trap 'echo >> " + dir + "/interrupted' INT; echo chosen words; : > " + dir +
+                    "/ready; cat > " + dir + "/typed";
+  ChildProcess xterm({"xterm", "-geometry", "40x4+0+0", "-fn", "fixed", "-e", "sh", "-c", job});
+  ASSERT_TRUE(becomes([&] { return fileContent(dir + "/ready"); }, ""));
+  // The pointer over it (focus follows the pointer here): nothing selected yet, then a double
+  // click selects a word.
+  press({"move:12,8"});
+  send({{"type", "read-selection"}});
+  EXPECT_EQ(next(), json({{"type", "selection"}, {"ok", false}, {"reason", "empty"}}));
+  auto selected = [&] {
+    press({"click:1", "click:1"});  // again should the window have come up late
+    return becomes([&] { return clipboard("UTF8_STRING", "primary"); }, "chosen", 2s);
+  };
+  ASSERT_TRUE(selected() || selected() || selected());
+
+  send({{"type", "read-selection"}});
+  EXPECT_EQ(next(), json({{"type", "selection"}, {"ok", true}, {"text", "chosen"}}));
+  send({{"type", "paste"}, {"text", "dictated words\n"}});
+  EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}}));
+  EXPECT_TRUE(becomes([&] { return fileContent(dir + "/typed"); }, "dictated words\n"));
+  // Both selections as the user left them.
+  EXPECT_TRUE(becomes([&] { return clipboard("UTF8_STRING", "primary"); }, "chosen"));
+  EXPECT_EQ(clipboard(), "the user's own text");
+  EXPECT_EQ(fileContent(dir + "/interrupted"), std::nullopt);
+  std::filesystem::remove_all(dir);
 }
 
 TEST_F(AgentOnX, AServerThatGoesAwayAndComesBack) {

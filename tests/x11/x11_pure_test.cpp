@@ -76,15 +76,28 @@ TEST(X11Keys, ChordKeysAndTheKeysThatWouldDisturbThem) {
   EXPECT_FALSE(isChordDisturbingKeysym(XK_Num_Lock));
 }
 
-TEST(X11Terminals, KnownTerminalsByInstanceOrClassInAnyCase) {
-  EXPECT_TRUE(isTerminalWindowClass("xterm", "XTerm"));
-  EXPECT_TRUE(isTerminalWindowClass("gnome-terminal-server", "Gnome-terminal"));
-  EXPECT_TRUE(isTerminalWindowClass("", "Alacritty"));
-  EXPECT_TRUE(isTerminalWindowClass("kitty", ""));
-  EXPECT_TRUE(isTerminalWindowClass("org.wezfurlong.wezterm", "org.wezfurlong.wezterm"));
-  EXPECT_FALSE(isTerminalWindowClass("firefox", "Firefox"));
-  EXPECT_FALSE(isTerminalWindowClass("xterminal-notes", "Notes"));  // whole names only
-  EXPECT_FALSE(isTerminalWindowClass("", ""));
+TEST(X11Terminals, KnownTerminalsByInstanceOrClassInAnyCaseWithTheirPasteKeys) {
+  constexpr auto none = TerminalKind::none, keys = TerminalKind::clipboardKeys,
+                 primary = TerminalKind::primaryOnly;
+  struct Case {
+    const char* instance;
+    const char* className;
+    TerminalKind kind;
+  };
+  for (const Case& c : std::initializer_list<Case>{
+           {"xterm", "XTerm", primary},
+           {"urxvt", "URxvt", primary},
+           {"", "UXTerm", primary},
+           {"gnome-terminal-server", "Gnome-terminal", keys},
+           {"", "Alacritty", keys},
+           {"kitty", "", keys},
+           {"st-256color", "st-256color", keys},
+           {"firefox", "Firefox", none},
+           {"xterminal-notes", "Notes", none},  // whole names only
+           {"", "", none},
+       }) {
+    EXPECT_EQ(terminalKindOfClass(c.instance, c.className), c.kind) << c.instance << c.className;
+  }
 }
 
 TEST(X11Text, Latin1AndUtf8BothWays) {

@@ -50,13 +50,16 @@ void SimDesktop::userCopies(PasteboardContents contents) {
   usersCopyCount_ = changeCount_;
 }
 
-void SimDesktop::replace(PasteboardContents contents) {
+void SimDesktop::replace(PasteboardContents contents, PasteboardWriter writer) {
   clipboard_ = std::move(contents);
   ++changeCount_;
+  writer_ = writer;
+  ownerSilent_ = false;
   pendingReadNotice_ = nullptr;  // the lazily offered text is gone unread
 }
 
 std::optional<std::string> SimDesktop::readPlainText() {
+  if (ownerSilent_) return std::nullopt;
   const std::string* text = plainTextOf(clipboard_);
   if (text && pendingReadNotice_) loop_.post(std::exchange(pendingReadNotice_, nullptr));
   return text ? std::optional<std::string>(*text) : std::nullopt;
@@ -100,11 +103,12 @@ void SimDesktop::appPastes() {
 void SimDesktop::appCopies() {
   switch (onCopy) {
     case OnCopy::copiesSelection:
-      replace(simPlainText(selection));
+      replace(simPlainText(selection), PasteboardWriter::chordTarget);
       break;
     case OnCopy::copiesImage:
-      replace(PasteboardContents{
-          {PasteboardItem{{PasteboardRepresentation{kSimImageType, "copied image"}}}}});
+      replace(PasteboardContents{{PasteboardItem{
+                  {PasteboardRepresentation{kSimImageType, "copied image"}}}}},
+              PasteboardWriter::chordTarget);
       break;
     case OnCopy::ignores:
       break;
@@ -140,6 +144,7 @@ void SimDesktop::setPasteboardString(const std::string& text) {
 
 PasteboardContents SimDesktop::readPasteboardContents() {
   ++agentClipboardCalls;
+  if (ownerSilent_) return PasteboardContents{{}, /*complete=*/false};
   if (plainTextOf(clipboard_)) readPlainText();  // reading every type reads the text too
   return clipboard_;
 }
@@ -156,6 +161,10 @@ bool SimDesktop::writePasteboardTextNotifyingRead(const std::string& text,
   if (!notifiesPasteRead) return false;
   pendingReadNotice_ = std::move(onRead);
   return true;
+}
+
+PasteboardWriter SimDesktop::pasteboardWriter() const {
+  return tellsWriter ? writer_ : PasteboardWriter::unknown;
 }
 
 // --- SimPlatform ---
@@ -187,6 +196,9 @@ PasteboardContents SimPlatform::readPasteboardContents() {
 }
 void SimPlatform::writePasteboardContents(const PasteboardContents& contents) {
   desktop_.writePasteboardContents(contents);
+}
+PasteboardWriter SimPlatform::pasteboardWriter() {
+  return desktop_.pasteboardWriter();
 }
 bool SimPlatform::writePasteboardTextNotifyingRead(const std::string& text,
                                                    PasteboardReadCallback onRead) {

@@ -39,6 +39,10 @@ class SimDesktop {
   std::int64_t changeCountAfterUsersCopy() const { return usersCopyCount_; }
   // Whether the platform can tell when another application reads text the agent wrote.
   bool notifiesPasteRead = true;
+  // Whether the platform can tell who made the clipboard's content.
+  bool tellsWriter = true;
+  // The owner of the current content stops answering: it cannot be read until replaced.
+  void ownerFallsSilent() { ownerSilent_ = true; }
 
   // --- Synthetic keyboard events ---
   bool eventSourceAvailable = true;
@@ -83,12 +87,13 @@ class SimDesktop {
   PasteboardContents readPasteboardContents();
   void writePasteboardContents(const PasteboardContents& contents);
   bool writePasteboardTextNotifyingRead(const std::string& text, PasteboardReadCallback onRead);
+  PasteboardWriter pasteboardWriter() const;
 
   // Called by a posted synthetic event.
   void keyPosted(const PostedKey& key);
 
  private:
-  void replace(PasteboardContents contents);
+  void replace(PasteboardContents contents, PasteboardWriter writer = PasteboardWriter::other);
   // A read of the plain text by anyone: tells the writer of lazily offered text.
   std::optional<std::string> readPlainText();
   void appPastes();
@@ -97,6 +102,8 @@ class SimDesktop {
   MainLoop& loop_;
   PasteboardContents clipboard_;
   std::int64_t changeCount_ = 0;
+  PasteboardWriter writer_ = PasteboardWriter::other;
+  bool ownerSilent_ = false;
   PasteboardContents usersCopy_;
   std::int64_t usersCopyCount_ = 0;
   // Set while the agent's lazily offered text is on the clipboard and nobody has read it.

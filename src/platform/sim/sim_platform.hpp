@@ -50,6 +50,7 @@ class SimPlatform final : public Platform {
   void writePasteboardContents(const PasteboardContents& contents) override;
   bool writePasteboardTextNotifyingRead(const std::string& text,
                                         PasteboardReadCallback onRead) override;
+  PasteboardWriter pasteboardWriter() override;
 
  private:
   MainLoop& loop_;

@@ -1,53 +1,17 @@
 #include "platform/x11/x11_chord.hpp"
 
-#include <X11/Xatom.h>
-#include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
 #include <array>
+#include <utility>
 
 #include "platform/platform.hpp"
+#include "platform/x11/x11_focus.hpp"
 #include "platform/x11/x11_keys.hpp"
-#include "platform/x11/x11_terminals.hpp"
+#include "platform/x11/x11_primary_paste.hpp"
 
 namespace deskagent::platform::x11 {
-namespace {
-
-constexpr int kMaxWindowDepth = 32;
-
-std::optional<Window> activeWindow(Connection& c) {
-  Atom type = None;
-  int format = 0;
-  unsigned long count = 0, after = 0;
-  unsigned char* data = nullptr;
-  if (XGetWindowProperty(c.display(), c.root(), c.atoms().netActiveWindow, 0, 1, False, XA_WINDOW,
-                         &type, &format, &count, &after, &data) != Success) {
-    return std::nullopt;
-  }
-  std::optional<Window> window;
-  if (data != nullptr && type == XA_WINDOW && format == 32 && count == 1) {
-    Window w = *reinterpret_cast<unsigned long*>(data);
-    if (w != None) window = w;
-  }
-  if (data != nullptr) XFree(data);
-  return window;
-}
-
-// WM_CLASS of `window`, or of its first child that has one (focus may sit on a frame).
-std::optional<bool> terminalClassOf(Display* display, Window window) {
-  XClassHint hint{};
-  if (XGetClassHint(display, window, &hint)) {
-    bool terminal = isTerminalWindowClass(hint.res_name ? hint.res_name : "",
-                                          hint.res_class ? hint.res_class : "");
-    if (hint.res_name) XFree(hint.res_name);
-    if (hint.res_class) XFree(hint.res_class);
-    return terminal;
-  }
-  return std::nullopt;
-}
-
-}  // namespace
 
 void ChordPoster::fake(KeyCode keycode, bool down) {
   synthetic_.sent(keycode, down);
@@ -66,49 +30,29 @@ std::vector<KeyCode> ChordPoster::heldDisturbingKeys() {
   return held;
 }
 
-bool ChordPoster::focusedWindowIsTerminal() {
-  Display* display = connection_.display();
-  // The window manager's word first; without one, the input focus.
-  Window window = None;
-  if (auto active = activeWindow(connection_)) {
-    window = *active;
-  } else {
-    int revert = 0;
-    XGetInputFocus(display, &window, &revert);
-  }
-  if (window == None || window == PointerRoot) return false;
-
-  // Up from the focus to the top-level window that carries WM_CLASS.
-  Window current = window;
-  for (int depth = 0; depth < kMaxWindowDepth && current != None; ++depth) {
-    if (auto terminal = terminalClassOf(display, current)) return *terminal;
-    Window root = None, parent = None;
-    Window* children = nullptr;
-    unsigned int count = 0;
-    if (!XQueryTree(display, current, &root, &parent, &children, &count)) return false;
-    if (depth == 0) {
-      // A focused frame window: its client is below it.
-      for (unsigned i = 0; i < count; ++i) {
-        if (auto terminal = terminalClassOf(display, children[i])) {
-          XFree(children);
-          return *terminal;
-        }
-      }
-    }
-    if (children != nullptr) XFree(children);
-    if (parent == root) break;
-    current = parent;
-  }
-  return false;
-}
-
-void ChordPoster::press(KeyCode key, std::uint64_t flags) {
+void ChordPoster::press(KeyCode key, unsigned long letter, std::uint64_t flags) {
+  FocusedWindow focus = focusedWindow(connection_);
+  target_.window = focus.window;
+  ++target_.chords;
   std::vector<KeySym> modifiers;
+  TerminalKind terminal = flags & kFlagCommand ? focus.terminal : TerminalKind::none;
+  if (terminal != TerminalKind::none && letter == XK_c) {
+    // A terminal's selection is read from PRIMARY: Control+Shift+C is Control+C in some, and
+    // that interrupts the program inside.
+    skipped_ = true;
+    return;
+  }
+  if (terminal == TerminalKind::primaryOnly && letter == XK_v && primaryPaste_.begin()) {
+    // Its own paste key, Shift+Insert, which pastes PRIMARY.
+    if (auto insert = keymap_.keycodeForKeysym(XK_Insert)) {
+      key = *insert;
+      flags = kFlagShift;
+      terminal = TerminalKind::none;
+    }
+  }
   if (flags & (kFlagCommand | kFlagControl)) modifiers.push_back(XK_Control_L);
   if (flags & kFlagAlternate) modifiers.push_back(XK_Alt_L);
-  if ((flags & kFlagShift) || ((flags & kFlagCommand) && focusedWindowIsTerminal())) {
-    modifiers.push_back(XK_Shift_L);
-  }
+  if ((flags & kFlagShift) || terminal != TerminalKind::none) modifiers.push_back(XK_Shift_L);
   releasedUserKeys_ = heldDisturbingKeys();
   for (KeyCode held : releasedUserKeys_) fake(held, false);
   for (KeySym modifier : modifiers) {
@@ -138,8 +82,9 @@ void ChordPoster::post(std::uint16_t macKeyCode, bool down, std::uint64_t flags)
       keymap_.keycodeForKeysym(letter->keysym).value_or(static_cast<KeyCode>(letter->ansiKeycode));
   if (down) {
     if (pressedKey_) release(*pressedKey_);  // a chord whose release never came
-    press(key, flags);
-  } else {
+    skipped_ = false;
+    press(key, letter->keysym, flags);
+  } else if (!std::exchange(skipped_, false)) {
     release(pressedKey_.value_or(key));
   }
   XFlush(connection_.display());

@@ -4,10 +4,10 @@
 #include <X11/extensions/Xfixes.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <memory>
 #include <string_view>
+#include <utility>
 
 #include "platform/x11/x11_text.hpp"
 
@@ -16,21 +16,15 @@ namespace {
 
 using std::chrono::milliseconds;
 
-constexpr auto kTextBudget = milliseconds(500);
-constexpr auto kSnapshotBudget = milliseconds(1000);
-constexpr auto kHandOverBudget = milliseconds(1500);
+// An owner that keeps answering (INCR chunks included) gets this long for a whole read; one
+// that falls silent is cut off by the reader much sooner.
+constexpr auto kReadCeiling = std::chrono::seconds(5);
 constexpr std::size_t kMaxTextBytes = 64u << 20;
-constexpr std::size_t kMaxSnapshotBytes = 64u << 20;
+// Room for real content, a raw 8K image (128 MiB) among it; held only while a transfer runs.
+constexpr std::size_t kMaxSnapshotBytes = 192u << 20;
 
 SteadyTime after(std::chrono::steady_clock::duration d) {
   return std::chrono::steady_clock::now() + d;
-}
-
-std::string lower(std::string_view s) {
-  std::string out(s);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
 }
 
 // Targets that are about the selection rather than its content, or that act on it.
@@ -42,11 +36,8 @@ bool isMetaTarget(std::string_view name) {
   return std::find(std::begin(kMeta), std::end(kMeta), name) != std::end(kMeta);
 }
 
-// Encodings of the same text we can give again from UTF-8 ourselves.
-bool isDerivableText(std::string_view name) {
-  std::string n = lower(name);
-  return n == "string" || n == "compound_text" || n == "text/plain" ||
-         n == "text/plain;charset=utf-8";
+PasteboardContents unreadable() {
+  return PasteboardContents{{}, /*complete=*/false};
 }
 
 std::shared_ptr<const std::string> share(std::string bytes) {
@@ -55,18 +46,21 @@ std::shared_ptr<const std::string> share(std::string bytes) {
 
 }  // namespace
 
-Clipboard::Clipboard(Connection& connection, MainLoop& loop, std::int64_t& changeCount)
+Clipboard::Clipboard(Connection& connection, MainLoop& loop, Atom selection,
+                     std::int64_t& changeCount, const ChordTarget& chordTarget)
     : connection_(connection),
-      reader_(connection),
-      owner_(connection, loop),
-      changeCount_(changeCount) {
+      selection_(selection),
+      reader_(connection, selection),
+      owner_(connection, loop, selection),
+      changeCount_(changeCount),
+      chordTarget_(chordTarget) {
   if (connection_.extensions().xfixes) {
-    XFixesSelectSelectionInput(
-        connection_.display(), connection_.window(), connection_.atoms().clipboard,
-        XFixesSetSelectionOwnerNotifyMask | XFixesSelectionWindowDestroyNotifyMask |
-            XFixesSelectionClientCloseNotifyMask);
+    XFixesSelectSelectionInput(connection_.display(), connection_.window(), selection_,
+                               XFixesSetSelectionOwnerNotifyMask |
+                                   XFixesSelectionWindowDestroyNotifyMask |
+                                   XFixesSelectionClientCloseNotifyMask);
   } else {
-    lastSeenOwner_ = XGetSelectionOwner(connection_.display(), connection_.atoms().clipboard);
+    lastSeenOwner_ = XGetSelectionOwner(connection_.display(), selection_);
   }
 }
 
@@ -74,7 +68,8 @@ bool Clipboard::handle(const XEvent& event) {
   const Extensions& ext = connection_.extensions();
   if (ext.xfixes && event.type == ext.xfixesEventBase + XFixesSelectionNotify) {
     const auto& notify = reinterpret_cast<const XFixesSelectionNotifyEvent&>(event);
-    if (notify.selection == connection_.atoms().clipboard) ++changeCount_;
+    if (notify.selection != selection_) return false;  // another selection's
+    ++changeCount_;
     return true;
   }
   return owner_.handle(event);
@@ -83,7 +78,7 @@ bool Clipboard::handle(const XEvent& event) {
 std::int64_t Clipboard::changeCount() {
   connection_.dispatchPending();
   if (!connection_.extensions().xfixes && !connection_.lost()) {
-    Window owner = XGetSelectionOwner(connection_.display(), connection_.atoms().clipboard);
+    Window owner = XGetSelectionOwner(connection_.display(), selection_);
     if (owner != lastSeenOwner_) {
       lastSeenOwner_ = owner;
       ++changeCount_;
@@ -99,7 +94,7 @@ void Clipboard::settleOwnChange() {
     connection_.dispatchPending();
   } else {
     ++changeCount_;
-    lastSeenOwner_ = XGetSelectionOwner(connection_.display(), connection_.atoms().clipboard);
+    lastSeenOwner_ = XGetSelectionOwner(connection_.display(), selection_);
   }
 }
 
@@ -113,15 +108,20 @@ std::optional<std::string> Clipboard::text() {
     }
     return std::nullopt;
   }
-  if (XGetSelectionOwner(connection_.display(), atoms.clipboard) == None) return std::nullopt;
-  auto deadline = after(kTextBudget);
+  if (XGetSelectionOwner(connection_.display(), selection_) == None) return std::nullopt;
+  ConvertFailure failure = ConvertFailure::refused;
+  return readText(after(kReadCeiling), &failure);
+}
+
+std::optional<std::string> Clipboard::readText(SteadyTime deadline, ConvertFailure* failure) {
+  const Atoms& atoms = connection_.atoms();
   for (Atom target : {atoms.utf8String, atoms.textPlainUtf8, Atom{XA_STRING}}) {
-    ConvertFailure failure = ConvertFailure::refused;
-    auto data = reader_.convert(target, deadline, kMaxTextBytes, &failure);
+    auto data = reader_.convert(target, deadline, kMaxTextBytes, failure);
     if (data && data->format == 8) {
       return data->type == XA_STRING ? latin1ToUtf8(data->bytes) : std::move(data->bytes);
     }
-    if (failure == ConvertFailure::timedOut) break;  // a silent owner gets no second chance
+    if (data) *failure = ConvertFailure::refused;
+    if (*failure != ConvertFailure::refused) break;  // a silent owner gets no second chance
   }
   return std::nullopt;
 }
@@ -129,45 +129,35 @@ std::optional<std::string> Clipboard::text() {
 PasteboardContents Clipboard::snapshot() {
   connection_.dispatchPending();
   if (connection_.lost()) return {};
-  const Atoms& atoms = connection_.atoms();
   if (owner_.owns()) return contentsOf(owner_.content());
-  if (XGetSelectionOwner(connection_.display(), atoms.clipboard) == None) return {};
+  if (XGetSelectionOwner(connection_.display(), selection_) == None) return {};
 
-  auto deadline = after(kSnapshotBudget);
+  auto deadline = after(kReadCeiling);
   ConvertFailure failure = ConvertFailure::refused;
   auto targets = reader_.targets(deadline, &failure);
   if (!targets) {
+    if (failure != ConvertFailure::refused) return unreadable();
     // An owner that cannot list its targets may still give text.
-    if (failure == ConvertFailure::timedOut) return {};
-    auto plain = text();
-    if (!plain) return {};
-    return PasteboardContents{{PasteboardItem{{{"UTF8_STRING", *plain}}}}};
+    auto plain = readText(deadline, &failure);
+    if (plain) return PasteboardContents{{PasteboardItem{{{"UTF8_STRING", *plain}}}}};
+    return failure == ConvertFailure::refused ? PasteboardContents{} : unreadable();
   }
 
   std::vector<std::string> targetNames = namesOf(*targets);
-  auto offered = [&](std::string_view name) {
-    return std::find(targetNames.begin(), targetNames.end(), name) != targetNames.end();
-  };
-  bool hasUtf8 = offered("UTF8_STRING");
-  bool hasPng = offered("image/png");
-
   PasteboardItem item;
   std::size_t total = 0;
   for (std::size_t i = 0; i < targets->size(); ++i) {
     const std::string& name = targetNames[i];
     if (name.empty() || isMetaTarget(name)) continue;
-    // One text and one image are enough: we give the other encodings again from them, and
-    // asking a toolkit for every image format it can encode would take seconds.
-    if (hasUtf8 && isDerivableText(name)) continue;
-    if (hasPng && name.starts_with("image/") && name != "image/png") continue;
     bool already = std::any_of(item.representations.begin(), item.representations.end(),
                                [&](const PasteboardRepresentation& r) { return r.type == name; });
     if (already) continue;
     ConvertFailure why = ConvertFailure::refused;
     auto data = reader_.convert((*targets)[i], deadline, kMaxSnapshotBytes - total, &why);
     if (!data) {
-      if (why == ConvertFailure::timedOut) break;
-      continue;
+      // A target the owner refuses holds nothing to lose; one it could not finish does.
+      if (why == ConvertFailure::refused) continue;
+      return unreadable();
     }
     if (data->format != 8) continue;  // atoms and window ids mean nothing once the owner is gone
     total += data->bytes.size();
@@ -175,6 +165,15 @@ PasteboardContents Clipboard::snapshot() {
   }
   if (item.representations.empty()) return {};
   return PasteboardContents{{std::move(item)}};
+}
+
+PasteboardWriter Clipboard::writer() {
+  connection_.dispatchPending();
+  if (connection_.lost() || chordTarget_.window == None) return PasteboardWriter::unknown;
+  Window owner = XGetSelectionOwner(connection_.display(), selection_);
+  if (owner == None) return PasteboardWriter::unknown;
+  return connection_.sameClient(owner, chordTarget_.window) ? PasteboardWriter::chordTarget
+                                                            : PasteboardWriter::other;
 }
 
 std::vector<std::string> Clipboard::namesOf(std::vector<Atom>& atoms) {
@@ -205,10 +204,14 @@ OfferedContent Clipboard::textContent(const std::string& text, bool transient) {
   content.offers.push_back({XA_STRING, XA_STRING, share(utf8ToLatin1(text)), true, false});
   content.offers.push_back({atoms.text, atoms.utf8String, utf8, true, false});
   if (transient) {
-    // Clipboard managers (Klipper, CopyQ, GPaste and others) do not record content that
-    // carries this hint: dictated text passing through stays out of the user's history.
-    content.offers.push_back(
-        {atoms.passwordManagerHint, atoms.passwordManagerHint, share("secret"), false, false});
+    // Dictated text passing through stays out of clipboard histories where the manager looks
+    // for a marker: KDE's password-manager hint (Klipper, CopyQ from 8.0, and others that
+    // follow KDE) and CopyQ's own hidden and secret formats.
+    for (auto [marker, value] :
+         {std::pair{atoms.passwordManagerHint, "secret"}, std::pair{atoms.copyqHidden, "1"},
+          std::pair{atoms.copyqSecret, "1"}}) {
+      content.offers.push_back({marker, marker, share(value), false, false});
+    }
   }
   return content;
 }
@@ -266,11 +269,12 @@ PasteboardContents Clipboard::contentsOf(const OfferedContent& content) {
   return PasteboardContents{{std::move(item)}};
 }
 
-void Clipboard::take(OfferedContent content, PasteboardReadCallback onRead) {
+void Clipboard::take(OfferedContent content, PasteboardReadCallback onRead,
+                     ReaderFilter readerCounts) {
   if (connection_.lost()) return;
   Time time = connection_.serverTime();
   // In place before ownership, since a reader may ask as soon as the server says we own it.
-  owner_.setReadCallback(std::move(onRead));
+  owner_.setReadCallback(std::move(onRead), std::move(readerCounts));
   if (!owner_.take(std::move(content), time)) owner_.setReadCallback(nullptr);
   settleOwnChange();
 }
@@ -296,11 +300,31 @@ void Clipboard::setContents(const PasteboardContents& contents) {
 }
 
 void Clipboard::setTextNotifyingRead(const std::string& text, PasteboardReadCallback onRead) {
-  take(textContent(text, true), std::move(onRead));
+  // Only the application the chord goes to: a clipboard manager reads every new clipboard at
+  // once, and a reader from before the chord is not the paste's.
+  std::uint64_t chordsBefore = chordTarget_.chords;
+  take(textContent(text, true), std::move(onRead), [this, chordsBefore](Window requestor) {
+    return chordTarget_.chords > chordsBefore &&
+           connection_.sameClient(requestor, chordTarget_.window);
+  });
 }
 
 void Clipboard::handOverToManager() {
-  owner_.handOver(after(kHandOverBudget));
+  owner_.handOver();
+}
+
+bool Clipboard::ownedByClientOf(Window window) {
+  if (connection_.lost()) return false;
+  Window owner = XGetSelectionOwner(connection_.display(), selection_);
+  return owner != None && connection_.sameClient(owner, window);
+}
+
+bool Clipboard::lendContentTo(Clipboard& other) {
+  connection_.dispatchPending();
+  if (!owner_.owns()) return false;
+  auto [onRead, readerCounts] = owner_.takeReadCallback();
+  other.take(owner_.content(), std::move(onRead), std::move(readerCounts));
+  return true;
 }
 
 }  // namespace deskagent::platform::x11

@@ -2,15 +2,20 @@
 
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>
+#include <X11/Xlib-xcb.h>
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/XTest.h>
 #include <X11/extensions/Xfixes.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <mutex>
+
+#include "platform/x11/x11_broken_display.hpp"
 
 namespace deskagent::platform::x11 {
 namespace {
@@ -96,7 +101,7 @@ Extensions queryExtensions(Display* display) {
 
 Atoms internAtoms(Display* display) {
   // Order matches the members of Atoms.
-  std::array<const char*, 18> names{
+  std::array<const char*, 20> names{
       "CLIPBOARD",
       "CLIPBOARD_MANAGER",
       "SAVE_TARGETS",
@@ -111,6 +116,8 @@ Atoms internAtoms(Display* display) {
       "text/plain;charset=utf-8",
       "COMPOUND_TEXT",
       "x-kde-passwordManagerHint",
+      "application/x-copyq-hidden",
+      "application/x-copyq-secret",
       "_NET_ACTIVE_WINDOW",
       "_DESKAGENT_SELECTION",
       "_DESKAGENT_TIME",
@@ -134,6 +141,8 @@ Atoms internAtoms(Display* display) {
                     &a.textPlainUtf8,
                     &a.compoundText,
                     &a.passwordManagerHint,
+                    &a.copyqHidden,
+                    &a.copyqSecret,
                     &a.netActiveWindow,
                     &a.transferProperty,
                     &a.timestampProperty,
@@ -156,6 +165,8 @@ std::unique_ptr<Connection> Connection::open() {
   c->display_ = display;
   XSetIOErrorExitHandler(display, &Connection::onIOErrorExit, c.get());
   c->root_ = DefaultRootWindow(display);
+  c->xcb_ = XGetXCBConnection(display);
+  c->resourceMask_ = xcb_get_setup(c->xcb_)->resource_id_mask;
   c->extensions_ = queryExtensions(display);
   c->atoms_ = internAtoms(display);
 
@@ -185,6 +196,21 @@ void Connection::onIOErrorExit(Display*, void* self) {
   static_cast<Connection*>(self)->markLost();
 }
 
+bool Connection::serverGone() {
+  if (lost_) return true;
+  bool gone = xcb_connection_has_error(xcb_) != 0;
+  if (!gone) {
+    char byte = 0;
+    ssize_t n = ::recv(fd(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    gone = n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+  }
+  if (gone) {
+    markDisplayBroken(display_);
+    markLost();
+  }
+  return gone;
+}
+
 void Connection::markLost() {
   if (lost_) return;
   lost_ = true;
@@ -202,7 +228,7 @@ void Connection::dispatch(XEvent& event) {
 }
 
 void Connection::dispatchPending() {
-  while (!lost_ && XPending(display_) > 0) {
+  while (!serverGone() && XPending(display_) > 0) {
     XEvent event;
     XNextEvent(display_, &event);
     dispatch(event);
@@ -219,7 +245,7 @@ std::optional<XEvent> Connection::waitForEvent(const std::function<bool(const XE
   if (lost_) return std::nullopt;
   XFlush(display_);
   for (;;) {
-    while (!lost_ && XPending(display_) > 0) {
+    while (!serverGone() && XPending(display_) > 0) {
       XEvent event;
       XNextEvent(display_, &event);
       if (match(event)) return event;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <X11/Xlib.h>
+#include <xcb/xcb.h>
 
 #include <chrono>
 #include <functional>
@@ -28,6 +29,8 @@ struct Atoms {
   Atom textPlainUtf8;
   Atom compoundText;
   Atom passwordManagerHint;
+  Atom copyqHidden;
+  Atom copyqSecret;
   Atom netActiveWindow;
   Atom transferProperty;     // where owners put what we asked them for
   Atom timestampProperty;    // appended to for a server timestamp
@@ -62,7 +65,18 @@ class Connection {
   const Atoms& atoms() const { return atoms_; }
   const Extensions& extensions() const { return extensions_; }
 
+  // Whether two resources (windows) were made by the same client: the server gives each client
+  // a base of its own, in the bits outside the resource-ID mask it announces to everyone. A
+  // toolkit's hidden clipboard window and its visible windows are one client; a clipboard
+  // manager is another.
+  bool sameClient(XID a, XID b) const {
+    return a != None && b != None && ((a ^ b) & ~resourceMask_) == 0;
+  }
+
   bool lost() const { return lost_; }
+  // Whether the server has gone, found without calling Xlib (a closed or failed socket); marks
+  // the connection lost if so. Asked before each call that would read from the server.
+  bool serverGone();
   // Called once when the server is found gone, from inside whichever Xlib call found it: it may
   // only take note (post to the loop), never use the connection.
   void setLostHandler(std::function<void()> onLost) { onLost_ = std::move(onLost); }
@@ -96,10 +110,12 @@ class Connection {
   static void onIOErrorExit(Display*, void* self);
 
   Display* display_ = nullptr;
+  xcb_connection_t* xcb_ = nullptr;
   Window root_ = None;
   Window window_ = None;
   Atoms atoms_{};
   Extensions extensions_{};
+  XID resourceMask_ = 0;
   bool lost_ = false;
   std::function<void()> onLost_;
   std::function<void(XEvent&)> handler_;

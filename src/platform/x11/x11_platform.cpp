@@ -3,6 +3,7 @@
 #include <chrono>
 #include <vector>
 
+#include "platform/x11/x11_focus.hpp"
 #include "platform/x11/x11_microphone.hpp"
 #include "platform/x11/x11_session.hpp"
 
@@ -61,7 +62,7 @@ class Core : public std::enable_shared_from_this<Core> {
 
   // The session if its server is still there.
   Session* session() {
-    if (session_ && session_->lost()) dropLostSession();
+    if (session_ && session_->connection->serverGone()) dropLostSession();
     return session_.get();
   }
 
@@ -260,29 +261,58 @@ class X11Platform final : public Platform {
     Session* s = core_->session();
     return s != nullptr ? s->clipboard.text() : std::nullopt;
   }
+  // Each write of CLIPBOARD is also the end of a paste's loan of PRIMARY.
   void clearPasteboard() override {
-    if (Session* s = core_->session()) s->clipboard.clear();
+    if (Session* s = core_->session()) {
+      s->clipboard.clear();
+      s->primaryPaste.end();
+    }
   }
   void setPasteboardString(const std::string& text) override {
-    if (Session* s = core_->session()) s->clipboard.setText(text);
+    if (Session* s = core_->session()) {
+      s->clipboard.setText(text);
+      s->primaryPaste.end();
+    }
   }
   PasteboardContents readPasteboardContents() override {
     Session* s = core_->session();
     return s != nullptr ? s->clipboard.snapshot() : PasteboardContents{};
   }
   void writePasteboardContents(const PasteboardContents& contents) override {
-    if (Session* s = core_->session()) s->clipboard.setContents(contents);
+    if (Session* s = core_->session()) {
+      s->clipboard.setContents(contents);
+      s->primaryPaste.end();
+    }
   }
   bool writePasteboardTextNotifyingRead(const std::string& text,
                                         PasteboardReadCallback onRead) override {
     Session* s = core_->session();
     if (s == nullptr) return false;
+    s->primaryPaste.end();
     s->clipboard.setTextNotifyingRead(text, std::move(onRead));
     return true;
   }
 
+  PasteboardWriter pasteboardWriter() override {
+    Session* s = core_->session();
+    return s != nullptr ? s->clipboard.writer() : PasteboardWriter::unknown;
+  }
+
+  // A terminal's selection is PRIMARY, owned by the terminal while text is selected in it.
+  std::optional<std::string> selectedTextWithoutCopying() override {
+    Session* s = core_->session();
+    if (s == nullptr) return std::nullopt;
+    FocusedWindow focused = focusedWindow(*s->connection);
+    if (focused.terminal == TerminalKind::none) return std::nullopt;
+    if (!s->primary.ownedByClientOf(focused.window)) return std::string();
+    return s->primary.text().value_or(std::string());
+  }
+
   void shutdown() override {
-    if (Session* s = core_->session()) s->clipboard.handOverToManager();
+    if (Session* s = core_->session()) {
+      s->primaryPaste.end();
+      s->clipboard.handOverToManager();
+    }
     core_->disconnect();
   }
 

@@ -12,11 +12,15 @@ namespace {
 constexpr auto kTransferIdle = std::chrono::seconds(5);
 constexpr auto kSweepInterval = std::chrono::seconds(1);
 constexpr std::size_t kMaxChunkBytes = 256 * 1024;
+// At exit, a clipboard manager that has neither answered nor asked us for anything for this long
+// is taken not to answer at all; one that keeps reading what we own gets up to the ceiling.
+constexpr auto kHandOverSilence = std::chrono::milliseconds(250);
+constexpr auto kHandOverCeiling = std::chrono::seconds(3);
 
 }  // namespace
 
-SelectionOwner::SelectionOwner(Connection& connection, MainLoop& loop)
-    : connection_(connection), loop_(loop) {
+SelectionOwner::SelectionOwner(Connection& connection, MainLoop& loop, Atom selection)
+    : connection_(connection), loop_(loop), selection_(selection) {
   // Answers above one request's size go by INCR (ICCCM 2.7.2).
   auto requestBytes = static_cast<std::size_t>(XMaxRequestSize(connection_.display())) * 4;
   chunkBytes_ = std::min(kMaxChunkBytes, requestBytes > 1024 ? requestBytes - 1024 : 1024);
@@ -31,11 +35,10 @@ SelectionOwner::~SelectionOwner() {
 bool SelectionOwner::take(OfferedContent content, Time time) {
   if (connection_.lost()) return false;
   Display* display = connection_.display();
-  Atom clipboard = connection_.atoms().clipboard;
   // The content is in place before the first request for it can arrive.
   content_ = std::move(content);
-  XSetSelectionOwner(display, clipboard, connection_.window(), time);
-  owned_ = XGetSelectionOwner(display, clipboard) == connection_.window();
+  XSetSelectionOwner(display, selection_, connection_.window(), time);
+  owned_ = XGetSelectionOwner(display, selection_) == connection_.window();
   if (!owned_) content_ = {};
   ownedSince_ = time;
   return owned_;
@@ -43,14 +46,15 @@ bool SelectionOwner::take(OfferedContent content, Time time) {
 
 void SelectionOwner::clear(Time time) {
   if (connection_.lost()) return;
-  XSetSelectionOwner(connection_.display(), connection_.atoms().clipboard, None, time);
-  XGetSelectionOwner(connection_.display(), connection_.atoms().clipboard);
+  XSetSelectionOwner(connection_.display(), selection_, None, time);
+  XGetSelectionOwner(connection_.display(), selection_);
   owned_ = false;
   content_ = {};
 }
 
-void SelectionOwner::noteTextRead() {
-  if (!onRead_) return;
+void SelectionOwner::noteTextRead(Window requestor) {
+  if (!onRead_ || (readerCounts_ && !readerCounts_(requestor))) return;
+  readerCounts_ = nullptr;
   loop_.post(std::exchange(onRead_, nullptr));
 }
 
@@ -91,7 +95,7 @@ bool SelectionOwner::convertInto(Window requestor, Atom property, Atom target) {
                     reinterpret_cast<const unsigned char*>(bytes.data()),
                     static_cast<int>(bytes.size()));
   }
-  if (offer->isText) noteTextRead();
+  if (offer->isText) noteTextRead(requestor);
   return true;
 }
 
@@ -125,6 +129,7 @@ bool SelectionOwner::serveMultiple(Window requestor, Atom property) {
 }
 
 void SelectionOwner::serve(const XSelectionRequestEvent& request) {
+  ++requestsServed_;
   const Atoms& atoms = connection_.atoms();
   XSelectionEvent reply{};
   reply.type = SelectionNotify;
@@ -138,7 +143,7 @@ void SelectionOwner::serve(const XSelectionRequestEvent& request) {
   Atom property = request.property != None ? request.property : request.target;
   bool current =
       request.time == CurrentTime || ownedSince_ == CurrentTime || request.time >= ownedSince_;
-  if (owned_ && current && request.selection == atoms.clipboard) {
+  if (owned_ && current) {
     bool served = request.target == atoms.multiple
                       ? request.property != None && serveMultiple(request.requestor, property)
                       : convertInto(request.requestor, property, request.target);
@@ -161,11 +166,12 @@ void SelectionOwner::sendChunk(IncrTransfer& transfer) {
   transfer.lastActivity = std::chrono::steady_clock::now();
 }
 
-void SelectionOwner::continueTransfer(const XPropertyEvent& event) {
+bool SelectionOwner::continueTransfer(const XPropertyEvent& event) {
   auto it = std::find_if(transfers_.begin(), transfers_.end(), [&](const IncrTransfer& t) {
     return t.requestor == event.window && t.property == event.atom;
   });
-  if (it == transfers_.end()) return;
+  if (it == transfers_.end()) return false;
+  ++requestsServed_;
   // Once every byte has gone, this deletion asks for the closing zero-length chunk.
   bool closing = it->offset == it->bytes->size();
   sendChunk(*it);
@@ -175,6 +181,7 @@ void SelectionOwner::continueTransfer(const XPropertyEvent& event) {
     forgetRequestor(requestor);
   }
   XFlush(connection_.display());
+  return true;
 }
 
 void SelectionOwner::forgetRequestor(Window requestor) {
@@ -197,33 +204,32 @@ void SelectionOwner::sweepTransfers() {
 }
 
 bool SelectionOwner::handle(const XEvent& event) {
-  const Atoms& atoms = connection_.atoms();
   switch (event.type) {
     case SelectionRequest:
+      if (event.xselectionrequest.selection != selection_) return false;
       serve(event.xselectionrequest);
       return true;
     case SelectionClear:
+      if (event.xselectionclear.selection != selection_) return false;
       // A clear still queued from before we took it back says nothing: ask who owns it now.
-      if (event.xselectionclear.selection == atoms.clipboard && owned_ &&
-          XGetSelectionOwner(connection_.display(), atoms.clipboard) != connection_.window()) {
+      if (owned_ && XGetSelectionOwner(connection_.display(), selection_) != connection_.window()) {
         owned_ = false;
         content_ = {};
       }
       return true;
     case PropertyNotify:
-      if (event.xproperty.state == PropertyDelete &&
-          event.xproperty.window != connection_.window()) {
-        continueTransfer(event.xproperty);
-        return true;
-      }
-      return false;
+      return event.xproperty.state == PropertyDelete &&
+             event.xproperty.window != connection_.window() && continueTransfer(event.xproperty);
     default:
       return false;
   }
 }
 
-void SelectionOwner::handOver(SteadyTime deadline) {
-  if (connection_.lost() || !owned_ || content_.transient || content_.offers.empty()) return;
+void SelectionOwner::handOver() {
+  if (connection_.lost() || !owned_ || content_.transient || content_.offers.empty() ||
+      selection_ != connection_.atoms().clipboard) {
+    return;
+  }
   Display* display = connection_.display();
   const Atoms& atoms = connection_.atoms();
   if (XGetSelectionOwner(display, atoms.clipboardManager) == None) return;
@@ -234,12 +240,19 @@ void SelectionOwner::handOver(SteadyTime deadline) {
                   static_cast<int>(keep.size()));
   XConvertSelection(display, atoms.clipboardManager, atoms.saveTargets, atoms.saveTargetsProperty,
                     connection_.window(), CurrentTime);
-  connection_.waitForEvent(
-      [&](const XEvent& e) {
-        return e.type == SelectionNotify && e.xselection.selection == atoms.clipboardManager &&
-               e.xselection.requestor == connection_.window();
-      },
-      deadline);
+  auto ceiling = std::chrono::steady_clock::now() + kHandOverCeiling;
+  for (;;) {
+    std::uint64_t served = requestsServed_;
+    auto until = std::min(std::chrono::steady_clock::now() + kHandOverSilence, ceiling);
+    auto answer = connection_.waitForEvent(
+        [&](const XEvent& e) {
+          return e.type == SelectionNotify && e.xselection.selection == atoms.clipboardManager &&
+                 e.xselection.requestor == connection_.window();
+        },
+        until);
+    // Answered, silent for a while, or out of time.
+    if (answer || requestsServed_ == served || until >= ceiling) return;
+  }
 }
 
 }  // namespace deskagent::platform::x11

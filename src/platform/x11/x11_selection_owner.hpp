@@ -2,8 +2,11 @@
 
 #include <X11/Xlib.h>
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "loop/main_loop.hpp"
@@ -26,12 +29,15 @@ struct OfferedContent {
   bool transient = false;  // the dictated text of a paste: never handed to a clipboard manager
 };
 
-// Owns CLIPBOARD for the agent through its hidden window: answers TARGETS, TIMESTAMP, MULTIPLE
-// and every offered target, sends large answers with INCR, and on shutdown hands the content
-// to a clipboard manager (SAVE_TARGETS).
+// Which requestors' reads count (by their requestor window).
+using ReaderFilter = std::function<bool(Window requestor)>;
+
+// Owns a selection (CLIPBOARD, PRIMARY) for the agent through its hidden window: answers
+// TARGETS, TIMESTAMP, MULTIPLE and every offered target, sends large answers with INCR, and on
+// shutdown hands CLIPBOARD's content to a clipboard manager (SAVE_TARGETS).
 class SelectionOwner {
  public:
-  SelectionOwner(Connection& connection, MainLoop& loop);
+  SelectionOwner(Connection& connection, MainLoop& loop, Atom selection);
   ~SelectionOwner();
   SelectionOwner(const SelectionOwner&) = delete;
   SelectionOwner& operator=(const SelectionOwner&) = delete;
@@ -42,17 +48,26 @@ class SelectionOwner {
   // Becomes the owner with `content` at server time `time`; false if the server gave the
   // selection to someone else.
   bool take(OfferedContent content, Time time);
-  // Leaves CLIPBOARD without an owner (ours or anyone's).
+  // Leaves the selection without an owner (ours or anyone's).
   void clear(Time time);
-  // Posted to the loop, once, when a reader first asks for a text target of the current content.
-  void setReadCallback(PasteboardReadCallback onRead) { onRead_ = std::move(onRead); }
+  // Posted to the loop, once, when a reader that `counts` first asks for a text target of the
+  // current content.
+  void setReadCallback(PasteboardReadCallback onRead, ReaderFilter counts = nullptr) {
+    onRead_ = std::move(onRead);
+    readerCounts_ = std::move(counts);
+  }
+  // The callback and filter, moved to another owner whose reads count instead.
+  std::pair<PasteboardReadCallback, ReaderFilter> takeReadCallback() {
+    return {std::exchange(onRead_, nullptr), std::exchange(readerCounts_, nullptr)};
+  }
 
-  // SelectionRequest, SelectionClear and the PropertyNotify of INCR transfers.
+  // SelectionRequest and SelectionClear of this selection, and the PropertyNotify of its INCR
+  // transfers; false for any other event.
   bool handle(const XEvent& event);
 
-  // Asks a running clipboard manager to keep a copy of what we own, waiting for its answer
-  // until `deadline` while serving its requests.
-  void handOver(SteadyTime deadline);
+  // Asks a running clipboard manager to keep a copy of what we own, serving its requests while
+  // it answers: a manager that goes silent is given up on soon, one still reading is waited for.
+  void handOver();
 
  private:
   struct IncrTransfer {
@@ -68,20 +83,23 @@ class SelectionOwner {
   bool convertInto(Window requestor, Atom property, Atom target);
   bool serveMultiple(Window requestor, Atom property);
   void sendChunk(IncrTransfer& transfer);
-  void continueTransfer(const XPropertyEvent& event);
+  bool continueTransfer(const XPropertyEvent& event);
   void sweepTransfers();
   void forgetRequestor(Window requestor);
-  void noteTextRead();
+  void noteTextRead(Window requestor);
 
   Connection& connection_;
   MainLoop& loop_;
+  Atom selection_;
   bool owned_ = false;
   Time ownedSince_ = CurrentTime;
   OfferedContent content_;
   PasteboardReadCallback onRead_;
+  ReaderFilter readerCounts_;
   std::size_t chunkBytes_;
   std::vector<IncrTransfer> transfers_;
   LoopHandle sweepTimer_;
+  std::uint64_t requestsServed_ = 0;  // requests and INCR chunks: a reader's signs of life
 };
 
 }  // namespace deskagent::platform::x11

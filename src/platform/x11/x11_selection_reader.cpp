@@ -2,6 +2,7 @@
 
 #include <X11/Xatom.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -11,8 +12,9 @@ namespace {
 // What one XGetWindowProperty asks for, in 32-bit units.
 constexpr long kReadChunkUnits = 1 << 18;  // 1 MiB
 
-// A silent owner costs at most this per answer or INCR chunk (and never more than the deadline).
-constexpr auto kReplyTimeout = std::chrono::milliseconds(250);
+// A silent owner costs at most this per answer or INCR chunk (and never more than the deadline);
+// an owner still sending goes on until the deadline.
+constexpr auto kReplyTimeout = std::chrono::milliseconds(500);
 
 SteadyTime replyDeadline(SteadyTime deadline) {
   auto soon = std::chrono::steady_clock::now() + kReplyTimeout;
@@ -90,11 +92,14 @@ std::optional<SelectionData> SelectionReader::readProperty(std::size_t maxBytes,
 
 std::optional<SelectionData> SelectionReader::receiveIncrementally(SteadyTime deadline,
                                                                    std::size_t maxBytes,
+                                                                   std::size_t sizeHint,
                                                                    ConvertFailure* failure) {
   Window window = connection_.window();
   Atom property = connection_.atoms().transferProperty;
   SelectionData whole;
   whole.type = None;
+  // The owner announces a lower bound of the size: one allocation instead of a doubling run.
+  whole.bytes.reserve(std::min(sizeHint, maxBytes));
   for (;;) {
     auto event = connection_.waitForEvent(
         [&](const XEvent& e) {
@@ -131,11 +136,11 @@ std::optional<SelectionData> SelectionReader::convert(Atom target, SteadyTime de
   const Atoms& atoms = connection_.atoms();
   Window window = connection_.window();
   XDeleteProperty(display, window, atoms.transferProperty);
-  XConvertSelection(display, atoms.clipboard, target, atoms.transferProperty, window, CurrentTime);
+  XConvertSelection(display, selection_, target, atoms.transferProperty, window, CurrentTime);
   auto notify = connection_.waitForEvent(
       [&](const XEvent& e) {
         return e.type == SelectionNotify && e.xselection.requestor == window &&
-               e.xselection.selection == atoms.clipboard && e.xselection.target == target;
+               e.xselection.selection == selection_ && e.xselection.target == target;
       },
       replyDeadline(deadline));
   if (!notify) {
@@ -148,7 +153,11 @@ std::optional<SelectionData> SelectionReader::convert(Atom target, SteadyTime de
   }
   auto data = readProperty(maxBytes, failure);
   if (!data) return std::nullopt;
-  if (data->type == atoms.incr) return receiveIncrementally(deadline, maxBytes, failure);
+  if (data->type == atoms.incr) {
+    auto announced = atomsIn(*data);  // one 32-bit value
+    std::size_t sizeHint = announced.empty() ? 0 : announced.front();
+    return receiveIncrementally(deadline, maxBytes, sizeHint, failure);
+  }
   return data;
 }
 

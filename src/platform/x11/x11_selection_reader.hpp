@@ -23,11 +23,12 @@ struct SelectionData {
 // more only costs more time).
 enum class ConvertFailure { refused, timedOut, tooLarge };
 
-// Asks the CLIPBOARD owner for targets and waits for the answers, INCR included. Each wait is
-// bounded, and the connection keeps handling every other event meanwhile.
+// Asks a selection's owner (CLIPBOARD, PRIMARY) for targets and waits for the answers, INCR
+// included. Each wait is bounded, and the connection keeps handling every other event meanwhile.
 class SelectionReader {
  public:
-  explicit SelectionReader(Connection& connection) : connection_(connection) {}
+  SelectionReader(Connection& connection, Atom selection)
+      : connection_(connection), selection_(selection) {}
 
   // One target, converted into our window's transfer property. `maxBytes` bounds what is
   // accepted; an owner sending more is cut off.
@@ -40,9 +41,10 @@ class SelectionReader {
  private:
   std::optional<SelectionData> readProperty(std::size_t maxBytes, ConvertFailure* failure);
   std::optional<SelectionData> receiveIncrementally(SteadyTime deadline, std::size_t maxBytes,
-                                                    ConvertFailure* failure);
+                                                    std::size_t sizeHint, ConvertFailure* failure);
 
   Connection& connection_;
+  Atom selection_;
 };
 
 // The atoms in a format-32 ATOM list.

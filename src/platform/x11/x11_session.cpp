@@ -1,6 +1,7 @@
 #include "platform/x11/x11_session.hpp"
 
 #include <X11/XKBlib.h>
+#include <X11/Xatom.h>
 
 namespace deskagent::platform::x11 {
 
@@ -9,8 +10,10 @@ Session::Session(std::unique_ptr<Connection> c, MainLoop& loop, std::int64_t& ch
     : connection(std::move(c)),
       keymap(connection->display()),
       keys(*connection, keymap, synthetic, std::move(deliver)),
-      chord(*connection, keymap, synthetic),
-      clipboard(*connection, loop, changeCount) {
+      chord(*connection, keymap, synthetic, primaryPaste),
+      clipboard(*connection, loop, connection->atoms().clipboard, changeCount, chord.target()),
+      primary(*connection, loop, XA_PRIMARY, primaryChangeCount, chord.target()),
+      primaryPaste(clipboard, primary, loop) {
   connection->setEventHandler([this](XEvent& event) { route(event); });
 }
 
@@ -27,7 +30,7 @@ void Session::route(XEvent& event) {
     return;
   }
   if (keys.handle(event)) return;
-  clipboard.handle(event);
+  if (!clipboard.handle(event)) primary.handle(event);
 }
 
 }  // namespace deskagent::platform::x11

@@ -11,6 +11,7 @@
 #include "platform/x11/x11_connection.hpp"
 #include "platform/x11/x11_key_watch.hpp"
 #include "platform/x11/x11_keymap.hpp"
+#include "platform/x11/x11_primary_paste.hpp"
 #include "platform/x11/x11_synthetic_keys.hpp"
 
 namespace deskagent::platform::x11 {
@@ -31,6 +32,9 @@ struct Session {
   KeyWatch keys;
   ChordPoster chord;
   Clipboard clipboard;
+  std::int64_t primaryChangeCount = 0;
+  Clipboard primary;  // a terminal's selection
+  PrimaryPaste primaryPaste;
   LoopHandle watch;  // dropped first, before anything it would call into
 };
 

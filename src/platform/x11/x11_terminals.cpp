@@ -1,59 +1,77 @@
 #include "platform/x11/x11_terminals.hpp"
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 
 namespace deskagent::platform::x11 {
 namespace {
 
 // The one list of terminal emulators, by the WM_CLASS names they set (lower case; either the
-// instance or the class name may match).
-constexpr std::array<std::string_view, 44> kTerminalClasses{
-    "xterm",
-    "uxterm",
-    "urxvt",
-    "rxvt",
-    "rxvt-unicode",
-    "urxvt-unicode",
-    "gnome-terminal",
-    "gnome-terminal-server",
-    "org.gnome.terminal",
-    "kgx",
-    "org.gnome.console",
-    "ptyxis",
-    "org.gnome.ptyxis",
-    "konsole",
-    "org.kde.konsole",
-    "yakuake",
-    "xfce4-terminal",
-    "tilix",
-    "com.gexperts.tilix",
-    "terminator",
-    "alacritty",
-    "kitty",
-    "wezterm",
-    "org.wezfurlong.wezterm",
-    "foot",
-    "footclient",
-    "st",
-    "st-256color",
-    "stterm",
-    "lxterminal",
-    "mate-terminal",
-    "qterminal",
-    "terminology",
-    "sakura",
-    "guake",
-    "tilda",
-    "cool-retro-term",
-    "deepin-terminal",
-    "eterm",
-    "aterm",
-    "termite",
-    "contour",
-    "ghostty",
-    "com.mitchellh.ghostty",
+// instance or the class name may match), with their default paste binding.
+struct KnownTerminal {
+  std::string_view name;
+  TerminalKind kind;
+};
+
+constexpr auto P = TerminalKind::primaryOnly;
+constexpr auto C = TerminalKind::clipboardKeys;
+
+constexpr KnownTerminal kTerminals[] = {
+    // xterm(1), DEFAULT KEY BINDINGS: Shift+Insert is insert-selection(SELECT, CUT_BUFFER0), and
+    // nothing pastes CLIPBOARD unless the user adds a translation. lxterm and koi8rxterm are
+    // xterm under other names.
+    {"xterm", P},
+    {"uxterm", P},
+    {"lxterm", P},
+    {"koi8rxterm", P},
+    // urxvt(1), and rxvt(1) before it: Shift+Insert pastes PRIMARY; Control+Shift+V pastes
+    // nothing unless the user binds it (a keysym resource or a perl extension).
+    {"urxvt", P},
+    {"rxvt", P},
+    {"rxvt-unicode", P},
+    {"urxvt-unicode", P},
+    // Eterm(1) and aterm(1), rxvt's descendants: Shift+Insert, no clipboard paste key.
+    {"eterm", P},
+    {"aterm", P},
+    // The rest paste CLIPBOARD on Control+Shift+V and copy on Control+Shift+C by default (their
+    // manuals and default configurations: st's config.def.h binds TERMMOD+V/C, the VTE, Qt and
+    // GPU terminals their Edit menus' shortcuts).
+    {"gnome-terminal", C},
+    {"gnome-terminal-server", C},
+    {"org.gnome.terminal", C},
+    {"kgx", C},
+    {"org.gnome.console", C},
+    {"ptyxis", C},
+    {"org.gnome.ptyxis", C},
+    {"konsole", C},
+    {"org.kde.konsole", C},
+    {"yakuake", C},
+    {"xfce4-terminal", C},
+    {"tilix", C},
+    {"com.gexperts.tilix", C},
+    {"terminator", C},
+    {"alacritty", C},
+    {"kitty", C},
+    {"wezterm", C},
+    {"org.wezfurlong.wezterm", C},
+    {"foot", C},
+    {"footclient", C},
+    {"st", C},
+    {"st-256color", C},
+    {"stterm", C},
+    {"lxterminal", C},
+    {"mate-terminal", C},
+    {"qterminal", C},
+    {"terminology", C},
+    {"sakura", C},
+    {"guake", C},
+    {"tilda", C},
+    {"cool-retro-term", C},
+    {"deepin-terminal", C},
+    {"termite", C},
+    {"contour", C},
+    {"ghostty", C},
+    {"com.mitchellh.ghostty", C},
 };
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
@@ -63,15 +81,18 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
          });
 }
 
-bool isTerminalName(std::string_view name) {
-  return std::any_of(kTerminalClasses.begin(), kTerminalClasses.end(),
-                     [&](std::string_view known) { return equalsIgnoringCase(name, known); });
+TerminalKind kindOfName(std::string_view name) {
+  for (const KnownTerminal& known : kTerminals) {
+    if (equalsIgnoringCase(name, known.name)) return known.kind;
+  }
+  return TerminalKind::none;
 }
 
 }  // namespace
 
-bool isTerminalWindowClass(std::string_view instanceName, std::string_view className) {
-  return isTerminalName(instanceName) || isTerminalName(className);
+TerminalKind terminalKindOfClass(std::string_view instanceName, std::string_view className) {
+  TerminalKind kind = kindOfName(instanceName);
+  return kind != TerminalKind::none ? kind : kindOfName(className);
 }
 
 }  // namespace deskagent::platform::x11

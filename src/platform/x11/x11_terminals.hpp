@@ -4,9 +4,15 @@
 
 namespace deskagent::platform::x11 {
 
-// Whether a window's WM_CLASS (instance and class name) is that of a terminal emulator, whose
-// paste and copy shortcuts are Control+Shift+V and Control+Shift+C because Control+V and
-// Control+C belong to the program running inside.
-bool isTerminalWindowClass(std::string_view instanceName, std::string_view className);
+// What a window's WM_CLASS says about its keys. A terminal's selection is always PRIMARY, and
+// Control+V and Control+C belong to the program running inside it.
+enum class TerminalKind {
+  none,           // not a terminal: Control+V and Control+C
+  clipboardKeys,  // pastes CLIPBOARD on Control+Shift+V
+  primaryOnly,    // binds no clipboard paste by default: Shift+Insert pastes PRIMARY
+};
+
+// By the instance or the class name, whichever is known.
+TerminalKind terminalKindOfClass(std::string_view instanceName, std::string_view className);
 
 }  // namespace deskagent::platform::x11

@@ -3,7 +3,8 @@
 //
 //   x11_press STEP...    STEP is +NAME or -NAME (the first key with keysym NAME), +#N or -#N
 //                        (key code N), sleep:MS, or map:KEY=NAME, which gives KEY (NAME or #N)
-//                        the one keysym NAME, as a layout change would, and prints its key code
+//                        the one keysym NAME, as a layout change would, and prints its key code;
+//                        move:X,Y moves the pointer there, click:N clicks mouse button N
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
@@ -51,6 +52,18 @@ int main(int argc, char** argv) {
     if (step.rfind("sleep:", 0) == 0) {
       XSync(display, False);
       usleep(static_cast<useconds_t>(std::atoi(step.c_str() + 6)) * 1000);
+      continue;
+    }
+    if (step.rfind("move:", 0) == 0) {
+      int x = 0, y = 0;
+      if (std::sscanf(step.c_str() + 5, "%d,%d", &x, &y) != 2) return 2;
+      XTestFakeMotionEvent(display, -1, x, y, CurrentTime);
+      continue;
+    }
+    if (step.rfind("click:", 0) == 0) {
+      auto button = static_cast<unsigned>(std::atoi(step.c_str() + 6));
+      XTestFakeButtonEvent(display, button, True, CurrentTime);
+      XTestFakeButtonEvent(display, button, False, CurrentTime);
       continue;
     }
     if (step.rfind("map:", 0) == 0) {

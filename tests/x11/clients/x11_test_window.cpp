@@ -6,16 +6,22 @@
 //   paste STATE TEXT HINT          on Control+V (paste mode): what CLIPBOARD held as UTF8_STRING
 //                                  and its x-kde-passwordManagerHint, both hex ("-" for none)
 //   copied STATE                   on Control+C (copy mode): it took CLIPBOARD with its text
+//   cleared                        it owned CLIPBOARD and someone else took it
 //
-// In silent mode it takes CLIPBOARD at start and never answers a request for it: an owner that
-// hangs.
+// In paste mode it reads the clipboard --delay MS after Control+V (a busy application). In
+// silent mode it takes CLIPBOARD at start and never answers a request for it: an owner that
+// hangs. In offer mode it takes CLIPBOARD at start offering a dozen targets, text, markup,
+// files, binary data and a 5 MiB image it serves only after 0.4 s (a toolkit encoding it).
 //
-//   x11_test_window --mode paste|copy|ignore|silent [--class NAME] [--text TEXT]
+//   x11_test_window --mode paste|copy|ignore|silent|offer [--class NAME] [--text TEXT]
+//                   [--delay MS]
 
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "client_util.hpp"
@@ -28,6 +34,7 @@ struct Options {
   std::string mode = "paste";
   std::string windowClass = "deskagent-test-window";
   std::string text = "selected text";
+  int delayMs = 0;
 };
 
 Options parse(int argc, char** argv) {
@@ -37,8 +44,36 @@ Options parse(int argc, char** argv) {
     if (key == "--mode") o.mode = argv[i + 1];
     if (key == "--class") o.windowClass = argv[i + 1];
     if (key == "--text") o.text = argv[i + 1];
+    if (key == "--delay") o.delayMs = std::atoi(argv[i + 1]);
   }
   return o;
+}
+
+// What an application offers after a copy of mixed content; every value differs from the others.
+std::map<Atom, PropertyValue> mixedContent(Display* display) {
+  std::string image(5u << 20, '\0');
+  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>((i * 7919) >> 3);
+  std::string binary("\0\x01\xff\xfe zero and high bytes\0", 26);
+  const std::pair<const char*, std::string> values[] = {
+      {"image/png", image},
+      {"image/jpeg", "\xff\xd8\xff\xe0 jpeg"},
+      {"UTF8_STRING", "mixed content \xc3\xbc"},
+      {"STRING", "mixed content \xfc"},
+      {"text/plain", "plain \xfc in another encoding"},
+      {"text/html", "<b>mixed</b> content"},
+      {"text/uri-list", "file:///tmp/mixed.png\r\n"},
+      {"x-special/gnome-copied-files", "copy\nfile:///tmp/mixed.png"},
+      {"application/x-qt-image", binary + "qt"},
+      {"application/octet-stream", binary},
+      {"chromium/x-web-custom-data", binary + "web"},
+      {"text/rtf", "{\\rtf1 mixed}"},
+  };
+  std::map<Atom, PropertyValue> offers;
+  for (const auto& [name, bytes] : values) {
+    Atom atom = XInternAtom(display, name, False);
+    offers[atom] = {atom, 8, bytes};
+  }
+  return offers;
 }
 
 }  // namespace
@@ -59,14 +94,19 @@ int main(int argc, char** argv) {
       std::chrono::milliseconds(5000));
   XSetInputFocus(display, window, RevertToParent, CurrentTime);
   Atom clipboard = XInternAtom(display, "CLIPBOARD", False);
-  if (options.mode == "silent") XSetSelectionOwner(display, clipboard, window, CurrentTime);
+  bool owner = options.mode == "silent" || options.mode == "offer";
+  if (owner) XSetSelectionOwner(display, clipboard, window, CurrentTime);
   XSync(display, False);
   say("ready");
 
   Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
   // What it copies: its text as UTF-8 and as Latin-1 (the tests keep that text ASCII).
-  const std::map<Atom, PropertyValue> offers{{utf8, {utf8, 8, options.text}},
-                                             {XA_STRING, {XA_STRING, 8, options.text}}};
+  const std::map<Atom, PropertyValue> offers =
+      options.mode == "offer"
+          ? mixedContent(display)
+          : std::map<Atom, PropertyValue>{{utf8, {utf8, 8, options.text}},
+                                          {XA_STRING, {XA_STRING, 8, options.text}}};
+  Atom slowTarget = XInternAtom(display, "image/png", False);
   Atom hintTarget = XInternAtom(display, "x-kde-passwordManagerHint", False);
   Atom property = XInternAtom(display, "TEST_PASTE", False);
   auto serveOthers = [&](XEvent& e) {
@@ -77,9 +117,11 @@ int main(int argc, char** argv) {
     XEvent event;
     XNextEvent(display, &event);
     if (event.type == SelectionRequest) {
+      if (options.mode == "offer" && event.xselectionrequest.target == slowTarget) usleep(400000);
       if (options.mode != "silent") answer(display, event.xselectionrequest, offers);
       continue;
     }
+    if (event.type == SelectionClear) say("cleared");
     if (event.type != KeyPress) continue;
     KeySym keysym = XLookupKeysym(&event.xkey, 0);
     const char* name = XKeysymToString(keysym);
@@ -87,6 +129,11 @@ int main(int argc, char** argv) {
     say("key " + std::string(name != nullptr ? name : "?") + " " + std::to_string(state));
     if (!(state & ControlMask)) continue;
     if (options.mode == "paste" && keysym == XK_v) {
+      if (options.delayMs > 0) {
+        waitForEvent(
+            display, [](const XEvent&) { return false; },
+            std::chrono::milliseconds(options.delayMs), serveOthers);
+      }
       auto text = convertClipboard(display, window, utf8, property, event.xkey.time, serveOthers);
       auto secret =
           convertClipboard(display, window, hintTarget, property, event.xkey.time, serveOthers);
