@@ -152,10 +152,10 @@ class Platform {
   virtual PasteboardContents readPasteboardContents() = 0;
   // Replaces the content with `contents` (clearContents + writeObjects:).
   virtual void writePasteboardContents(const PasteboardContents& contents) = 0;
-  // Writes `text` as the plain-text content, offered lazily so the platform learns when a reader
-  // asks for it; marked transient for clipboard managers where the platform has a convention.
-  // Returns false where the platform cannot tell (then `onRead` is never called and the text is
-  // written as setPasteboardString would).
+  // Writes `text` as the plain-text content, offered so the platform learns when a reader asks
+  // for it where it safely can; marked transient for clipboard managers where the platform has a
+  // convention. Returns false where the platform cannot tell (then `onRead` is never called, the
+  // text is on the clipboard already, and the restore comes at the fixed delay).
   virtual bool writePasteboardTextNotifyingRead(const std::string& text,
                                                 PasteboardReadCallback onRead) {
     (void)onRead;

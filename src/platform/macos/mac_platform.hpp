@@ -37,8 +37,6 @@ class MacPlatform final : public Platform {
   bool writePasteboardTextNotifyingRead(const std::string& text,
                                         PasteboardReadCallback onRead) override;
 
-  void shutdown() override;
-
  private:
   MainLoop& loop_;
 };
