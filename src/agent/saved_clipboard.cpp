@@ -1,12 +1,15 @@
 #include "agent/saved_clipboard.hpp"
 
+#include <utility>
+
 namespace deskagent {
 
-SavedClipboard saveClipboard(platform::Platform& platform) {
-  SavedClipboard saved;
-  saved.text = platform.pasteboardString();
-  saved.contents = platform.readPasteboardContents();
-  return saved;
+void saveClipboard(platform::Platform& platform, std::function<void(SavedClipboard)> then) {
+  std::optional<std::string> text = platform.pasteboardString();
+  platform.readPasteboardContentsInTurns(
+      [text = std::move(text), then = std::move(then)](platform::PasteboardContents contents) {
+        then(SavedClipboard{text, std::move(contents)});
+      });
 }
 
 void restoreClipboard(platform::Platform& platform, const SavedClipboard& saved) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -15,8 +16,9 @@ struct SavedClipboard {
   platform::PasteboardContents contents;
 };
 
-// Takes the plain text first, then the full content.
-SavedClipboard saveClipboard(platform::Platform& platform);
+// Takes the plain text first, then the full content, which the platform may read over several
+// turns of the main loop; `then` gets both, on the main loop, possibly before this returns.
+void saveClipboard(platform::Platform& platform, std::function<void(SavedClipboard)> then);
 
 // Puts back what was saved: all of it where the platform handed it over, otherwise the plain
 // text alone (no text saved leaves the clipboard empty).

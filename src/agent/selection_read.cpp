@@ -24,8 +24,11 @@ constexpr Duration kLateCopyWindow = std::chrono::seconds(1);
 
 void SelectionRead::start() {
   if (refusedForAccessibility("selection")) return;
+  saveClipboardThen(&SelectionRead::clipboardSaved);
+}
+
+void SelectionRead::clipboardSaved() {
   platform::Platform& platform = agent_.platform;
-  saved_ = saveClipboard(platform);
   // After the text: a copy between the two reads would otherwise go unnoticed.
   savedChangeCount_ = platform.pasteboardChangeCount();
   lastCount_ = savedChangeCount_;

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 
-#include "agent/saved_clipboard.hpp"
 #include "agent/transfer_queue.hpp"
 
 namespace deskagent {
@@ -16,11 +15,11 @@ class SelectionRead final : public Transfer {
   void start() override;
 
  private:
+  void clipboardSaved();
   void look();
   void answer(std::int64_t count, bool settled);
   void pollAgain(TimePoint deadline);
 
-  SavedClipboard saved_;
   std::int64_t savedChangeCount_ = 0;
   TimePoint chordPostedAt_{};
   // The last count seen and when it was first seen: a copy has landed once the count has moved

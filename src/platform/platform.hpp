@@ -105,6 +105,9 @@ struct PasteboardContents {
   bool operator==(const PasteboardContents&) const = default;
 };
 
+// Handed the snapshot that readPasteboardContentsInTurns took, on the main loop.
+using PasteboardContentsCallback = std::function<void(PasteboardContents)>;
+
 // Called once, on the main loop, when another application first reads a text written with
 // writePasteboardTextNotifyingRead.
 using PasteboardReadCallback = std::function<void()>;
@@ -150,6 +153,12 @@ class Platform {
   virtual void setPasteboardString(const std::string& text) = 0;  // setString:forType:
   // Every item and type, to be put back later; what cannot be read is left out.
   virtual PasteboardContents readPasteboardContents() = 0;
+  // The same snapshot, taken where reads can be slow a little at a time over several turns of
+  // the main loop, so that commands and key events are served between the reads. `done` is
+  // called once, on the main loop, possibly before this returns.
+  virtual void readPasteboardContentsInTurns(PasteboardContentsCallback done) {
+    done(readPasteboardContents());
+  }
   // Replaces the content with `contents` (clearContents + writeObjects:).
   virtual void writePasteboardContents(const PasteboardContents& contents) = 0;
   // Writes `text` as the plain-text content, offered so the platform learns when a reader asks

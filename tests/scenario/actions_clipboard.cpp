@@ -93,6 +93,12 @@ SCENARIO_ACTION("clipboard-notifies-read",
                   c.sim.desktop().notifiesPasteRead = argWord(args, 0) == "yes";
                 });
 
+// clipboard-read-time 300ms: how long reading the whole clipboard takes.
+SCENARIO_ACTION("clipboard-read-time",
+                [](ScenarioContext& c, const std::vector<std::string>& args) {
+                  c.sim.desktop().snapshotTime = parseDuration(argWord(args, 0));
+                });
+
 // --- The frontmost application ---
 
 // app-selection JSON: what the application copies on Command-C.

@@ -1,4 +1,4 @@
-// The general pasteboard: its plain text, its whole content, and the dictated text.
+// The general pasteboard: its plain text, the dictated text, and putting the user's content back.
 
 #import <AppKit/AppKit.h>
 
@@ -60,24 +60,6 @@ void MacPlatform::setPasteboardString(const std::string& text) {
   @autoreleasepool {
     [[NSPasteboard generalPasteboard] setString:toNSString(text) forType:NSPasteboardTypeString];
   }
-}
-
-PasteboardContents MacPlatform::readPasteboardContents() {
-  PasteboardContents contents;
-  @autoreleasepool {
-    for (NSPasteboardItem* item in [NSPasteboard generalPasteboard].pasteboardItems) {
-      PasteboardItem saved;
-      for (NSPasteboardType type in item.types) {
-        NSData* data = [item dataForType:type];
-        if (data == nil) continue;  // promised by an application that no longer answers
-        std::string bytes;
-        if (data.length > 0) bytes.assign(static_cast<const char*>(data.bytes), data.length);
-        saved.representations.push_back({toStdString(type), std::move(bytes)});
-      }
-      if (!saved.representations.empty()) contents.items.push_back(std::move(saved));
-    }
-  }
-  return contents;
 }
 
 void MacPlatform::writePasteboardContents(const PasteboardContents& contents) {

@@ -39,6 +39,8 @@ class SimDesktop {
   std::int64_t changeCountAfterUsersCopy() const { return usersCopyCount_; }
   // Whether the platform can tell when another application reads text the agent wrote.
   bool notifiesPasteRead = true;
+  // How long reading the full content takes; the agent's loop keeps turning meanwhile.
+  Duration snapshotTime{};
 
   // --- Synthetic keyboard events ---
   bool eventSourceAvailable = true;
@@ -81,6 +83,7 @@ class SimDesktop {
   void clearPasteboard();
   void setPasteboardString(const std::string& text);
   PasteboardContents readPasteboardContents();
+  void readPasteboardContentsInTurns(PasteboardContentsCallback done);
   void writePasteboardContents(const PasteboardContents& contents);
   bool writePasteboardTextNotifyingRead(const std::string& text, PasteboardReadCallback onRead);
 
