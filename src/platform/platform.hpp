@@ -151,7 +151,8 @@ class Platform {
   virtual std::optional<std::string> pasteboardString() = 0;      // stringForType: plain text
   virtual void clearPasteboard() = 0;                             // clearContents
   virtual void setPasteboardString(const std::string& text) = 0;  // setString:forType:
-  // Every item and type, to be put back later; what cannot be read is left out.
+  // Every item and type, to be put back later; what cannot be read, or lies outside the
+  // backend's bounds on what a snapshot reads, is left out.
   virtual PasteboardContents readPasteboardContents() = 0;
   // The same snapshot, taken where reads can be slow a little at a time over several turns of
   // the main loop, so that commands and key events are served between the reads. `done` is
