@@ -19,8 +19,11 @@ constexpr Duration kLatestRestore = std::chrono::seconds(2);
 
 void PasteTransfer::start() {
   if (refusedForAccessibility("paste")) return;
+  saveClipboardThen(&PasteTransfer::clipboardSaved);
+}
+
+void PasteTransfer::clipboardSaved() {
   platform::Platform& platform = agent_.platform;
-  saved_ = saveClipboard(platform);
   if (refusedForClipboard("paste", saved_)) return;
   std::weak_ptr<Transfer> weak = weak_from_this();
   platformNotifiesRead_ = platform.writePasteboardTextNotifyingRead(text_, [weak] {

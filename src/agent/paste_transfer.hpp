@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <string>
 
-#include "agent/saved_clipboard.hpp"
 #include "agent/transfer_queue.hpp"
 
 namespace deskagent {
@@ -17,12 +16,12 @@ class PasteTransfer final : public Transfer {
   void start() override;
 
  private:
+  void clipboardSaved();
   void earliestRestoreDue();
   void targetRead();
   void restoreUnlessReplaced();
 
   std::string text_;
-  SavedClipboard saved_;
   std::int64_t writtenChangeCount_ = 0;
   bool platformNotifiesRead_ = false;
   bool targetHasRead_ = false;

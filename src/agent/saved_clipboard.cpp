@@ -1,15 +1,32 @@
 #include "agent/saved_clipboard.hpp"
 
+#include <utility>
+
 namespace deskagent {
 
-SavedClipboard saveClipboard(platform::Platform& platform) {
+namespace {
+
+SavedClipboard fromContents(platform::Platform& platform, platform::PasteboardContents contents) {
   SavedClipboard saved;
-  saved.contents = platform.readPasteboardContents();
+  saved.contents = std::move(contents);
   // Reading a large content twice would double the wait; the items already hold the text.
   if (saved.contents.items.empty() && saved.contents.complete) {
     saved.text = platform.pasteboardString();
   }
   return saved;
+}
+
+}  // namespace
+
+void saveClipboard(platform::Platform& platform, std::function<void(SavedClipboard)> then) {
+  platform.readPasteboardContentsInTurns(
+      [&platform, then = std::move(then)](platform::PasteboardContents contents) {
+        then(fromContents(platform, std::move(contents)));
+      });
+}
+
+SavedClipboard saveClipboardNow(platform::Platform& platform) {
+  return fromContents(platform, platform.readPasteboardContents());
 }
 
 void restoreClipboard(platform::Platform& platform, const SavedClipboard& saved) {

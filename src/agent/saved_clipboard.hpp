@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -18,8 +19,12 @@ struct SavedClipboard {
 };
 
 // Reads the user's content once: the full content, and the plain text on its own only where the
-// platform handed over no items (a backend without snapshots).
-SavedClipboard saveClipboard(platform::Platform& platform);
+// platform handed over no items (a backend without snapshots). The platform may read a large
+// content over several turns of the main loop; `then` gets it on the main loop, possibly before
+// this returns.
+void saveClipboard(platform::Platform& platform, std::function<void(SavedClipboard)> then);
+// The same, read at once: for a content that must be taken before anything else happens.
+SavedClipboard saveClipboardNow(platform::Platform& platform);
 
 // Puts back what was saved: all of it where the platform handed it over, otherwise the plain
 // text alone (no text saved leaves the clipboard empty).

@@ -24,14 +24,17 @@ constexpr Duration kLateCopyWindow = std::chrono::seconds(1);
 
 void SelectionRead::start() {
   if (refusedForAccessibility("selection")) return;
-  platform::Platform& platform = agent_.platform;
-  if (auto selected = platform.selectedTextWithoutCopying()) {
+  if (auto selected = agent_.platform.selectedTextWithoutCopying()) {
     // Read where it lies: no chord, and the clipboard is never touched.
     report(std::move(*selected));
     finish();
     return;
   }
-  saved_ = saveClipboard(platform);
+  saveClipboardThen(&SelectionRead::clipboardSaved);
+}
+
+void SelectionRead::clipboardSaved() {
+  platform::Platform& platform = agent_.platform;
   if (refusedForClipboard("selection", saved_)) return;
   // After the save: a copy during it would otherwise go unnoticed.
   savedChangeCount_ = platform.pasteboardChangeCount();
@@ -51,7 +54,7 @@ bool SelectionRead::copiedBySomeoneElse() {
 bool SelectionRead::keepNewerCopy(TimePoint now) {
   // The user copied in another application meanwhile: that copy is newer than what we saved,
   // and it is what comes back should the application's own copy still land.
-  SavedClipboard newer = saveClipboard(agent_.platform);
+  SavedClipboard newer = saveClipboardNow(agent_.platform);
   if (!newer.complete()) {
     // It cannot be saved, so nothing may be written over it: leave the clipboard as it is.
     if (!answered_) report(std::string());

@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <string>
 
-#include "agent/saved_clipboard.hpp"
 #include "agent/transfer_queue.hpp"
 
 namespace deskagent {
@@ -17,6 +16,7 @@ class SelectionRead final : public Transfer {
   void start() override;
 
  private:
+  void clipboardSaved();
   void look();
   void answer(bool copied, bool settled);
   // The one "selection" event: the text, or "empty" for none.
@@ -27,7 +27,6 @@ class SelectionRead final : public Transfer {
   // be read whole.
   bool keepNewerCopy(TimePoint now);
 
-  SavedClipboard saved_;
   std::int64_t savedChangeCount_ = 0;
   TimePoint chordPostedAt_{};
   // The last count seen and when it was first seen: a copy has landed once the count has moved

@@ -21,6 +21,16 @@ void Transfer::schedule(Duration delay, std::function<void(Transfer&)> step) {
   });
 }
 
+void Transfer::saveUsersClipboard(std::function<void(Transfer&)> step) {
+  std::weak_ptr<Transfer> weak = weak_from_this();
+  saveClipboard(agent_.platform, [weak, step = std::move(step)](SavedClipboard saved) {
+    auto self = weak.lock();
+    if (!self || self->finished_) return;
+    self->saved_ = std::move(saved);
+    step(*self);
+  });
+}
+
 void Transfer::postStep(std::function<void(Transfer&)> step) {
   if (finished_) return;
   std::weak_ptr<Transfer> weak = weak_from_this();

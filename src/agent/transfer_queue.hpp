@@ -38,6 +38,12 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   void soon(void (Derived::*step)()) {
     postStep([step](Transfer& self) { (static_cast<Derived&>(self).*step)(); });
   }
+  // Takes what the user has on the clipboard into saved_, then runs `step`: at once, or on a
+  // later turn of the loop where the platform reads a large content a little at a time.
+  template <class Derived>
+  void saveClipboardThen(void (Derived::*step)()) {
+    saveUsersClipboard([step](Transfer& self) { (static_cast<Derived&>(self).*step)(); });
+  }
   // Hands the clipboard on to the next transfer. The last thing a step does.
   void finish();
   // The gate every transfer passes first: without Accessibility trust (asked without a prompt)
@@ -50,8 +56,10 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   bool refusedForClipboard(const char* eventType, const SavedClipboard& saved);
 
   Agent& agent_;
+  SavedClipboard saved_;
 
  private:
+  void saveUsersClipboard(std::function<void(Transfer&)> step);
   void schedule(Duration delay, std::function<void(Transfer&)> step);
   void postStep(std::function<void(Transfer&)> step);
   void cancelPending();

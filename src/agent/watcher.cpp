@@ -14,6 +14,27 @@ namespace {
 constexpr Duration kRetryInterval = std::chrono::milliseconds(2000);
 constexpr Duration kAccessWatchInterval = std::chrono::milliseconds(1500);
 
+// The device-independent flag that any key of the watched key's kind sets while held. Fn and Caps
+// Lock are watched by such a flag already.
+std::uint64_t kindFlagForKeyCode(std::int64_t keyCode) {
+  switch (keyCode) {
+    case 54:
+    case 55:
+      return platform::kFlagCommand;
+    case 58:
+    case 61:
+      return platform::kFlagAlternate;
+    case 59:
+    case 62:
+      return platform::kFlagControl;
+    case 56:
+    case 60:
+      return platform::kFlagShift;
+    default:
+      return 0;
+  }
+}
+
 // Reaches the watcher through the agent at every event rather than holding it, so a tap never
 // keeps a watcher alive or talks to one that has been replaced.
 void onTapEvent(Agent& agent, platform::TapEventType type, const platform::KeyboardEvent& event) {
@@ -170,11 +191,15 @@ void ModifierWatcher::releaseTap() {
 // After a stretch in which the tap saw nothing, the keyboard itself says whether the watched key
 // is still held. A release that was missed is reported now; a key still held keeps isDown, so
 // its release is reported when it comes. Without a tap no release can come, so "up" goes out.
+// The keyboard's state may lack the device-dependent bits (or be read without input access): the
+// key counts as held while either its own bit or its kind's flag is set, because a false "up"
+// would cut the user's hold short, while a missed one only waits for the next look.
 void ModifierWatcher::reconcileWithKeyboard() {
   if (!isDown || !watchedKeyCode) return;
   auto row = agent_.deviceFlagForKeyCode.find(*watchedKeyCode);
   if (row == agent_.deviceFlagForKeyCode.end()) return;
-  if (tap && (agent_.platform.currentModifierFlags() & row->second) != 0) return;
+  std::uint64_t heldMask = row->second | kindFlagForKeyCode(*watchedKeyCode);
+  if (tap && (agent_.platform.currentModifierFlags() & heldMask) != 0) return;
   isDown = false;
   emitKey(false);
 }

@@ -108,6 +108,9 @@ struct PasteboardContents {
   bool operator==(const PasteboardContents&) const = default;
 };
 
+// Handed the snapshot that readPasteboardContentsInTurns took, on the main loop.
+using PasteboardContentsCallback = std::function<void(PasteboardContents)>;
+
 // Called once, on the main loop, when another application first reads a text written with
 // writePasteboardTextNotifyingRead. Where the platform can tell readers apart, only a read by the
 // application the next synthetic chord goes to counts (not a clipboard manager's, for one).
@@ -157,15 +160,22 @@ class Platform {
   virtual std::optional<std::string> pasteboardString() = 0;      // stringForType: plain text
   virtual void clearPasteboard() = 0;                             // clearContents
   virtual void setPasteboardString(const std::string& text) = 0;  // setString:forType:
-  // Every item and type, to be put back later. A type its owner refuses is left out; one that
-  // cannot be read whole makes the result not `complete`.
+  // Every item and type, to be put back later. A type its owner refuses, or one a backend leaves
+  // out to keep the snapshot within its bounds, is not there; a content that cannot be read whole
+  // makes the result not `complete`.
   virtual PasteboardContents readPasteboardContents() = 0;
+  // The same snapshot, taken where reads can be slow a little at a time over several turns of
+  // the main loop, so that commands and key events are served between the reads. `done` is
+  // called once, on the main loop, possibly before this returns.
+  virtual void readPasteboardContentsInTurns(PasteboardContentsCallback done) {
+    done(readPasteboardContents());
+  }
   // Replaces the content with `contents` (clearContents + writeObjects:).
   virtual void writePasteboardContents(const PasteboardContents& contents) = 0;
-  // Writes `text` as the plain-text content, offered lazily so the platform learns when a reader
-  // asks for it; marked transient for clipboard managers where the platform has a convention.
-  // Returns false where the platform cannot tell (then `onRead` is never called and the text is
-  // written as setPasteboardString would).
+  // Writes `text` as the plain-text content, offered so the platform learns when a reader asks
+  // for it where it safely can; marked transient for clipboard managers where the platform has a
+  // convention. Returns false where the platform cannot tell (then `onRead` is never called, the
+  // text is on the clipboard already, and the restore comes at the fixed delay).
   virtual bool writePasteboardTextNotifyingRead(const std::string& text,
                                                 PasteboardReadCallback onRead) {
     (void)onRead;

@@ -104,6 +104,12 @@ SCENARIO_ACTION("clipboard-owner-silent", [](ScenarioContext& c, const std::vect
   c.sim.desktop().ownerFallsSilent();
 });
 
+// clipboard-read-time 300ms: how long reading the whole clipboard takes.
+SCENARIO_ACTION("clipboard-read-time",
+                [](ScenarioContext& c, const std::vector<std::string>& args) {
+                  c.sim.desktop().snapshotTime = parseDuration(argWord(args, 0));
+                });
+
 // --- The frontmost application ---
 
 // app-selection JSON: what the application copies on Command-C.

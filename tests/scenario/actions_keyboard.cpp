@@ -59,6 +59,11 @@ SCENARIO_ACTION("taps-deaf", [](ScenarioContext& c, const std::vector<std::strin
   c.sim.keyboard().tapsDeaf = argWord(args, 0) == "yes";
 });
 
+// state-device-bits yes|no: whether the keyboard's flags state carries the left/right bits.
+SCENARIO_ACTION("state-device-bits", [](ScenarioContext& c, const std::vector<std::string>& args) {
+  c.sim.keyboard().stateHasDeviceBits = argWord(args, 0) == "yes";
+});
+
 // tap-grants-left N|any: the system grants only N more taps, then refuses, wherever asked.
 SCENARIO_ACTION("tap-grants-left", [](ScenarioContext& c, const std::vector<std::string>& args) {
   if (argWord(args, 0) == "any") {

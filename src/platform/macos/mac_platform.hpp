@@ -9,7 +9,7 @@ namespace deskagent::platform {
 // The real macOS services. Each operation is the system call its declaration in
 // platform/platform.hpp names; the members are defined beside the service they use
 // (mac_permissions.mm, mac_event_tap.cpp, mac_synthetic_keys.cpp, mac_keyboard_layout.cpp,
-// mac_pasteboard.mm), so this header needs no Apple header.
+// mac_pasteboard.mm, mac_pasteboard_snapshot.mm), so this header needs no Apple header.
 class MacPlatform final : public Platform {
  public:
   explicit MacPlatform(MainLoop& loop) : loop_(loop) {}
@@ -33,11 +33,10 @@ class MacPlatform final : public Platform {
   void clearPasteboard() override;
   void setPasteboardString(const std::string& text) override;
   PasteboardContents readPasteboardContents() override;
+  void readPasteboardContentsInTurns(PasteboardContentsCallback done) override;
   void writePasteboardContents(const PasteboardContents& contents) override;
   bool writePasteboardTextNotifyingRead(const std::string& text,
                                         PasteboardReadCallback onRead) override;
-
-  void shutdown() override;
 
  private:
   MainLoop& loop_;

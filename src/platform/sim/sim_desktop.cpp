@@ -149,6 +149,16 @@ PasteboardContents SimDesktop::readPasteboardContents() {
   return clipboard_;
 }
 
+void SimDesktop::readPasteboardContentsInTurns(PasteboardContentsCallback done) {
+  PasteboardContents contents = readPasteboardContents();
+  if (snapshotTime == Duration::zero()) {
+    done(std::move(contents));
+    return;
+  }
+  loop_.postDelayed(snapshotTime,
+                    [done = std::move(done), contents = std::move(contents)] { done(contents); });
+}
+
 void SimDesktop::writePasteboardContents(const PasteboardContents& contents) {
   ++agentClipboardCalls;
   replace(contents);
@@ -193,6 +203,9 @@ void SimPlatform::setPasteboardString(const std::string& text) {
 }
 PasteboardContents SimPlatform::readPasteboardContents() {
   return desktop_.readPasteboardContents();
+}
+void SimPlatform::readPasteboardContentsInTurns(PasteboardContentsCallback done) {
+  desktop_.readPasteboardContentsInTurns(std::move(done));
 }
 void SimPlatform::writePasteboardContents(const PasteboardContents& contents) {
   desktop_.writePasteboardContents(contents);

@@ -43,6 +43,8 @@ class SimDesktop {
   bool tellsWriter = true;
   // The owner of the current content stops answering: it cannot be read until replaced.
   void ownerFallsSilent() { ownerSilent_ = true; }
+  // How long reading the full content takes; the agent's loop keeps turning meanwhile.
+  Duration snapshotTime{};
 
   // --- Synthetic keyboard events ---
   bool eventSourceAvailable = true;
@@ -85,6 +87,7 @@ class SimDesktop {
   void clearPasteboard();
   void setPasteboardString(const std::string& text);
   PasteboardContents readPasteboardContents();
+  void readPasteboardContentsInTurns(PasteboardContentsCallback done);
   void writePasteboardContents(const PasteboardContents& contents);
   bool writePasteboardTextNotifyingRead(const std::string& text, PasteboardReadCallback onRead);
   PasteboardWriter pasteboardWriter() const;

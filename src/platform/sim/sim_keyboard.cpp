@@ -156,17 +156,25 @@ bool SimKeyboard::release(std::int64_t keyCode) {
 }
 
 void SimKeyboard::modifierChanged(std::int64_t keyCode) {
-  KeyboardEvent event{keyCode, currentFlags()};
+  KeyboardEvent event{keyCode, eventFlags()};
   for (const auto& tap : taps_) {
     if (tap->listening() && !tapsDeaf) post(tap, TapEventType::flagsChanged, event);
   }
 }
 
-std::uint64_t SimKeyboard::currentFlags() const {
+std::uint64_t SimKeyboard::eventFlags() const {
   std::uint64_t flags = kFlagNonCoalesced;
   if (capsLockOn_) flags |= kFlagAlphaShift;
   for (std::int64_t keyCode : held_) {
     if (const ModifierKey* key = findModifier(keyCode)) flags |= key->deviceBit | key->flag;
+  }
+  return flags;
+}
+
+std::uint64_t SimKeyboard::currentFlags() const {
+  std::uint64_t flags = eventFlags();
+  if (!stateHasDeviceBits) {
+    for (const auto& key : kModifierKeys) flags &= ~key.deviceBit;
   }
   return flags;
 }

@@ -31,6 +31,9 @@ class SimKeyboard {
   // When set, the system grants only this many more taps and refuses every one after them,
   // whatever the locations say (a grant withdrawn between two creations).
   std::optional<int> tapsLeftToGrant;
+  // Whether currentFlags() carries the device-dependent (left/right) bits, which nothing
+  // promises of the real call; tap events always carry them.
+  bool stateHasDeviceBits = true;
 
   std::unique_ptr<EventTap> createTap(TapLocation location, TapCallback callback);
   std::unique_ptr<RunLoopSource> createSource(EventTap& tap);
@@ -61,6 +64,7 @@ class SimKeyboard {
  private:
   void post(const std::shared_ptr<SimTapState>& tap, TapEventType type, const KeyboardEvent& event);
   void modifierChanged(std::int64_t keyCode);
+  std::uint64_t eventFlags() const;  // what a flagsChanged event carries now
 
   MainLoop& loop_;
   std::set<std::int64_t> held_;

@@ -47,6 +47,7 @@ class SimPlatform final : public Platform {
   void clearPasteboard() override;
   void setPasteboardString(const std::string& text) override;
   PasteboardContents readPasteboardContents() override;
+  void readPasteboardContentsInTurns(PasteboardContentsCallback done) override;
   void writePasteboardContents(const PasteboardContents& contents) override;
   bool writePasteboardTextNotifyingRead(const std::string& text,
                                         PasteboardReadCallback onRead) override;
