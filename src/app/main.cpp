@@ -1,7 +1,5 @@
 // deskagent: a background agent driven by JSON lines on stdin, answering with JSON lines on stdout.
 
-#include <unistd.h>
-
 #include <csignal>
 
 #include "agent/agent.hpp"
@@ -14,14 +12,16 @@ int main() {
   using namespace deskagent;
   // A host that closes our stdout must not kill us with restores still pending: writes then
   // fail quietly and the agent runs on until its input ends.
+#ifdef SIGPIPE
   std::signal(SIGPIPE, SIG_IGN);
+#endif
 
   auto loop = makeMainLoop();
   auto platform = connectPlatform(*loop);
-  Agent agent(*loop, *platform, [](std::string_view line) { writeAll(STDOUT_FILENO, line); });
+  Agent agent(*loop, *platform, [](std::string_view line) { writeAll(kStdoutFd, line); });
 
   StdinReader reader(
-      STDIN_FILENO,
+      kStdinFd,
       [&](std::string line) {
         loop->post([&agent, line = std::move(line)] { handleCommand(agent, line); });
       },

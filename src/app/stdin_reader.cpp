@@ -1,13 +1,10 @@
 #include "app/stdin_reader.hpp"
 
-#include <poll.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #include <vector>
 
 #include "agent/utf8.hpp"
+#include "app/read_input.hpp"
 
 namespace deskagent {
 
@@ -39,15 +36,8 @@ void StdinReader::run() {
     discarding = false;
   };
   for (;;) {
-    ssize_t n = ::read(fd_, chunk.data(), chunk.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      // The host handed us a non-blocking pipe: wait for data as a blocking read would.
-      pollfd p{fd_, POLLIN, 0};
-      ::poll(&p, 1, -1);
-      continue;
-    }
-    if (n <= 0) break;  // end of input; a read error counts as one
+    std::size_t n = readInput(fd_, chunk.data(), chunk.size());
+    if (n == 0) break;  // end of input
     const char* p = chunk.data();
     const char* end = p + n;
     while (p < end) {

@@ -3,7 +3,16 @@
 #include "app/stdin_reader.hpp"
 
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#define pipe(fds) _pipe(fds, 4096, _O_BINARY)
+#define write _write
+#define close _close
+#else
 #include <unistd.h>
+#endif
 
 #include <string>
 #include <vector>
@@ -20,7 +29,7 @@ std::vector<std::string> readAll(const std::string& input) {
   StdinReader reader(
       fds[0], [&](std::string line) { lines.push_back(std::move(line)); }, [&] { ++ends; });
   reader.start();
-  EXPECT_EQ(::write(fds[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+  EXPECT_EQ(::write(fds[1], input.data(), input.size()), static_cast<int>(input.size()));
   ::close(fds[1]);
   reader.join();
   ::close(fds[0]);
