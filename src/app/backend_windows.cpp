@@ -1,6 +1,8 @@
 #include "app/backend.hpp"
 #include "platform/null/null_platform.hpp"
+#include "platform/windows/win_console_events.hpp"
 #include "platform/windows/win_main_loop.hpp"
+#include "platform/windows/win_platform.hpp"
 
 namespace deskagent {
 
@@ -9,7 +11,9 @@ std::unique_ptr<MainLoop> makeMainLoop() {
   return std::make_unique<platform::windows::WinMainLoop>(clock);
 }
 
-std::unique_ptr<platform::Platform> connectPlatform([[maybe_unused]] MainLoop& loop) {
+std::unique_ptr<platform::Platform> connectPlatform(MainLoop& loop) {
+  platform::windows::endOnConsoleEvents(loop);
+  if (auto windows = platform::windows::connectWindowsPlatform(loop)) return windows;
   return platform::connectNullPlatform();
 }
 
