@@ -23,7 +23,7 @@ if [ ! -f "$prefix/.deskagent-ready" ]; then
   quiet "$wine" wineboot -i
   if [ "$desktop" = desktop ]; then
     quiet "$wine" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f
-    quiet "$wine" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 800x600 /f
+    quiet "$wine" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 640x480 /f
   fi
   touch "$prefix/.deskagent-ready"
 fi
