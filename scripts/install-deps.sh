@@ -10,6 +10,7 @@ packages=(
   libx11-dev libxi-dev libxtst-dev libxfixes-dev  # the X11 backend
   xvfb xclip                               # the X11 end-to-end tests and the demo
   xdotool xinput                           # what the X11 bench compares the agent with
+  g++-mingw-w64-x86-64-posix wine64        # the Windows cross-build and its tests under Wine
 )
 
 missing=()
