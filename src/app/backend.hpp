@@ -7,10 +7,6 @@
 
 namespace deskagent {
 
-// The host's pipes, as the C runtime numbers them on every system.
-inline constexpr int kStdinFd = 0;
-inline constexpr int kStdoutFd = 1;
-
 // The main loop of this operating system: poll(2) on Linux, the main run loop on macOS.
 std::unique_ptr<MainLoop> makeMainLoop();
 

@@ -1,6 +1,5 @@
 #include "app/backend.hpp"
 #include "platform/null/null_platform.hpp"
-#include "platform/windows/win_console_events.hpp"
 #include "platform/windows/win_main_loop.hpp"
 #include "platform/windows/win_platform.hpp"
 
@@ -12,7 +11,6 @@ std::unique_ptr<MainLoop> makeMainLoop() {
 }
 
 std::unique_ptr<platform::Platform> connectPlatform(MainLoop& loop) {
-  platform::windows::endOnConsoleEvents(loop);
   if (auto windows = platform::windows::connectWindowsPlatform(loop)) return windows;
   return platform::connectNullPlatform();
 }

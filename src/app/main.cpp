@@ -1,37 +1,54 @@
 // deskagent: a background agent driven by JSON lines on stdin, answering with JSON lines on stdout.
 
-#include <csignal>
+#include <chrono>
 
 #include "agent/agent.hpp"
 #include "agent/protocol.hpp"
 #include "app/backend.hpp"
-#include "app/output.hpp"
+#include "app/backlog.hpp"
+#include "app/end_signals.hpp"
+#include "app/output_queue.hpp"
+#include "app/std_streams.hpp"
 #include "app/stdin_reader.hpp"
+
+namespace {
+
+// How long the host gets to take the last events once the agent's work is done. A host that
+// does not read them must not keep the agent (and, on X11, the user's clipboard) waiting.
+constexpr auto kLastEventsWait = std::chrono::milliseconds(500);
+
+}  // namespace
 
 int main() {
   using namespace deskagent;
-  // A host that closes our stdout must not kill us with restores still pending: writes then
-  // fail quietly and the agent runs on until its input ends.
-#ifdef SIGPIPE
-  std::signal(SIGPIPE, SIG_IGN);
-#endif
+  catchEndSignals();
 
   auto loop = makeMainLoop();
   auto platform = connectPlatform(*loop);
-  Agent agent(*loop, *platform, [](std::string_view line) { writeAll(kStdoutFd, line); });
+  Backlog backlog;
+  OutputQueue output(backlog, writeToStandardOutput, writeToStandardOutputAtOnce);
+  Agent agent(*loop, *platform, [&](std::string_view line) { output.push(std::string(line)); });
 
+  auto input = openStandardInput();
   StdinReader reader(
-      kStdinFd,
+      *input, backlog,
       [&](std::string line) {
-        loop->post([&agent, line = std::move(line)] { handleCommand(agent, line); });
+        loop->post([&, line = std::move(line)] {
+          handleCommand(agent, line);
+          backlog.release(line.size());
+        });
       },
       // Commands already read and transfers in flight finish first; then run() returns.
       [&] { loop->quitWhenIdle(); });
+  // A request to end is an end of input: reading stops here and the rest goes as above.
+  LoopHandle endSignals = watchEndSignals(*loop, [&] { reader.stop(); });
   reader.start();  // lines read now wait in the loop until start-up is done
 
   agent.start();
   loop->run();
   platform->shutdown();
+  reader.stop();
   reader.join();
+  output.finish(std::chrono::steady_clock::now() + kLastEventsWait);
   return 0;
 }

@@ -4,20 +4,26 @@
 #include <vector>
 
 #include "agent/utf8.hpp"
-#include "app/read_input.hpp"
 
 namespace deskagent {
 
-StdinReader::StdinReader(int fd, std::function<void(std::string)> onLine,
-                         std::function<void()> onEnd)
-    : fd_(fd), onLine_(std::move(onLine)), onEnd_(std::move(onEnd)) {}
+StdinReader::StdinReader(InputStream& input, Backlog& backlog,
+                         std::function<void(std::string)> onLine, std::function<void()> onEnd)
+    : input_(input), backlog_(backlog), onLine_(std::move(onLine)), onEnd_(std::move(onEnd)) {}
 
 StdinReader::~StdinReader() {
+  stop();
   join();
 }
 
 void StdinReader::start() {
   thread_ = std::thread([this] { run(); });
+}
+
+void StdinReader::stop() {
+  // The backlog's only waiter is this reader.
+  backlog_.stop();
+  input_.interrupt();
 }
 
 void StdinReader::join() {
@@ -28,16 +34,23 @@ void StdinReader::run() {
   std::vector<char> chunk(64 * 1024);
   std::string line;
   bool discarding = false;  // inside a line that grew past the limit
+  // False once stopped while waiting for room.
   auto finishLine = [&] {
-    if (!discarding) onLine_(sanitizeUtf8(line));
+    bool keep = !discarding;
+    std::string text = keep ? sanitizeUtf8(line) : std::string();
     line.clear();
     // One huge line must not keep its memory for the rest of the process.
     if (line.capacity() > (1u << 20)) line.shrink_to_fit();
     discarding = false;
+    if (!keep) return true;
+    if (!backlog_.admit(text.size())) return false;
+    onLine_(std::move(text));
+    return true;
   };
-  for (;;) {
-    std::size_t n = readInput(fd_, chunk.data(), chunk.size());
-    if (n == 0) break;  // end of input
+  bool reading = true;
+  while (reading) {
+    std::size_t n = input_.read(chunk.data(), chunk.size());
+    if (n == 0) break;
     const char* p = chunk.data();
     const char* end = p + n;
     while (p < end) {
@@ -53,11 +66,14 @@ void StdinReader::run() {
         }
       }
       if (!newline) break;
-      finishLine();
+      if (!finishLine()) {
+        reading = false;
+        break;
+      }
       p = newline + 1;
     }
   }
-  if (!line.empty() && !discarding) finishLine();
+  if (reading && !line.empty() && !discarding) finishLine();
   onEnd_();
 }
 

@@ -188,7 +188,14 @@ class ChildProcess {
 
 // The built agent, as a host starts it; what it writes to stderr is kept for the tests.
 struct AgentProcess : ChildProcess {
-  AgentProcess() : ChildProcess({DESKAGENT_BINARY}, Stderr::keep) {}
+  explicit AgentProcess(std::vector<std::string> arguments = {})
+      : ChildProcess(withBinary(std::move(arguments)), Stderr::keep) {}
+
+ private:
+  static std::vector<std::string> withBinary(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), DESKAGENT_BINARY);
+    return arguments;
+  }
 };
 
 // Runs a program to its end and gives its output.

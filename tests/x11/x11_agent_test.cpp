@@ -2,7 +2,9 @@
 // desktop driven by real X clients (an XTEST key presser, test windows, xclip).
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -39,6 +41,18 @@ std::unique_ptr<ChildProcess> userClipboard(const std::string& bytes,
   return xclip;
 }
 
+// The files (not pipes, sockets or devices) a process holds open, one per line, in order.
+std::string openFiles(pid_t pid) {
+  std::string files;
+  std::string dir = "/proc/" + std::to_string(pid) + "/fd";
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    std::error_code error;
+    auto target = std::filesystem::read_symlink(entry.path(), error).string();
+    if (target.starts_with("/") && !target.starts_with("/dev/")) files += target + "\n";
+  }
+  return files;
+}
+
 json key(const char* phase, int code) {
   return json{{"type", "key"}, {"phase", phase}, {"keyCode", code}};
 }
@@ -48,14 +62,21 @@ class AgentOnX : public ::testing::Test {
   void SetUp() override {
     if (!server_.start()) GTEST_SKIP() << "no Xvfb";
     server_.makeCurrent();
+    startAgent();
+  }
+  void startAgent() {
     agent_ = std::make_unique<AgentProcess>();
     ASSERT_EQ(next(), json({{"type", "ready"}}));
+    inheritedFiles_ = openFiles(agent_->pid());  // what the test runner left open for us
     json permissions = next();
     EXPECT_EQ(permissions["accessibility"], true);
     EXPECT_EQ(permissions["inputMonitoring"], true);
   }
   void TearDown() override {
     if (!agent_) return;
+    if (!agent_->wait(0ms)) {
+      EXPECT_EQ(openFiles(agent_->pid()), inheritedFiles_);
+    }
     agent_->closeStdin();
     EXPECT_EQ(agent_->wait(), 0);
     EXPECT_EQ(agent_->readAllStderr(), "");
@@ -82,6 +103,7 @@ class AgentOnX : public ::testing::Test {
 
   XServer server_;
   std::unique_ptr<AgentProcess> agent_;
+  std::string inheritedFiles_;
 };
 
 TEST_F(AgentOnX, WatchReportsThePressesAndReleasesOfExactlyTheWatchedKey) {
@@ -176,6 +198,61 @@ TEST_F(AgentOnX, AServerThatGoesAwayAndComesBack) {
   press({"+Alt_R", "-Alt_R"});
   EXPECT_EQ(nextOfType("key"), key("down", 61));
   EXPECT_EQ(nextOfType("key"), key("up", 61));
+}
+
+// The ways a host, a service manager or a terminal ends a helper, a moment after a paste: the
+// paste's restore runs and the clipboard manager is handed the user's clipboard, as at the end of
+// input. A second signal ends the agent at once.
+TEST_F(AgentOnX, ASignalEndsTheAgentAsTheEndOfInputDoes) {
+  ChildProcess manager({X11_CLIPBOARD_MANAGER});
+  ASSERT_EQ(manager.readLine(), "ready");
+  ChildProcess window({X11_TEST_WINDOW, "--mode", "paste"});
+  ASSERT_EQ(window.readLine(), "ready");
+  auto user = userClipboard("the user's own text");
+  auto pasteThenSignal = [&](std::initializer_list<int> signals) {
+    send({{"type", "paste"}, {"text", "dictated words"}});
+    EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}}));
+    for (int signal : signals) ::kill(agent_->pid(), signal);
+  };
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    pasteThenSignal({signal});
+    EXPECT_EQ(agent_->wait(), 0);
+    EXPECT_EQ(agent_->readAllStderr(), "");
+    // The agent is gone: what the clipboard holds now, the manager holds.
+    EXPECT_EQ(clipboard(), "the user's own text");
+    startAgent();
+  }
+  pasteThenSignal({SIGTERM, SIGINT});
+  EXPECT_EQ(agent_->wait(), -1);
+  agent_.reset();
+}
+
+// A host that stops reading just after a paste, while far more events wait than a pipe holds:
+// the agent goes on answering other applications' clipboard requests and puts the user's
+// clipboard back on time, and once its input ends it exits within its bound, the unread events
+// dropped.
+TEST_F(AgentOnX, AHostThatStopsReadingHoldsUpNeitherTheClipboardNorTheExit) {
+  ChildProcess window({X11_TEST_WINDOW, "--mode", "paste"});
+  ASSERT_EQ(window.readLine(), "ready");
+  auto user = userClipboard("the user's own text");
+  std::string commands = json({{"type", "paste"}, {"text", "dictated words"}}).dump() + "\n";
+  for (int i = 0; i < 3000; ++i) commands += "{\"type\":\"permissions\"}\n";
+  agent_->write(commands);
+
+  EXPECT_EQ(window.readLineStartingWith("paste "),
+            pasteLine(kControlMask, "dictated words", "secret"));
+  auto asked = std::chrono::steady_clock::now();
+  ChildProcess other({"xclip", "-o", "-selection", "clipboard"});
+  EXPECT_NE(other.readAll(), "");
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, 500ms);
+  EXPECT_TRUE(clipboardBecomes("the user's own text"));
+
+  agent_->closeStdin();
+  EXPECT_EQ(agent_->wait(2500ms), 0);
+  // What the pipe held was written in order; the rest was dropped.
+  EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}}));
+  EXPECT_EQ(next()["type"], "permissions");
 }
 
 // An authorization file holding one MIT-MAGIC-COOKIE-1 for any address and display.

@@ -160,7 +160,7 @@ void MacMainLoop::runDueTimers() {
   stopIfIdle();
 }
 
-// Watches are few and (on this platform) unused by the agent itself: one CFFileDescriptor each,
+// Watches are few (here only the notice of a signal to end): one CFFileDescriptor each,
 // re-enabled after every callback as CF requires, and `hasPending` asked before the run loop
 // sleeps.
 LoopHandle MacMainLoop::watchReadable(int fd, Task onReadable, std::function<bool()> hasPending) {

@@ -4,7 +4,6 @@
 
 #include "platform/windows/win_chord.hpp"
 #include "platform/windows/win_clipboard.hpp"
-#include "platform/windows/win_console_events.hpp"
 #include "platform/windows/win_key_hook.hpp"
 #include "platform/windows/win_permissions.hpp"
 
@@ -194,10 +193,7 @@ class WinPlatform final : public Platform {
     return core_->clipboard.setTextNotifyingRead(text, std::move(onRead));
   }
 
-  void shutdown() override {
-    core_->clipboard.renderAll();
-    finishedAfterConsoleEvent();
-  }
+  void shutdown() override { core_->clipboard.renderAll(); }
 
  private:
   std::shared_ptr<Core> core_;
