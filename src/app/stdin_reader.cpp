@@ -34,7 +34,7 @@ void StdinReader::run() {
   std::vector<char> chunk(64 * 1024);
   std::string line;
   bool discarding = false;  // inside a line that grew past the limit
-  // False once stopped while waiting for room.
+  // Hands the line on; false once stopped while waiting for room.
   auto finishLine = [&] {
     bool keep = !discarding;
     std::string text = keep ? sanitizeUtf8(line) : std::string();
