@@ -10,8 +10,10 @@ namespace deskagent::platform::windows {
 namespace {
 
 constexpr wchar_t kWindowClass[] = L"deskagent.clipboard";
-constexpr int kOpenAttempts = 20;
-constexpr DWORD kOpenRetryMs = 5;
+// Another process (a clipboard manager, Wine's bridge to X11 while it fetches) may hold the
+// clipboard open for a while; it is asked again this often, for at most this long.
+constexpr DWORD kOpenRetryMs = 10;
+constexpr DWORD kOpenPatienceMs = 1000;
 
 // Registered formats that keep a text out of the clipboard history (Win+V), the cloud clipboard
 // and clipboard managers: the first by its presence, the other two by a DWORD 0.
@@ -85,6 +87,17 @@ void putExclusionMarks() {
   }
 }
 
+// Waits `ms` while still serving the messages sent to this thread, the keyboard hook's calls
+// among them: the user's typing must not stall while the agent waits for the clipboard.
+void waitServingSentMessages(DWORD ms) {
+  ULONGLONG end = GetTickCount64() + ms;
+  for (ULONGLONG now = GetTickCount64(); now < end; now = GetTickCount64()) {
+    MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(end - now), QS_SENDMESSAGE, 0);
+    MSG msg;
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
+}
+
 }  // namespace
 
 Clipboard::Clipboard(MainLoop& loop) : loop_(loop) {
@@ -99,13 +112,11 @@ Clipboard::Clipboard(MainLoop& loop) : loop_(loop) {
                             nullptr);
   if (window_ == nullptr) return;
   SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  listening_ = AddClipboardFormatListener(window_) != FALSE;
 }
 
 Clipboard::~Clipboard() {
   if (window_ == nullptr) return;
   renderAll();
-  if (listening_) RemoveClipboardFormatListener(window_);
   SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
   DestroyWindow(window_);
 }
@@ -130,9 +141,6 @@ LRESULT Clipboard::handle(UINT message, WPARAM wParam, LPARAM lParam) {
       promised_.reset();
       onRead_ = nullptr;
       return 0;
-    case WM_CLIPBOARDUPDATE:
-      // The sequence number has moved already; the transfers read it when they look.
-      return 0;
     default:
       return DefWindowProcW(window_, message, wParam, lParam);
   }
@@ -140,11 +148,11 @@ LRESULT Clipboard::handle(UINT message, WPARAM wParam, LPARAM lParam) {
 
 bool Clipboard::open() {
   if (window_ == nullptr) return false;
-  for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+  for (DWORD waited = 0;; waited += kOpenRetryMs) {
     if (OpenClipboard(window_)) return true;
-    Sleep(kOpenRetryMs);
+    if (waited >= kOpenPatienceMs) return false;
+    waitServingSentMessages(kOpenRetryMs);
   }
-  return false;
 }
 
 void Clipboard::renderPromised() {

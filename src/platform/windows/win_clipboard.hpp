@@ -12,7 +12,8 @@
 namespace deskagent::platform::windows {
 
 // The clipboard as the pasteboard operations see it, through a message-only window of the agent
-// on the main loop's thread. GetClipboardSequenceNumber is the change count. A paste's text is
+// on the main loop's thread. GetClipboardSequenceNumber is the change count, which the transfers
+// look at while they wait for a copy (no clipboard listener is needed for that). A paste's text is
 // promised (delayed rendering) and rendered when a reader asks: that request is the notice that
 // the target has read it.
 class Clipboard {
@@ -53,7 +54,6 @@ class Clipboard {
 
   MainLoop& loop_;
   HWND window_ = nullptr;
-  bool listening_ = false;
   std::optional<std::wstring> promised_;
   PasteboardReadCallback onRead_;
   // Rendering what was promised is no change of content, though the system may count it.
