@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "platform/windows/win_clipboard.hpp"
 #include "platform/windows/win_keys.hpp"
@@ -111,6 +112,33 @@ TEST(WindowsClipboard, ThePromisedTextTellsOfItsReadAndTheSnapshotComesBackWhole
   EXPECT_EQ(std::string(static_cast<const char*>(GlobalLock(restored)), html.size()), html);
   GlobalUnlock(restored);
   CloseClipboard();
+}
+
+TEST(WindowsClipboard, ARestoreThatFindsTheClipboardHeldComesALittleLater) {
+  VirtualClock clock;
+  WinMainLoop loop(clock);
+  Clipboard clipboard(loop);
+  const std::wstring text = L"saved";
+  PasteboardContents saved{
+      {PasteboardItem{{{"#13", std::string(reinterpret_cast<const char*>(text.c_str()),
+                                           (text.size() + 1) * sizeof(wchar_t))}}}}};
+  // Another thread holds the clipboard open (as a clipboard manager might) until told.
+  HANDLE held = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::thread holder([&] {
+    OpenClipboard(nullptr);
+    SetEvent(held);
+    WaitForSingleObject(release, INFINITE);
+    CloseClipboard();
+  });
+  WaitForSingleObject(held, INFINITE);
+  clipboard.setContents(saved);  // waits out its patience, then leaves the restore for later
+  SetEvent(release);
+  holder.join();
+  advanceVirtualTime(loop, clock, std::chrono::seconds(1));
+  EXPECT_EQ(clipboard.text(), "saved");
+  CloseHandle(held);
+  CloseHandle(release);
 }
 
 }  // namespace

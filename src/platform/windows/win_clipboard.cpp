@@ -1,6 +1,7 @@
 #include "platform/windows/win_clipboard.hpp"
 
 #include <array>
+#include <chrono>
 #include <cstring>
 #include <utility>
 
@@ -14,6 +15,9 @@ constexpr wchar_t kWindowClass[] = L"deskagent.clipboard";
 // clipboard open for a while; it is asked again this often, for at most this long.
 constexpr DWORD kOpenRetryMs = 10;
 constexpr DWORD kOpenPatienceMs = 1000;
+// A restore that could not have the clipboard is tried again this often, this many times.
+constexpr Duration kLaterRestoreInterval = std::chrono::milliseconds(250);
+constexpr int kLaterRestoreAttempts = 8;
 
 // Registered formats that keep a text out of the clipboard history (Win+V), the cloud clipboard
 // and clipboard managers: the first by its presence, the other two by a DWORD 0.
@@ -227,7 +231,15 @@ void Clipboard::setText(const std::string& text) {
 }
 
 void Clipboard::setContents(const PasteboardContents& contents) {
-  if (!open()) return;
+  if (open()) {
+    putContents(contents);
+  } else {
+    // The user's clipboard must come back: held longer, it is asked for again a while later.
+    putContentsLater(contents, changeCount(), kLaterRestoreAttempts);
+  }
+}
+
+void Clipboard::putContents(const PasteboardContents& contents) {
   EmptyClipboard();
   for (const auto& item : contents.items) {
     for (const auto& representation : item.representations) {
@@ -237,6 +249,21 @@ void Clipboard::setContents(const PasteboardContents& contents) {
     }
   }
   CloseClipboard();
+}
+
+// A one-shot loop task, so an agent told to end waits for it. The clipboard outlives the loop's
+// work: the platform is let go only after the loop has run every such task.
+void Clipboard::putContentsLater(PasteboardContents contents, std::int64_t count, int attempts) {
+  loop_.postDelayed(kLaterRestoreInterval,
+                    [this, contents = std::move(contents), count, attempts]() mutable {
+                      // A copy made in the meantime is newer than what was saved, and wins.
+                      if (changeCount() != count) return;
+                      if (OpenClipboard(window_)) {
+                        putContents(contents);
+                      } else if (attempts > 1) {
+                        putContentsLater(std::move(contents), count, attempts - 1);
+                      }
+                    });
 }
 
 bool Clipboard::setTextNotifyingRead(const std::string& text, PasteboardReadCallback onRead) {

@@ -51,6 +51,9 @@ class Clipboard {
   // OpenClipboard, tried again for a short while when another process holds it.
   bool open();
   void renderPromised();
+  // Empties the open clipboard, writes `contents` and closes it.
+  void putContents(const PasteboardContents& contents);
+  void putContentsLater(PasteboardContents contents, std::int64_t count, int attempts);
 
   MainLoop& loop_;
   HWND window_ = nullptr;
