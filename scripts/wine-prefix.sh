@@ -24,6 +24,10 @@ if [ ! -f "$prefix/.deskagent-ready" ]; then
   if [ "$desktop" = desktop ]; then
     quiet "$wine" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f
     quiet "$wine" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 640x480 /f
+    # The desktop process wineboot started has no virtual desktop: a new server starts anew.
+    quiet "$wineserver" -k || true
+    quiet "$wineserver" -w || true
+    quiet "$wineserver" -p || true
   fi
   touch "$prefix/.deskagent-ready"
 fi
