@@ -4,14 +4,14 @@
 // in-process benchmarks measure against.
 
 #include "agent/agent.hpp"
-#include "loop/poll_loop.hpp"
+#include "loop/task_loop.hpp"
 #include "platform/sim/sim_platform.hpp"
 
 namespace deskagent {
 
 struct BenchAgent {
   VirtualClock clock;
-  PollLoop loop{clock};
+  TaskLoop loop{clock};
   platform::SimPlatform sim{loop};
   std::size_t bytes = 0;
   Agent agent{loop, sim, [this](std::string_view line) { bytes += line.size(); }};

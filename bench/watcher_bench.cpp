@@ -7,7 +7,7 @@
 #include <string>
 
 #include "agent/agent.hpp"
-#include "loop/poll_loop.hpp"
+#include "loop/task_loop.hpp"
 #include "platform/sim/sim_platform.hpp"
 
 namespace deskagent {
@@ -35,7 +35,7 @@ struct Fixture {
     sink.text.reserve(2u << 20);
   }
   VirtualClock clock;
-  PollLoop loop{clock};
+  TaskLoop loop{clock};
   platform::SimPlatform sim{loop};
   MemorySink sink;
   Agent agent{loop, sim, [this](std::string_view line) { sink.write(line); }};
@@ -120,7 +120,7 @@ class CallbackPlatform final : public platform::Platform {
 // the event's JSON and the locked write into memory. Every event here is a transition.
 void BM_CallbackToEmittedLine(benchmark::State& state) {
   VirtualClock clock;
-  PollLoop loop{clock};
+  TaskLoop loop{clock};
   CallbackPlatform platform;
   MemorySink sink;
   Agent agent{loop, platform, [&sink](std::string_view line) { sink.write(line); }};

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "agent/agent.hpp"
-#include "loop/poll_loop.hpp"
+#include "loop/task_loop.hpp"
 #include "platform/sim/sim_platform.hpp"
 
 namespace deskagent::testing {
@@ -30,7 +30,7 @@ namespace deskagent::testing {
 struct ScenarioContext {
   ScenarioContext();
   VirtualClock clock;
-  PollLoop loop{clock};
+  TaskLoop loop{clock};
   platform::SimPlatform sim{loop};
   std::vector<std::string> lines;  // every line the agent wrote
   std::unique_ptr<Agent> agent;

@@ -1,0 +1,210 @@
+#include "platform/windows/win_platform.hpp"
+
+#include <vector>
+
+#include "platform/windows/win_chord.hpp"
+#include "platform/windows/win_clipboard.hpp"
+#include "platform/windows/win_key_hook.hpp"
+#include "platform/windows/win_permissions.hpp"
+
+namespace deskagent::platform::windows {
+namespace {
+
+struct TapState {
+  explicit TapState(TapCallback cb) : callback(std::move(cb)) {}
+  TapCallback callback;
+  bool enabled = false;
+  bool added = false;  // its run-loop source is on the main loop
+  bool invalidated = false;
+  bool listening() const { return enabled && added && !invalidated; }
+};
+
+// The taps and the one hook they share: installed while some tap listens. Held in a shared_ptr
+// so that posted tasks and taps that outlive the platform find it gone instead of dangling.
+class Core : public std::enable_shared_from_this<Core> {
+ public:
+  explicit Core(MainLoop& loop) : clipboard(loop), loop_(loop) {}
+
+  void registerTap(const std::shared_ptr<TapState>& tap) {
+    std::erase_if(taps_, [](const std::weak_ptr<TapState>& t) { return t.expired(); });
+    taps_.push_back(tap);
+  }
+
+  void updateListening() {
+    bool wanted = false;
+    for (const auto& weak : taps_) {
+      if (auto tap = weak.lock(); tap && tap->listening()) wanted = true;
+    }
+    if (!wanted) {
+      hook_.reset();
+    } else if (!hook_) {
+      std::weak_ptr<Core> weak = weak_from_this();
+      hook_ = std::make_unique<KeyHook>([weak](const KeyboardEvent& event) {
+        if (auto core = weak.lock()) core->deliver(event);
+      });
+    }
+  }
+
+  bool hookInstalled() const { return hook_ && hook_->installed(); }
+
+  Clipboard clipboard;
+  ChordPoster chord;
+
+ private:
+  // Called from inside the hook: the taps hear of it on a later loop turn.
+  void deliver(const KeyboardEvent& event) {
+    for (const auto& weak : taps_) {
+      auto tap = weak.lock();
+      if (!tap || !tap->listening()) continue;
+      loop_.post([weak, event] {
+        if (auto t = weak.lock(); t && t->listening()) {
+          t->callback(TapEventType::flagsChanged, event);
+        }
+      });
+    }
+  }
+
+  MainLoop& loop_;
+  std::unique_ptr<KeyHook> hook_;
+  std::vector<std::weak_ptr<TapState>> taps_;
+};
+
+class WinEventTap final : public EventTap {
+ public:
+  WinEventTap(std::weak_ptr<Core> core, std::shared_ptr<TapState> state)
+      : core_(std::move(core)), state_(std::move(state)) {}
+  ~WinEventTap() override { invalidate(); }
+
+  void enable(bool on) override {
+    if (state_->invalidated) return;
+    state_->enabled = on;
+    update();
+  }
+  void invalidate() override {
+    state_->invalidated = true;
+    update();
+  }
+  // A hook the system would not install (a desktop without input) hears nothing.
+  bool isValid() const override {
+    auto core = core_.lock();
+    return core && !state_->invalidated && (!state_->listening() || core->hookInstalled());
+  }
+
+  const std::shared_ptr<TapState>& state() const { return state_; }
+
+ private:
+  void update() {
+    if (auto core = core_.lock()) core->updateListening();
+  }
+
+  std::weak_ptr<Core> core_;
+  std::shared_ptr<TapState> state_;
+};
+
+class WinRunLoopSource final : public RunLoopSource {
+ public:
+  WinRunLoopSource(std::weak_ptr<Core> core, std::shared_ptr<TapState> state)
+      : core_(std::move(core)), state_(std::move(state)) {}
+
+  void addToMainLoop() override { setAdded(true); }
+  void removeFromMainLoop() override { setAdded(false); }
+
+ private:
+  void setAdded(bool added) {
+    state_->added = added;
+    if (auto core = core_.lock()) core->updateListening();
+  }
+
+  std::weak_ptr<Core> core_;
+  std::shared_ptr<TapState> state_;
+};
+
+// SendInput needs no source object.
+class WinEventSource final : public EventSource {
+ public:
+  void permitLocalEventsDuringSuppression() override {}
+};
+
+class WinKeyEvent final : public SyntheticKeyEvent {
+ public:
+  WinKeyEvent(std::weak_ptr<Core> core, std::uint16_t keyCode, bool down)
+      : core_(std::move(core)), keyCode_(keyCode), down_(down) {}
+
+  void setFlags(std::uint64_t flags) override { flags_ = flags; }
+  void post() override {
+    if (auto core = core_.lock()) core->chord.post(keyCode_, down_, flags_);
+  }
+
+ private:
+  std::weak_ptr<Core> core_;
+  std::uint16_t keyCode_;
+  bool down_;
+  std::uint64_t flags_ = 0;
+};
+
+class WinPlatform final : public Platform {
+ public:
+  explicit WinPlatform(std::shared_ptr<Core> core) : core_(std::move(core)) {}
+
+  // Windows asks nobody for synthetic input; it reaches windows of the same or a lower
+  // integrity level on the desktop the user works on.
+  bool isProcessTrusted(bool) override { return canSendInput(); }
+  std::int64_t checkListenEventAccess() override {
+    return core_->hookInstalled() || KeyHook::canInstall() ? kAccessGranted : kAccessDenied;
+  }
+  void requestListenEventAccess() override {}  // Windows has no prompt to show
+  std::int64_t microphoneAuthorizationStatus() override {
+    return microphoneStatus(readMicrophoneConsent());
+  }
+
+  // The session location has no Windows counterpart (the low-level hook is the one listen-only
+  // source), so it is refused.
+  std::unique_ptr<EventTap> createEventTap(TapLocation location, TapCallback callback) override {
+    if (location != TapLocation::hid || !KeyHook::canInstall()) return nullptr;
+    auto state = std::make_shared<TapState>(std::move(callback));
+    core_->registerTap(state);
+    return std::make_unique<WinEventTap>(core_, std::move(state));
+  }
+  std::unique_ptr<RunLoopSource> createRunLoopSource(EventTap& tap) override {
+    auto* ours = dynamic_cast<WinEventTap*>(&tap);
+    if (ours == nullptr) return nullptr;
+    return std::make_unique<WinRunLoopSource>(core_, ours->state());
+  }
+  std::uint64_t currentModifierFlags() override { return currentKeyboardFlags(); }
+
+  std::unique_ptr<EventSource> createEventSource() override {
+    return std::make_unique<WinEventSource>();
+  }
+  std::unique_ptr<SyntheticKeyEvent> createKeyboardEvent(EventSource*, std::uint16_t keyCode,
+                                                         bool keyDown) override {
+    return std::make_unique<WinKeyEvent>(core_, keyCode, keyDown);
+  }
+
+  std::int64_t pasteboardChangeCount() override { return core_->clipboard.changeCount(); }
+  std::optional<std::string> pasteboardString() override { return core_->clipboard.text(); }
+  void clearPasteboard() override { core_->clipboard.clear(); }
+  void setPasteboardString(const std::string& text) override { core_->clipboard.setText(text); }
+  PasteboardContents readPasteboardContents() override { return core_->clipboard.snapshot(); }
+  void writePasteboardContents(const PasteboardContents& contents) override {
+    core_->clipboard.setContents(contents);
+  }
+  bool writePasteboardTextNotifyingRead(const std::string& text,
+                                        PasteboardReadCallback onRead) override {
+    return core_->clipboard.setTextNotifyingRead(text, std::move(onRead));
+  }
+
+  void shutdown() override { core_->clipboard.renderAll(); }
+
+ private:
+  std::shared_ptr<Core> core_;
+};
+
+}  // namespace
+
+std::unique_ptr<Platform> connectWindowsPlatform(MainLoop& loop) {
+  auto core = std::make_shared<Core>(loop);
+  if (!core->clipboard.ready()) return nullptr;
+  return std::make_unique<WinPlatform>(std::move(core));
+}
+
+}  // namespace deskagent::platform::windows

@@ -1,0 +1,217 @@
+// deskagent.exe end to end under Wine: commands over its pipes as a host sends them, on an Xvfb
+// of the tests' own that Wine's virtual desktop lives on, with the desktop driven through X
+// (XTEST key presses, xclip as the user's other applications) and our own Windows application
+// as the target of pastes and copies.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "x11/x11_harness.hpp"
+
+namespace deskagent::testing {
+namespace {
+
+using nlohmann::json;
+
+// One X server and one Wine server for every test here: Wine's desktop and its helper
+// processes are bound to the display they started on.
+class WineDesktop : public ::testing::Environment {
+ public:
+  static inline bool ready = false;
+
+  void SetUp() override {
+    if (!server_.start()) return;
+    server_.makeCurrent();
+    stopWine();  // one left from an earlier run would be on another display
+    ready = std::system(WINE_PREFIX_SCRIPT " " WINE_PREFIX " desktop") == 0;
+  }
+  void TearDown() override { stopWine(); }
+
+ private:
+  static void stopWine() {
+    [[maybe_unused]] int status =
+        std::system("WINEPREFIX=" WINE_PREFIX " /usr/lib/wine/wineserver -k >/dev/null 2>&1");
+  }
+
+  XServer server_;
+};
+
+const auto* const desktop = ::testing::AddGlobalTestEnvironment(new WineDesktop);
+
+std::vector<std::string> underWine(const char* program) {
+  return {WINE_RUN, WINE_PREFIX, program};
+}
+
+std::string clipboard(const std::string& type = "UTF8_STRING") {
+  return runToEnd({"xclip", "-o", "-selection", "clipboard", "-t", type});
+}
+
+bool clipboardBecomes(const std::string& expected) {
+  auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (clipboard() == expected) return true;
+    ::usleep(20000);
+  }
+  return false;
+}
+
+// The user's last copy, made in an X application; Wine's clipboard has it once this returns.
+std::unique_ptr<ChildProcess> userClipboard(const std::string& text) {
+  auto xclip = xclipCopy(text);
+  EXPECT_TRUE(clipboardBecomes(text));
+  return xclip;
+}
+
+json key(const char* phase, int code) {
+  return json{{"type", "key"}, {"phase", phase}, {"keyCode", code}};
+}
+
+const json kPasted{{"type", "paste"}, {"ok", true}};
+
+class AgentUnderWine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!WineDesktop::ready) GTEST_SKIP() << "no Xvfb or Wine";
+    agent_ = std::make_unique<ChildProcess>(underWine(DESKAGENT_BINARY));
+    ASSERT_EQ(next(), json({{"type", "ready"}}));
+    EXPECT_EQ(next(), json({{"type", "permissions"},
+                            {"accessibility", true},
+                            {"inputMonitoring", true},
+                            {"microphone", "not-determined"}}));
+  }
+  void TearDown() override {
+    if (!agent_) return;
+    agent_->closeStdin();
+    EXPECT_EQ(agent_->wait(15s), 0);
+  }
+
+  void send(const json& command) { agent_->write(command.dump() + "\n"); }
+  // A command without an answer, taken once the answer to one sent after it has come.
+  void sendAndSettle(const json& command) {
+    send(command);
+    send({{"type", "permissions"}});
+    EXPECT_EQ(next()["type"], "permissions");
+  }
+  json next() {
+    auto line = agent_->readLine(20s);
+    return line ? json::parse(*line) : json{{"type", "nothing"}};
+  }
+
+  // Our Windows application, focused, its EDIT control empty.
+  static std::unique_ptr<ChildProcess> targetWindow() {
+    auto window = std::make_unique<ChildProcess>(underWine(WIN_TEST_WINDOW));
+    EXPECT_EQ(window->readLine(30s), "ready");
+    return window;
+  }
+
+  std::unique_ptr<ChildProcess> agent_;
+};
+
+TEST_F(AgentUnderWine, WatchReportsExactlyTheWatchedKey) {
+  send({{"type", "watch"}, {"keyCode", 61}});
+  EXPECT_EQ(next(), json({{"type", "tap"}, {"active", true}, {"listening", true}}));
+  press({"+Alt_R", "-Alt_R"});
+  EXPECT_EQ(next(), key("down", 61));
+  EXPECT_EQ(next(), key("up", 61));
+  // Left Option says nothing: the next lines are the right key's.
+  press({"+Alt_L", "-Alt_L", "+Shift_R", "-Shift_R", "+Alt_R", "-Alt_R"});
+  EXPECT_EQ(next(), key("down", 61));
+  EXPECT_EQ(next(), key("up", 61));
+  sendAndSettle({{"type", "watch"}, {"keyCode", 60}});
+  press({"+Shift_L", "-Shift_L", "+Shift_R", "-Shift_R"});
+  EXPECT_EQ(next(), key("down", 60));
+  EXPECT_EQ(next(), key("up", 60));
+}
+
+TEST_F(AgentUnderWine, PasteTypesControlVWithTheUsersModifiersLiftedAndPutsTheClipboardBack) {
+  auto window = targetWindow();
+  auto user = userClipboard("the user's own text");
+  // The chord's own Control is no key of the user's: the watch passes over it.
+  send({{"type", "watch"}, {"keyCode", 59}});
+  EXPECT_EQ(next(), json({{"type", "tap"}, {"active", true}, {"listening", true}}));
+  std::string typed;
+  // Plain, with Shift held, with Right Alt held: Control+V alone reaches the window each time.
+  const std::vector<std::pair<std::string, std::string>> rows{
+      {"", "Grüße, Wörld ✓"}, {"Shift_L", " shifted"}, {"Alt_R", " alt"}};
+  for (const auto& [held, text] : rows) {
+    if (!held.empty()) press({"+" + held});
+    send({{"type", "paste"}, {"text", text}});
+    EXPECT_EQ(next(), kPasted);
+    typed += text;
+    EXPECT_EQ(window->readLineStartingWith("paste ", 20s), "paste C " + x11_test::hex(typed))
+        << "held: " << held;
+    if (!held.empty()) press({"-" + held});
+    EXPECT_TRUE(clipboardBecomes("the user's own text")) << "held: " << held;
+  }
+  send({{"type", "permissions"}});
+  EXPECT_EQ(next()["type"], "permissions");
+}
+
+TEST_F(AgentUnderWine, ReadSelectionCopiesWithControlCAndPutsTheClipboardBack) {
+  auto window = targetWindow();
+  auto user = userClipboard("the user's own text");
+  window->write("select-all " + x11_test::hex("chosen words") + "\n");
+  ASSERT_EQ(window->readLine(20s), "selected");
+  send({{"type", "read-selection"}});
+  EXPECT_EQ(next(), json({{"type", "selection"}, {"ok", true}, {"text", "chosen words"}}));
+  EXPECT_EQ(window->readLine(20s), "copy C");
+  EXPECT_TRUE(clipboardBecomes("the user's own text"));
+
+  // Nothing selected: the copy leaves the clipboard as it was.
+  window->write("select-all -\n");
+  ASSERT_EQ(window->readLine(20s), "selected");
+  send({{"type", "read-selection"}});
+  EXPECT_EQ(next(), json({{"type", "selection"}, {"ok", false}, {"reason", "empty"}}));
+  EXPECT_EQ(window->readLine(20s), "copy C");
+  EXPECT_EQ(clipboard(), "the user's own text");
+}
+
+// With no window to read it, the pasted text stays on the clipboard until the latest restore.
+TEST_F(AgentUnderWine, ThePastedTextIsMarkedForClipboardHistoryAndAUserCopyWins) {
+  auto user = userClipboard("the user's own text");
+  send({{"type", "paste"}, {"text", "dictated"}});
+  EXPECT_EQ(next(), kPasted);
+  // Wine's desktop takes the X clipboard a moment after the agent has written Windows' own.
+  std::string targets;
+  auto deadline = std::chrono::steady_clock::now() + 2s;
+  while (targets.find("UploadToCloud") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
+    targets = clipboard("TARGETS");
+  }
+  for (const char* mark : {"ExcludeClipboardContentFromMonitorProcessing",
+                           "CanIncludeInClipboardHistory", "CanUploadToCloudClipboard"}) {
+    EXPECT_NE(targets.find(mark), std::string::npos) << mark << " in " << targets;
+  }
+  auto newer = xclipCopy("copied meanwhile");
+  EXPECT_TRUE(clipboardBecomes("copied meanwhile"));
+  agent_->closeStdin();
+  EXPECT_EQ(agent_->wait(15s), 0);
+  EXPECT_EQ(clipboard(), "copied meanwhile");
+}
+
+TEST_F(AgentUnderWine, EndOfInputAndControlCFinishThePendingRestoreFirst) {
+  auto user = userClipboard("the user's own text");
+  for (bool interrupt : {false, true}) {
+    if (interrupt) {
+      agent_ = std::make_unique<ChildProcess>(underWine(DESKAGENT_BINARY));
+      ASSERT_EQ(next()["type"], "ready");
+      ASSERT_EQ(next()["type"], "permissions");
+    }
+    send({{"type", "paste"}, {"text", "dictated"}});
+    EXPECT_EQ(next(), kPasted);
+    if (interrupt) {
+      ::kill(agent_->pid(), SIGINT);
+    } else {
+      agent_->closeStdin();
+    }
+    EXPECT_EQ(agent_->wait(15s), 0) << "interrupted: " << interrupt;
+    EXPECT_EQ(clipboard(), "the user's own text") << "interrupted: " << interrupt;
+  }
+}
+
+}  // namespace
+}  // namespace deskagent::testing
