@@ -338,9 +338,8 @@ class Soak {
            " permissions");
       return;
     }
-    // A read answered "empty" watches for a late copy of the application's for a second more;
-    // the user copies once that is over (a copy within it is undone today).
-    while (!failed_ && Clock::now() < lastReadAnswer_ + 1100ms) pump(50ms);
+    // The user copies at once, even while a read answered "empty" still watches for the
+    // application's late copy: the user's copy must win.
     if (!clipboardBecomesUsers()) return;
     static const char* modes[] = {"paste", "copy", "ignore"};
     if (!userCopies() || !openWindow(modes[pick(3)])) return;

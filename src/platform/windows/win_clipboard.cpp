@@ -196,7 +196,9 @@ std::optional<std::string> Clipboard::text() {
 }
 
 PasteboardContents Clipboard::snapshot() {
-  if (!open()) return {};
+  // Held by another process past our patience: nothing was read, so nothing may be written over
+  // it (the transfer is refused with "clipboard").
+  if (!open()) return PasteboardContents{{}, /*complete=*/false};
   PasteboardItem item;
   std::size_t total = 0;
   for (UINT format = EnumClipboardFormats(0); format != 0; format = EnumClipboardFormats(format)) {
