@@ -280,7 +280,6 @@ class Soak {
       if (event != json{{"type", "paste"}, {"ok", true}}) fail("paste answered " + line);
     } else if (type == "selection") {
       if (selections_.empty()) return (void)fail("a selection event without a read");
-      lastReadAnswer_ = Clock::now();
       std::string mode = selections_.front();
       selections_.pop_front();
       bool empty = event == json{{"type", "selection"}, {"ok", false}, {"reason", "empty"}};
@@ -412,7 +411,7 @@ class Soak {
   std::unique_ptr<AgentProcess> agent_;
   json permissions_;
 
-  Clock::time_point start_, nextReport_, lastReadAnswer_;
+  Clock::time_point start_, nextReport_;
   bool failed_ = false;
   long sent_ = 0, events_ = 0, keyEvents_ = 0, selectionsRead_ = 0;
   long pastesDelivered_ = 0, pastesMissed_ = 0, userCopies_ = 0;
