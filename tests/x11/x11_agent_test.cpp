@@ -26,39 +26,10 @@ using nlohmann::json;
 
 constexpr unsigned kControlMask = 4;
 
-std::string clipboard(const std::string& type = "UTF8_STRING",
-                      const std::string& selection = "clipboard") {
-  return runToEnd({"xclip", "-o", "-selection", selection, "-t", type});
-}
-
-// Asks until `read` gives `expected` (restores come a moment after the event).
-bool becomes(const std::function<std::optional<std::string>()>& read, const std::string& expected,
-             std::chrono::seconds timeout = 10s) {
-  auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (read() == expected) return true;
-    ::usleep(20000);
-  }
-  return false;
-}
-
-bool clipboardBecomes(const std::string& expected, const std::string& type = "UTF8_STRING",
-                      std::chrono::seconds bound = 10s) {
-  return becomes([&] { return clipboard(type); }, expected, bound);
-}
-
 std::optional<std::string> fileContent(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
   return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// The user's last copy, owning CLIPBOARD once this returns.
-std::unique_ptr<ChildProcess> userClipboard(const std::string& bytes,
-                                            const std::string& type = "UTF8_STRING") {
-  auto xclip = xclipCopy(bytes, type);
-  clipboardBecomes(bytes, type);
-  return xclip;
 }
 
 // The files (not pipes, sockets or devices) a process holds open, one per line, in order.
