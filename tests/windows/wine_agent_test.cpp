@@ -46,26 +46,6 @@ std::vector<std::string> underWine(const char* program) {
   return {WINE_RUN, WINE_PREFIX, program};
 }
 
-std::string clipboard(const std::string& type = "UTF8_STRING") {
-  return runToEnd({"xclip", "-o", "-selection", "clipboard", "-t", type});
-}
-
-bool clipboardBecomes(const std::string& expected) {
-  auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (clipboard() == expected) return true;
-    ::usleep(20000);
-  }
-  return false;
-}
-
-// The user's last copy, made in an X application; Wine's clipboard has it once this returns.
-std::unique_ptr<ChildProcess> userClipboard(const std::string& text) {
-  auto xclip = xclipCopy(text);
-  EXPECT_TRUE(clipboardBecomes(text));
-  return xclip;
-}
-
 json key(const char* phase, int code) {
   return json{{"type", "key"}, {"phase", phase}, {"keyCode", code}};
 }
