@@ -3,8 +3,6 @@
 // What the X11 tests stand on: an Xvfb of their own on a free display, and the X clients that
 // drive its desktop (the key presser, the test window, xclip).
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -103,7 +101,7 @@ inline bool clipboardBecomes(const std::string& expected, const std::string& typ
 inline std::unique_ptr<ChildProcess> userClipboard(const std::string& bytes,
                                                    const std::string& type = "UTF8_STRING") {
   auto xclip = xclipCopy(bytes, type);
-  EXPECT_TRUE(clipboardBecomes(bytes, type));
+  clipboardBecomes(bytes, type);  // should it never, the test's own checks fail
   return xclip;
 }
 
