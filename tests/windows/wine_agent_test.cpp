@@ -138,12 +138,21 @@ TEST_F(AgentUnderWine, ReadSelectionCopiesWithControlCAndPutsTheClipboardBack) {
 }
 
 // With no window to read it, the pasted text stays on the clipboard until the latest restore.
-TEST_F(AgentUnderWine, AUserCopyMadeBeforeTheRestoreWins) {
+TEST_F(AgentUnderWine, ThePastedTextIsMarkedForClipboardHistoryAndAUserCopyWins) {
   auto user = userClipboard("the user's own text");
   send({{"type", "paste"}, {"text", "dictated"}});
   EXPECT_EQ(next(), kPasted);
   // Wine's desktop takes the X clipboard a moment after the agent has written Windows' own.
-  EXPECT_TRUE(clipboardBecomes("dictated"));
+  std::string targets;
+  auto deadline = std::chrono::steady_clock::now() + 2s;
+  while (targets.find("UploadToCloud") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
+    targets = clipboard("TARGETS");
+  }
+  for (const char* mark : {"ExcludeClipboardContentFromMonitorProcessing",
+                           "CanIncludeInClipboardHistory", "CanUploadToCloudClipboard"}) {
+    EXPECT_NE(targets.find(mark), std::string::npos) << mark << " in " << targets;
+  }
   auto newer = xclipCopy("copied meanwhile");
   EXPECT_TRUE(clipboardBecomes("copied meanwhile"));
   agent_->closeStdin();
