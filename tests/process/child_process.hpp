@@ -198,6 +198,15 @@ struct AgentProcess : ChildProcess {
   }
 };
 
+// Builds under a sanitizer run the agent several times slower, in more memory.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+constexpr bool kSanitized = __has_feature(address_sanitizer) || __has_feature(thread_sanitizer);
+#else
+constexpr bool kSanitized = false;
+#endif
+
 // Runs a program to its end and gives its output.
 inline std::string runToEnd(std::vector<std::string> argv) {
   ChildProcess child(std::move(argv));

@@ -21,14 +21,12 @@ TEST(EventWriter, WritesCompactJsonInMemberOrder) {
             R"({"n":-9223372036854775808,"m":9223372036854775807})");
 }
 
-TEST(EventWriter, EscapesWhatWouldBreakTheLine) {
+TEST(EventWriter, EscapesWhatWouldBreakTheLineAndNothingElse) {
   EXPECT_EQ(serializeEvent(Event{{"text", "a\"b\\c/d\ne\rf\tg"}}),
             R"({"text":"a\"b\\c\/d\ne\rf\tg"})");
   EXPECT_EQ(serializeEvent(Event{{"text", std::string("\x00\x01\x1f\x7f", 4)}}),
             "{\"text\":\"\\u0000\\u0001\\u001f\x7f\"}");
-}
-
-TEST(EventWriter, WritesNonAsciiAsRawUtf8AndRepairsIllFormedText) {
+  // Non-ASCII as raw UTF-8; ill-formed text repaired.
   EXPECT_EQ(serializeEvent(Event{{"text", "caf\xc3\xa9 \xf0\x9f\x8e\x99"}}),
             "{\"text\":\"caf\xc3\xa9 \xf0\x9f\x8e\x99\"}");
   EXPECT_EQ(serializeEvent(Event{{"text",

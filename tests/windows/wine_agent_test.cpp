@@ -46,26 +46,6 @@ std::vector<std::string> underWine(const char* program) {
   return {WINE_RUN, WINE_PREFIX, program};
 }
 
-std::string clipboard(const std::string& type = "UTF8_STRING") {
-  return runToEnd({"xclip", "-o", "-selection", "clipboard", "-t", type});
-}
-
-bool clipboardBecomes(const std::string& expected) {
-  auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (clipboard() == expected) return true;
-    ::usleep(20000);
-  }
-  return false;
-}
-
-// The user's last copy, made in an X application; Wine's clipboard has it once this returns.
-std::unique_ptr<ChildProcess> userClipboard(const std::string& text) {
-  auto xclip = xclipCopy(text);
-  EXPECT_TRUE(clipboardBecomes(text));
-  return xclip;
-}
-
 json key(const char* phase, int code) {
   return json{{"type", "key"}, {"phase", phase}, {"keyCode", code}};
 }
@@ -90,12 +70,6 @@ class AgentUnderWine : public ::testing::Test {
   }
 
   void send(const json& command) { agent_->write(command.dump() + "\n"); }
-  // A command without an answer, taken once the answer to one sent after it has come.
-  void sendAndSettle(const json& command) {
-    send(command);
-    send({{"type", "permissions"}});
-    EXPECT_EQ(next()["type"], "permissions");
-  }
   json next() {
     auto line = agent_->readLine(20s);
     return line ? json::parse(*line) : json{{"type", "nothing"}};
@@ -114,17 +88,10 @@ class AgentUnderWine : public ::testing::Test {
 TEST_F(AgentUnderWine, WatchReportsExactlyTheWatchedKey) {
   send({{"type", "watch"}, {"keyCode", 61}});
   EXPECT_EQ(next(), json({{"type", "tap"}, {"active", true}, {"listening", true}}));
-  press({"+Alt_R", "-Alt_R"});
-  EXPECT_EQ(next(), key("down", 61));
-  EXPECT_EQ(next(), key("up", 61));
   // Left Option says nothing: the next lines are the right key's.
   press({"+Alt_L", "-Alt_L", "+Shift_R", "-Shift_R", "+Alt_R", "-Alt_R"});
   EXPECT_EQ(next(), key("down", 61));
   EXPECT_EQ(next(), key("up", 61));
-  sendAndSettle({{"type", "watch"}, {"keyCode", 60}});
-  press({"+Shift_L", "-Shift_L", "+Shift_R", "-Shift_R"});
-  EXPECT_EQ(next(), key("down", 60));
-  EXPECT_EQ(next(), key("up", 60));
 }
 
 TEST_F(AgentUnderWine, PasteTypesControlVWithTheUsersModifiersLiftedAndPutsTheClipboardBack) {

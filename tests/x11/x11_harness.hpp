@@ -4,6 +4,7 @@
 // drive its desktop (the key presser, the test window, xclip).
 
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -71,6 +72,36 @@ inline std::unique_ptr<ChildProcess> xclipCopy(const std::string& bytes,
       std::vector<std::string>{"xclip", "-quiet", "-selection", "clipboard", "-t", type, "-i"});
   xclip->write(bytes);
   xclip->closeStdin();
+  return xclip;
+}
+
+// What another client reads from `selection` as `type`.
+inline std::string clipboard(const std::string& type = "UTF8_STRING",
+                             const std::string& selection = "clipboard") {
+  return runToEnd({"xclip", "-o", "-selection", selection, "-t", type});
+}
+
+// Asks until `read` gives `expected` (restores come a moment after the event).
+inline bool becomes(const std::function<std::optional<std::string>()>& read,
+                    const std::string& expected, std::chrono::seconds timeout = 10s) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (read() == expected) return true;
+    ::usleep(20000);
+  }
+  return false;
+}
+
+inline bool clipboardBecomes(const std::string& expected, const std::string& type = "UTF8_STRING",
+                             std::chrono::seconds bound = 10s) {
+  return becomes([&] { return clipboard(type); }, expected, bound);
+}
+
+// The user's last copy, owning CLIPBOARD once this returns.
+inline std::unique_ptr<ChildProcess> userClipboard(const std::string& bytes,
+                                                   const std::string& type = "UTF8_STRING") {
+  auto xclip = xclipCopy(bytes, type);
+  clipboardBecomes(bytes, type);  // should it never, the test's own checks fail
   return xclip;
 }
 

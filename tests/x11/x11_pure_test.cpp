@@ -62,13 +62,7 @@ TEST(X11Keys, FlagsCarryEveryHeldKeysOwnBitAndTheKindsBit) {
 }
 
 TEST(X11Keys, ChordKeysAndTheKeysThatWouldDisturbThem) {
-  ASSERT_TRUE(letterKeyForMacKeyCode(9));
-  EXPECT_EQ(letterKeyForMacKeyCode(9)->keysym, static_cast<unsigned long>(XK_v));
-  EXPECT_EQ(letterKeyForMacKeyCode(9)->ansiKeycode, 55u);
-  EXPECT_EQ(letterKeyForMacKeyCode(8)->keysym, static_cast<unsigned long>(XK_c));
-  EXPECT_EQ(letterKeyForMacKeyCode(8)->ansiKeycode, 54u);
   EXPECT_FALSE(letterKeyForMacKeyCode(63));
-
   EXPECT_TRUE(isChordDisturbingKeysym(XK_Shift_R));
   EXPECT_TRUE(isChordDisturbingKeysym(XK_ISO_Level3_Shift));
   // Pressing a lock key again would toggle its lock.
@@ -127,23 +121,20 @@ class CaptureDevices : public ::testing::Test {
   std::string dir_;
 };
 
+// Only capture nodes count; a readable one is granted, only unreadable ones denied.
 TEST_F(CaptureDevices, OnlyCaptureNodesCount) {
   EXPECT_EQ(captureDeviceAuthorization(dir_), -1);  // none: unknown
   node("pcmC0D0p", 0644);                           // playback
   node("controlC0", 0644);
   node("pcmC0D0cx", 0644);
   EXPECT_EQ(captureDeviceAuthorization(dir_), -1);
+  if (::geteuid() != 0) {  // root may open any node
+    node("pcmC0D0c", 0200);
+    EXPECT_EQ(captureDeviceAuthorization(dir_), 2);
+  }
   node("pcmC1D12c", 0644);
-  EXPECT_EQ(captureDeviceAuthorization(dir_), 3);
-  EXPECT_EQ(captureDeviceAuthorization(dir_ + "/missing"), -1);
-}
-
-TEST_F(CaptureDevices, UnreadableNodesAreDenied) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root may open any node";
-  node("pcmC0D0c", 0200);
-  EXPECT_EQ(captureDeviceAuthorization(dir_), 2);
-  node("pcmC0D1c", 0644);
   EXPECT_EQ(captureDeviceAuthorization(dir_), 3);  // one readable node is enough
+  EXPECT_EQ(captureDeviceAuthorization(dir_ + "/missing"), -1);
 }
 
 }  // namespace

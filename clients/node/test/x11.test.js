@@ -54,17 +54,10 @@ test(
   "X11: watch Right Option and see it pressed and released",
   { skip, timeout: 30_000 },
   async () => {
-    assert.deepEqual(await agent.watch(Key.rightOption), {
-      type: "tap",
-      active: true,
-      listening: true,
-    });
+    const listening = { type: "tap", active: true, listening: true };
+    assert.deepEqual(await agent.watch(Key.rightOption), listening);
     // The tap is installed now: watching again causes no tap event, and is answered at once.
-    assert.deepEqual(await agent.watch(Key.rightOption), {
-      type: "tap",
-      active: true,
-      listening: true,
-    });
+    assert.deepEqual(await agent.watch(Key.rightOption), listening);
     const down = nextEvent(agent, "key", (e) => e.phase === "down");
     const up = nextEvent(agent, "key", (e) => e.phase === "up");
     spawnSync(press, ["+Alt_R", "sleep:50", "-Alt_R"], { env });

@@ -2,11 +2,9 @@
 // per event the tests look at:
 //
 //   ready                          mapped and holding the input focus
-//   key NAME STATE                 every key press: keysym name and modifier state (decimal)
 //   paste STATE TEXT HINT          on Control+V (paste mode): what CLIPBOARD held as UTF8_STRING
 //                                  and its x-kde-passwordManagerHint, both hex ("-" for none)
 //   copied STATE                   on Control+C (copy mode): it took CLIPBOARD with its text
-//   cleared                        it owned CLIPBOARD and someone else took it
 //
 // In paste mode it reads the clipboard --delay MS after Control+V (a busy application). In
 // silent mode it takes CLIPBOARD at start and never answers a request for it: an owner that
@@ -121,12 +119,9 @@ int main(int argc, char** argv) {
       if (options.mode != "silent") answer(display, event.xselectionrequest, offers);
       continue;
     }
-    if (event.type == SelectionClear) say("cleared");
     if (event.type != KeyPress) continue;
     KeySym keysym = XLookupKeysym(&event.xkey, 0);
-    const char* name = XKeysymToString(keysym);
     unsigned state = event.xkey.state;
-    say("key " + std::string(name != nullptr ? name : "?") + " " + std::to_string(state));
     if (!(state & ControlMask)) continue;
     if (options.mode == "paste" && keysym == XK_v) {
       if (options.delayMs > 0) {
