@@ -15,6 +15,7 @@ int main() {
   // A host that closes our stdout must not kill us with restores still pending: writes then
   // fail quietly and the agent runs on until its input ends.
   std::signal(SIGPIPE, SIG_IGN);
+  configureAllocator();
 
   auto loop = makeMainLoop();
   auto platform = connectPlatform(*loop);
@@ -22,8 +23,9 @@ int main() {
 
   StdinReader reader(
       STDIN_FILENO,
-      [&](std::string line) {
-        loop->post([&agent, line = std::move(line)] { handleCommand(agent, line); });
+      [&](InputLine line) {
+        loop->post(
+            [&agent, line = std::move(line)]() mutable { handleCommand(agent, std::move(line)); });
       },
       // Commands already read and transfers in flight finish first; then run() returns.
       [&] { loop->quitWhenIdle(); });

@@ -7,12 +7,9 @@
 #include <cstring>
 #include <vector>
 
-#include "agent/utf8.hpp"
-
 namespace deskagent {
 
-StdinReader::StdinReader(int fd, std::function<void(std::string)> onLine,
-                         std::function<void()> onEnd)
+StdinReader::StdinReader(int fd, std::function<void(InputLine)> onLine, std::function<void()> onEnd)
     : fd_(fd), onLine_(std::move(onLine)), onEnd_(std::move(onEnd)) {}
 
 StdinReader::~StdinReader() {
@@ -32,7 +29,11 @@ void StdinReader::run() {
   std::string line;
   bool discarding = false;  // inside a line that grew past the limit
   auto finishLine = [&] {
-    if (!discarding) onLine_(sanitizeUtf8(line));
+    if (!discarding) {
+      InputLine clean;
+      clean.appendSanitized(line);
+      onLine_(std::move(clean));
+    }
     line.clear();
     // One huge line must not keep its memory for the rest of the process.
     if (line.capacity() > (1u << 20)) line.shrink_to_fit();

@@ -5,6 +5,8 @@
 #include <string>
 #include <thread>
 
+#include "agent/input_line.hpp"
+
 namespace deskagent {
 
 // Reads the host's commands line by line on a thread of its own, so a slow or silent host never
@@ -16,7 +18,7 @@ class StdinReader {
   // Longer lines are dropped whole, read on to their line feed without being kept.
   static constexpr std::size_t kMaxLineBytes = 64u << 20;
 
-  StdinReader(int fd, std::function<void(std::string)> onLine, std::function<void()> onEnd);
+  StdinReader(int fd, std::function<void(InputLine)> onLine, std::function<void()> onEnd);
   ~StdinReader();
   StdinReader(const StdinReader&) = delete;
   StdinReader& operator=(const StdinReader&) = delete;
@@ -28,7 +30,7 @@ class StdinReader {
   void run();
 
   int fd_;
-  std::function<void(std::string)> onLine_;
+  std::function<void(InputLine)> onLine_;
   std::function<void()> onEnd_;
   std::thread thread_;
 };

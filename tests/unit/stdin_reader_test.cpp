@@ -18,7 +18,8 @@ std::vector<std::string> readAll(const std::string& input) {
   std::vector<std::string> lines;
   int ends = 0;
   StdinReader reader(
-      fds[0], [&](std::string line) { lines.push_back(std::move(line)); }, [&] { ++ends; });
+      fds[0], [&](InputLine line) { lines.emplace_back(line.consumeBegin(), line.consumeEnd()); },
+      [&] { ++ends; });
   reader.start();
   EXPECT_EQ(::write(fds[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
   ::close(fds[1]);
