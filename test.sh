@@ -3,7 +3,42 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh
-cmake -S . -B build -G Ninja >/dev/null
+cmake -S . -B build -G Ninja -DDESKAGENT_WERROR=ON >/dev/null
 cmake --build build
-cd build
-ctest --output-on-failure --timeout 600 -j2
+(cd build && ctest --output-on-failure --timeout 600 -j2)
+
+# --- Fault-finding tools: sanitizers and fuzzers, each in a build directory of its own ---------
+clang_build() {  # clang_build <dir> <sanitizers> [cmake options...]
+  local dir=$1 sanitize=$2
+  shift 2
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DDESKAGENT_WERROR=ON \
+    -DDESKAGENT_SANITIZE="$sanitize" -DDESKAGENT_BENCH=OFF "$@" >/dev/null
+}
+export ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1 UBSAN_OPTIONS=print_stacktrace=1
+export TSAN_OPTIONS=second_deadlock_stack=1
+
+# AddressSanitizer + UndefinedBehaviorSanitizer: the whole suite once more.
+clang_build build-asan address,undefined -DDESKAGENT_FUZZ=ON
+cmake --build build-asan
+(cd build-asan && ctest --output-on-failure --timeout 900 -j2)
+
+# libFuzzer, from the same build: about a minute per target, from the seeds in tests/fuzz/corpus
+# (new inputs go to a scratch directory; a crash is kept in build-asan/).
+for target in command_fuzz event_fuzz; do
+  scratch=$(mktemp -d)
+  if ! build-asan/tests/fuzz/$target -max_total_time=60 -timeout=10 -max_len=4096 \
+    -artifact_prefix=build-asan/$target- "$scratch" tests/fuzz/corpus/$target >"$scratch.log" 2>&1; then
+    cat "$scratch.log"
+    exit 1
+  fi
+  echo "$target: $(grep -E '^#[0-9]+ +DONE' "$scratch.log")"
+  rm -rf "$scratch" "$scratch.log"
+done
+
+# ThreadSanitizer: what runs on more than one thread: the loop, the stdin reader, the output
+# path, the process tests and the X11 tests.
+clang_build build-tsan thread
+cmake --build build-tsan
+(cd build-tsan && ctest --output-on-failure --timeout 900 -j2 -R '^(Loop|StdinReader|EventWriter)\.')
+(cd build-tsan && ctest --output-on-failure --timeout 900 -j2 -R '^Process\.')
+(cd build-tsan && ctest --output-on-failure --timeout 900 -j2 -L x11)

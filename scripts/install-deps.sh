@@ -10,6 +10,7 @@ packages=(
   libx11-dev libxi-dev libxtst-dev libxfixes-dev  # the X11 backend
   xvfb xclip                               # the X11 end-to-end tests and the demo
   xdotool xinput                           # what the X11 bench compares the agent with
+  clang libclang-rt-14-dev llvm            # sanitizers and libFuzzer (test.sh), symbolized reports
 )
 
 missing=()
