@@ -26,7 +26,7 @@ cmake --build build-asan
 # (new inputs go to a scratch directory; a crash is kept in build-asan/).
 for target in command_fuzz event_fuzz; do
   scratch=$(mktemp -d)
-  if ! build-asan/tests/fuzz/$target -max_total_time=60 -timeout=10 -max_len=4096 \
+  if ! build-asan/tests/fuzz/$target -max_total_time=60 -timeout=30 -max_len=4096 \
     -artifact_prefix=build-asan/$target- "$scratch" tests/fuzz/corpus/$target >"$scratch.log" 2>&1; then
     cat "$scratch.log"
     exit 1

@@ -26,14 +26,4 @@ bool InputLine::contains(char c) const {
                      [c](const std::string& block) { return block.find(c) != std::string::npos; });
 }
 
-InputLine::Consumer& InputLine::Consumer::operator++() {
-  std::string& block = (*blocks_)[block_];
-  if (++pos_ == block.size()) {
-    std::string().swap(block);
-    ++block_;
-    pos_ = 0;
-  }
-  return *this;
-}
-
 }  // namespace deskagent

@@ -37,24 +37,38 @@ class InputLine {
     using reference = const char&;
 
     Consumer() = default;
-    Consumer(std::vector<std::string>* blocks, std::size_t block)
-        : blocks_(blocks), block_(block) {}
+    Consumer(std::vector<std::string>* blocks, std::size_t block) : blocks_(blocks), block_(block) {
+      enterBlock();
+    }
 
-    reference operator*() const { return (*blocks_)[block_][pos_]; }
-    Consumer& operator++();
+    reference operator*() const { return *at_; }
+    Consumer& operator++() {
+      if (++at_ == blockEnd_) {
+        std::string().swap((*blocks_)[block_]);
+        ++block_;
+        enterBlock();
+      }
+      return *this;
+    }
     Consumer operator++(int) {
       Consumer before = *this;
       ++*this;
       return before;
     }
-    bool operator==(const Consumer& other) const {
-      return block_ == other.block_ && pos_ == other.pos_;
-    }
+    // Every byte has an address of its own; the end has none.
+    bool operator==(const Consumer& other) const { return at_ == other.at_; }
 
    private:
+    void enterBlock() {
+      bool inside = block_ < blocks_->size();
+      at_ = inside ? (*blocks_)[block_].data() : nullptr;
+      blockEnd_ = inside ? at_ + (*blocks_)[block_].size() : nullptr;
+    }
+
     std::vector<std::string>* blocks_ = nullptr;
     std::size_t block_ = 0;
-    std::size_t pos_ = 0;
+    const char* at_ = nullptr;
+    const char* blockEnd_ = nullptr;
   };
 
   Consumer consumeBegin() { return Consumer(&blocks_, 0); }
