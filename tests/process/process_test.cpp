@@ -102,7 +102,7 @@ TEST(Process, TenThousandLinesAreServedInOrder) {
 }
 
 // The most memory the process has held, in MiB.
-long peakResidentMiB(pid_t pid) {
+[[maybe_unused]] long peakResidentMiB(pid_t pid) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
   for (std::string line; std::getline(status, line);) {
     if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6)) / 1024;
