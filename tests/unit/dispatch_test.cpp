@@ -111,9 +111,10 @@ TEST(Dispatch, OtherCommandsAnswerWithTheirOwnEventOrNotAtAll) {
 }
 
 TEST(Dispatch, ALineWithANulByteIsIgnored) {
+  using namespace std::string_view_literals;  // the literals' lengths count the NUL bytes
   ScenarioContext c;
-  handleCommand(*c.agent, std::string_view("{\"type\":\"permissions\"}\0junk", 28));
-  handleCommand(*c.agent, std::string_view("{\"type\":\"permissions\",\"x\":\"\0\"}", 34));
+  handleCommand(*c.agent, "{\"type\":\"permissions\"}\0junk"sv);
+  handleCommand(*c.agent, "{\"type\":\"permissions\",\"x\":\"\0\"}"sv);
   EXPECT_TRUE(c.lines.empty());
 }
 
