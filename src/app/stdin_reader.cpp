@@ -29,14 +29,13 @@ void StdinReader::run() {
   std::string line;
   bool discarding = false;  // inside a line that grew past the limit
   auto finishLine = [&] {
-    if (!discarding) {
-      InputLine clean;
-      clean.appendSanitized(line);
-      onLine_(std::move(clean));
-    }
+    InputLine clean;
+    if (!discarding) clean.appendSanitized(line);
     line.clear();
-    // One huge line must not keep its memory for the rest of the process.
+    // One huge line must not keep its memory for the rest of the process, nor while the loop
+    // parses its copy.
     if (line.capacity() > (1u << 20)) line.shrink_to_fit();
+    if (!discarding) onLine_(std::move(clean));
     discarding = false;
   };
   for (;;) {
