@@ -31,7 +31,7 @@ for target in command_fuzz event_fuzz; do
     cat "$scratch.log"
     exit 1
   fi
-  echo "$target: $(grep -E '^#[0-9]+ +DONE' "$scratch.log")"
+  echo "$target: $(grep -E '^#[0-9]+[[:space:]]+DONE' "$scratch.log")"
   rm -rf "$scratch" "$scratch.log"
 done
 
