@@ -1,25 +1,24 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: ./test.sh
+# Warnings are errors here (and so in CI); a plain `cmake` build leaves them warnings.
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$PWD
 scripts/install-deps.sh
-cmake -S . -B build -G Ninja >/dev/null
+cmake -S . -B build -G Ninja -DDESKAGENT_WERROR=ON >/dev/null
 cmake --build build
-cd build
-ctest --output-on-failure --timeout 600 -j2
+(cd build && ctest --output-on-failure --timeout 600 -j2)
 
-# --- The Node client and console (clients/node), against the agent just built ---
+# --- The Node client and console (clients/node), against the agent just built ---------------
 (
-  cd ../clients/node
+  cd clients/node
   npm ci --no-audit --no-fund --loglevel=error  # also compiles the TypeScript
-  DESKAGENT_BUILD_DIR="$PWD/../../build" npm test --silent
+  DESKAGENT_BUILD_DIR="$root/build" npm test --silent
 )
 
 # --- Windows: cross-built with mingw-w64, its tests run under Wine ---------------------------
 # The in-process tests as Windows programs, then deskagent.exe end to end on a private Xvfb,
 # driven from this machine's build.
-cd "$root"
 # Afterwards the Wine servers end, and the build's own configuration is as the first step left it
 # (its tests then never include these, run against an older deskagent.exe).
 finish_windows() {
@@ -29,9 +28,46 @@ finish_windows() {
   cmake -S "$root" -B "$root/build" -DDESKAGENT_WINDOWS_BUILD= >/dev/null || true
 }
 trap finish_windows EXIT
-cmake -S . -B build-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake >/dev/null
+cmake -S . -B build-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+  -DDESKAGENT_WERROR=ON >/dev/null
 cmake --build build-windows
 cmake -S . -B build -G Ninja -DDESKAGENT_WINDOWS_BUILD="$root/build-windows" >/dev/null
 cmake --build build --target wine_tests
 (cd build-windows && ctest --output-on-failure --timeout 600)
 (cd build && ctest --output-on-failure --timeout 900 -L wine)
+
+# --- Fault-finding tools: sanitizers and fuzzers, each in a build directory of its own ---------
+clang_build() {  # clang_build <dir> <sanitizers> [cmake options...]
+  local dir=$1 sanitize=$2
+  shift 2
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DDESKAGENT_WERROR=ON \
+    -DDESKAGENT_SANITIZE="$sanitize" -DDESKAGENT_BENCH=OFF "$@" >/dev/null
+}
+export ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1 UBSAN_OPTIONS=print_stacktrace=1
+export TSAN_OPTIONS=second_deadlock_stack=1
+
+# AddressSanitizer + UndefinedBehaviorSanitizer: the whole suite once more.
+clang_build build-asan address,undefined -DDESKAGENT_FUZZ=ON
+cmake --build build-asan
+(cd build-asan && ctest --output-on-failure --timeout 900 -j2)
+
+# libFuzzer, from the same build: about a minute per target, from the seeds in tests/fuzz/corpus
+# (new inputs go to a scratch directory; a crash is kept in build-asan/).
+for target in command_fuzz event_fuzz; do
+  scratch=$(mktemp -d)
+  if ! build-asan/tests/fuzz/$target -max_total_time=60 -timeout=30 -max_len=4096 \
+    -artifact_prefix=build-asan/$target- "$scratch" tests/fuzz/corpus/$target >"$scratch.log" 2>&1; then
+    cat "$scratch.log"
+    exit 1
+  fi
+  echo "$target: $(grep -E '^#[0-9]+[[:space:]]+DONE' "$scratch.log")"
+  rm -rf "$scratch" "$scratch.log"
+done
+
+# ThreadSanitizer: what runs on more than one thread: the loop, the stdin reader, the output
+# path, the process tests and the X11 tests.
+clang_build build-tsan thread
+cmake --build build-tsan
+(cd build-tsan && ctest --output-on-failure --timeout 900 -j2 -R '^(Loop|StdinReader|EventWriter)\.')
+(cd build-tsan && ctest --output-on-failure --timeout 900 -j2 -R '^Process\.')
+(cd build-tsan && ctest --output-on-failure --timeout 900 -j2 -L x11)

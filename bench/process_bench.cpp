@@ -1,11 +1,13 @@
 // The built agent as a host sees it: time from spawn to the ready line, resident memory once
-// started, and the round trip of a "permissions" command. Prints one line per figure.
+// started, the round trip of a "permissions" command, and the time and peak memory a huge line
+// costs before the next command is answered. Prints one line per figure.
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "process/child_process.hpp"
@@ -20,12 +22,32 @@ double percentile(std::vector<double> v, double p) {
   return v[static_cast<std::size_t>(p * static_cast<double>(v.size() - 1))];
 }
 
-long residentKiB(pid_t pid) {
+// A figure of /proc/<pid>/status in KiB: "VmRSS:" now, "VmHWM:" the peak.
+long statusKiB(pid_t pid, const std::string& field = "VmRSS:") {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
   for (std::string line; std::getline(status, line);) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+    if (line.rfind(field, 0) == 0) return std::stol(line.substr(field.size()));
   }
   return -1;
+}
+
+// One line of `mib` MiB of `fill` between `head` and `tail`, then a "permissions" command: the
+// time from the first byte written to its answer, and the agent's peak resident memory.
+void hugeLine(const char* what, const std::string& head, char fill, std::size_t mib,
+              const std::string& tail) {
+  AgentProcess agent;
+  agent.readLine();
+  agent.readLine();
+  std::string body((mib << 20) - head.size() - tail.size(), fill);
+  auto t0 = steady_clock::now();
+  std::thread writer([&] { agent.write(head + body + tail + "\n{\"type\":\"permissions\"}\n"); });
+  while (auto line = agent.readLine()) {
+    if (line->find("\"permissions\"") != std::string::npos) break;
+  }
+  double ms = duration<double, std::milli>(steady_clock::now() - t0).count();
+  writer.join();
+  std::printf("%s: next command answered after %.0f ms, peak resident %ld MiB\n", what, ms,
+              statusKiB(agent.pid(), "VmHWM:") / 1024);
 }
 
 }  // namespace
@@ -39,7 +61,7 @@ int main() {
     if (!agent.readLine()) return 1;
     startup.push_back(duration<double, std::micro>(steady_clock::now() - t0).count());
     agent.readLine();  // the first permissions report
-    rss = std::max(rss, residentKiB(agent.pid()));
+    rss = std::max(rss, statusKiB(agent.pid()));
   }
 
   AgentProcess agent;
@@ -59,5 +81,9 @@ int main() {
   std::printf("resident memory after start-up: %ld KiB (max of 50 runs)\n", rss);
   std::printf("permissions round trip: p50 %.1f us, p99 %.1f us (19000 runs)\n",
               percentile(roundTrip, 0.5), percentile(roundTrip, 0.99));
+
+  hugeLine("16 MiB of [", "", '[', 16, "");
+  hugeLine("63 MiB of [", "", '[', 63, "");
+  hugeLine("a 64 MiB line pasting its text", "{\"type\":\"paste\",\"text\":\"", 'x', 64, "\"}");
   return 0;
 }

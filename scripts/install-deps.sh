@@ -13,6 +13,7 @@ packages=(
   xdotool xinput                           # what the X11 bench compares the agent with
   dpkg-dev file                            # the Debian package's runtime dependencies (cpack)
   g++-mingw-w64-x86-64-posix wine64        # the Windows cross-build and its tests under Wine
+  clang libclang-rt-14-dev llvm            # sanitizers and libFuzzer (test.sh), symbolized reports
 )
 # The Node client and console: Node 18 or newer and npm, from Debian unless already installed.
 command -v node >/dev/null || packages+=(nodejs)

@@ -10,8 +10,8 @@ namespace deskagent {
 
 // Both go through the queue even when it is idle: the refusal, the chord and the event then
 // come at the same point of a transfer's life whether or not it had to wait.
-void pasteIntoFrontmostApp(Agent& agent, const std::string& text) {
-  agent.transfers.submit(std::make_shared<PasteTransfer>(agent, text));
+void pasteIntoFrontmostApp(Agent& agent, std::string text) {
+  agent.transfers.submit(std::make_shared<PasteTransfer>(agent, std::move(text)));
 }
 
 void readSelection(Agent& agent) {

@@ -11,7 +11,7 @@ struct Agent;
 
 // Puts `text` into the frontmost application through the clipboard and the paste shortcut, and
 // then gives the user their clipboard back. Answers with exactly one "paste" event.
-void pasteIntoFrontmostApp(Agent& agent, const std::string& text);
+void pasteIntoFrontmostApp(Agent& agent, std::string text);
 
 // Reads the frontmost application's selection through the copy shortcut, leaving the user's
 // clipboard as it was. Answers with exactly one "selection" event.

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "agent/event.hpp"
+#include "agent/input_line.hpp"
 
 namespace deskagent {
 
@@ -13,7 +14,8 @@ struct Agent;
 void emit(Agent& agent, const Event& event);
 
 // Turns one line from the host into at most one action; a line that cannot be used leaves no
-// trace at all.
+// trace at all. Takes the line over, and lets go of it before the command runs.
+void handleCommand(Agent& agent, InputLine line);
 void handleCommand(Agent& agent, std::string_view line);
 
 }  // namespace deskagent

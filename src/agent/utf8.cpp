@@ -59,25 +59,26 @@ bool isValidUtf8(std::string_view text) {
   return true;
 }
 
+void sanitizeUtf8(std::string_view text, const std::function<void(std::string_view)>& append) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    // Hand on runs of ASCII and well-formed sequences at once: the common case.
+    std::size_t start = i;
+    for (std::size_t n; i < text.size(); i += n) {
+      n = static_cast<unsigned char>(text[i]) < 0x80 ? 1 : validUtf8SequenceLength(text.substr(i));
+      if (n == 0) break;
+    }
+    if (i > start) append(text.substr(start, i - start));
+    if (i >= text.size()) break;
+    append(kReplacement);
+    i += maximalSubpart(text.substr(i));
+  }
+}
+
 std::string sanitizeUtf8(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  std::size_t i = 0;
-  while (i < text.size()) {
-    // Copy runs of ASCII at once: the common case.
-    std::size_t start = i;
-    while (i < text.size() && static_cast<unsigned char>(text[i]) < 0x80) ++i;
-    out.append(text, start, i - start);
-    if (i >= text.size()) break;
-    std::string_view rest = text.substr(i);
-    if (std::size_t n = validUtf8SequenceLength(rest)) {
-      out.append(rest.substr(0, n));
-      i += n;
-    } else {
-      out.append(kReplacement);
-      i += maximalSubpart(rest);
-    }
-  }
+  sanitizeUtf8(text, [&out](std::string_view piece) { out.append(piece); });
   return out;
 }
 

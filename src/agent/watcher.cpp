@@ -148,18 +148,20 @@ void ModifierWatcher::accessTick() {
 
   // A tap whose service went away (the display closed) hears nothing more. Let it go; while a
   // key is watched, the refusal and its retry take over until a tap can be had again.
+  bool installedThisTick = false;
   if (tap && !tap->isValid()) {
     releaseTap();
     if (watchedKeyCode) {
       install();
       reconcileWithKeyboard();
+      installedThisTick = true;
     }
   }
 
   if (!watchedKeyCode) return;
   bool granted = listenAccessGranted();
   if (granted && !hadAccess) {
-    rebuildTap();
+    rebuildTap(/*installAgain=*/!installedThisTick);
     return;
   }
   hadAccess = granted;
@@ -168,12 +170,16 @@ void ModifierWatcher::accessTick() {
   if (!granted) reconcileWithKeyboard();
 }
 
-// A tap made before Input Monitoring was granted may see nothing; one made after it does.
-void ModifierWatcher::rebuildTap() {
-  releaseTap();
-  install();
-  // isDown is kept rather than cleared: a "down" the host has seen must be followed by its "up".
-  reconcileWithKeyboard();
+// A tap made before Input Monitoring was granted may see nothing; one made after it does. One
+// made (or refused) earlier in the same tick already came after the grant: a second attempt
+// would only repeat its answer to the host.
+void ModifierWatcher::rebuildTap(bool installAgain) {
+  if (installAgain) {
+    releaseTap();
+    install();
+    // isDown is kept rather than cleared: a "down" the host has seen must be followed by "up".
+    reconcileWithKeyboard();
+  }
   emitPermissions(agent_);
   hadAccess = true;
 }

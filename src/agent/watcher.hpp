@@ -44,7 +44,7 @@ class ModifierWatcher : public std::enable_shared_from_this<ModifierWatcher> {
  private:
   void retryTick();
   void accessTick();
-  void rebuildTap();
+  void rebuildTap(bool installAgain);
   void releaseTap();
   void reconcileWithKeyboard();
   void emitKey(bool down);

@@ -7,6 +7,9 @@
 
 namespace deskagent {
 
+// Settings of this system's memory allocator, made once at start-up before anything else.
+void configureAllocator();
+
 // The main loop of this operating system: poll(2) on Linux, the main run loop on macOS.
 std::unique_ptr<MainLoop> makeMainLoop();
 

@@ -4,6 +4,10 @@
 
 namespace deskagent {
 
+void configureAllocator() {
+  // The system allocator already gives large buffers back to the system when they are freed.
+}
+
 std::unique_ptr<MainLoop> makeMainLoop() {
   return platform::makeMacMainLoop();
 }

@@ -1,4 +1,9 @@
 #include "app/backend.hpp"
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include "loop/poll_loop.hpp"
 #include "platform/null/null_platform.hpp"
 #ifdef DESKAGENT_HAVE_X11
@@ -6,6 +11,16 @@
 #endif
 
 namespace deskagent {
+
+void configureAllocator() {
+#ifdef __GLIBC__
+  // Buffers of a quarter mebibyte and more get pages of their own, which go back to the system
+  // the moment they are freed. Left to itself, glibc raises this bound up to 32 MiB as large
+  // buffers come and go and keeps them in a heap, so a long line's blocks, freed one by one as
+  // the parser passes them, would stay resident until the whole line was done.
+  mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+#endif
+}
 
 std::unique_ptr<MainLoop> makeMainLoop() {
   static RealClock clock;

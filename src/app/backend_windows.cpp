@@ -5,6 +5,8 @@
 
 namespace deskagent {
 
+void configureAllocator() {}
+
 std::unique_ptr<MainLoop> makeMainLoop() {
   static RealClock clock;
   return std::make_unique<platform::windows::WinMainLoop>(clock);

@@ -22,6 +22,7 @@ constexpr auto kLastEventsWait = std::chrono::milliseconds(500);
 int main() {
   using namespace deskagent;
   catchEndSignals();
+  configureAllocator();
 
   auto loop = makeMainLoop();
   auto platform = connectPlatform(*loop);
@@ -32,10 +33,11 @@ int main() {
   auto input = openStandardInput();
   StdinReader reader(
       *input, backlog,
-      [&](std::string line) {
-        loop->post([&, line = std::move(line)] {
-          handleCommand(agent, line);
-          backlog.release(line.size());
+      [&](InputLine line) {
+        std::size_t size = line.size();
+        loop->post([&, size, line = std::move(line)]() mutable {
+          handleCommand(agent, std::move(line));
+          backlog.release(size);
         });
       },
       // Commands already read and transfers in flight finish first; then run() returns.

@@ -3,12 +3,10 @@
 #include <cstring>
 #include <vector>
 
-#include "agent/utf8.hpp"
-
 namespace deskagent {
 
 StdinReader::StdinReader(InputStream& input, Backlog& backlog,
-                         std::function<void(std::string)> onLine, std::function<void()> onEnd)
+                         std::function<void(InputLine)> onLine, std::function<void()> onEnd)
     : input_(input), backlog_(backlog), onLine_(std::move(onLine)), onEnd_(std::move(onEnd)) {}
 
 StdinReader::~StdinReader() {
@@ -39,14 +37,16 @@ void StdinReader::run() {
   // Hands the line on; false once stopped while waiting for room.
   auto finishLine = [&] {
     bool keep = !discarding;
-    std::string text = keep ? sanitizeUtf8(line) : std::string();
+    InputLine clean;
+    if (keep) clean.appendSanitized(line);
     line.clear();
-    // One huge line must not keep its memory for the rest of the process.
+    // One huge line must not keep its memory for the rest of the process, nor while the loop
+    // parses its copy.
     if (line.capacity() > (1u << 20)) line.shrink_to_fit();
     discarding = false;
     if (!keep) return true;
-    if (!backlog_.admit(text.size(), mayOverrun)) return false;
-    onLine_(std::move(text));
+    if (!backlog_.admit(clean.size(), mayOverrun)) return false;
+    onLine_(std::move(clean));
     return true;
   };
   bool reading = true;

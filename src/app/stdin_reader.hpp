@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "agent/input_line.hpp"
 #include "app/backlog.hpp"
 
 namespace deskagent {
@@ -36,7 +37,7 @@ class StdinReader {
   // Longer lines are dropped whole, read on to their line feed without being kept.
   static constexpr std::size_t kMaxLineBytes = 64u << 20;
 
-  StdinReader(InputStream& input, Backlog& backlog, std::function<void(std::string)> onLine,
+  StdinReader(InputStream& input, Backlog& backlog, std::function<void(InputLine)> onLine,
               std::function<void()> onEnd);
   ~StdinReader();
   StdinReader(const StdinReader&) = delete;
@@ -52,7 +53,7 @@ class StdinReader {
 
   InputStream& input_;
   Backlog& backlog_;
-  std::function<void(std::string)> onLine_;
+  std::function<void(InputLine)> onLine_;
   std::function<void()> onEnd_;
   std::thread thread_;
 };

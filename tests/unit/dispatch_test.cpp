@@ -47,6 +47,9 @@ TEST(Dispatch, WatchTakesOnlyWholeNumbersInTheSigned64BitRange) {
       {R"({"type":"watch","keyCode":61)", kUnchanged},
       {R"({"type":["watch"],"keyCode":61})", kUnchanged},
       {R"({"type":"unwatch","keyCode":61})", std::nullopt},
+      // A name given twice counts as its last value.
+      {R"({"type":"watch","keyCode":"61","keyCode":61})", 61},
+      {R"({"type":"watch","keyCode":61,"keyCode":"61"})", kUnchanged},
   };
   for (const WatchRow& row : rows) {
     ScenarioContext c;
@@ -90,6 +93,12 @@ TEST(Dispatch, OtherCommandsAnswerWithTheirOwnEventOrNotAtAll) {
       // The parser would stop at a NUL and not see what follows.
       {"{\"type\":\"permissions\"}\0junk"sv, {}},
       {"{\"type\":\"permissions\",\"x\":\"\0\"}"sv, {}},
+      {R"({"type":"paste","text":"hi","text":5})", {}},
+      {R"({"type":"paste","type":"read-selection","text":"hi"})", {"selection"}},
+      // Commands are flat: what a host adds beside one may nest eight levels deep in all.
+      {R"({"type":"permissions","x":[[[[[[{"y":1}]]]]]]})", {"permissions"}},
+      {R"({"type":"permissions","x":[[[[[[[{"y":1}]]]]]]]})", {}},
+      {R"({"type":"permissions","x":[[[[[[[[)", {}},
   };
   for (const EventRow& row : rows) {
     ScenarioContext c;  // untrusted: transfers answer at once

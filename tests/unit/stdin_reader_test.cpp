@@ -48,9 +48,9 @@ std::vector<std::string> readAll(std::vector<std::string> input) {
   int ends = 0;
   StdinReader reader(
       stream, backlog,
-      [&](std::string line) {
+      [&](InputLine line) {
         backlog.release(line.size());
-        lines.push_back(std::move(line));
+        lines.emplace_back(line.consumeBegin(), line.consumeEnd());
       },
       [&] { ++ends; });
   reader.start();
@@ -76,9 +76,9 @@ TEST(StdinReader, WaitsForTheBacklogAndStopsWhileWaiting) {
   bool ended = false;
   StdinReader reader(
       stream, backlog,
-      [&](std::string line) {
+      [&](InputLine line) {
         std::lock_guard lock(mutex);
-        lines.push_back(std::move(line));
+        lines.emplace_back(line.consumeBegin(), line.consumeEnd());
         arrived.notify_all();
       },
       [&] {
