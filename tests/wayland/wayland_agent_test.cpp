@@ -3,6 +3,7 @@
 // clipboard.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -106,17 +107,32 @@ class WaylandAgentTest : public ::testing::Test {
     ASSERT_TRUE(clipboardBecomes(text));
   }
 
+  // A test window (arguments as clients/wayland_test_window.c takes them), focused.
+  std::unique_ptr<ChildProcess> focusedWindow(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), WAYLAND_TEST_WINDOW);
+    auto window = std::make_unique<ChildProcess>(std::move(arguments));
+    EXPECT_EQ(window->readLine(), "ready");
+    return window;
+  }
+
   // A focused test window and the agent, both ready.
-  void startWindowAndAgent(const std::string& appId = "deskagent-test-window") {
-    window_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{WAYLAND_TEST_WINDOW, "selected in the window", appId});
-    ASSERT_EQ(window_->readLine(), "ready");
+  void startWindowAndAgent(const std::string& appId = "deskagent-test-window",
+                           const std::string& mode = "") {
+    window_ = focusedWindow({"selected in the window", appId, mode});
+    startAgent();
+    // Its virtual keyboard gives the seat a keyboard, and the window the focus.
+    ASSERT_EQ(window_->readLineStartingWith("focus in"), "focus in");
+  }
+
+  void startAgent() {
     agent_ = std::make_unique<AgentProcess>();
     ASSERT_EQ(agent_->readLine(), R"({"type":"ready"})");
     auto permissions = json::parse(agent_->readLine().value_or("{}"));
     EXPECT_EQ(permissions["accessibility"], true);
-    // Its virtual keyboard gives the seat a keyboard, and the window the focus.
-    ASSERT_EQ(window_->readLineStartingWith("focus in"), "focus in");
+  }
+
+  json next(const std::string& type) {
+    return json::parse(agent_->readLineStartingWith(R"({"type":")" + type + "\"").value_or("{}"));
   }
 
   void send(const json& command) { ASSERT_TRUE(agent_->write(command.dump() + "\n")); }
@@ -131,17 +147,49 @@ TEST_F(WaylandAgentTest, PastesIntoTheFocusedWindowAndGivesTheClipboardBack) {
   userCopies("the user's own");
   startWindowAndAgent();
   send({{"type", "paste"}, {"text", "héllo ✓ wörld"}});
+  // Control+V and nothing else; the text is marked for clipboard managers as not to keep.
   EXPECT_EQ(window_->readLineStartingWith("key v"), "key v 1 0");
-  EXPECT_EQ(window_->readLineStartingWith("pasted: "), "pasted: héllo ✓ wörld");
-  EXPECT_EQ(agent_->readLineStartingWith(R"({"type":"paste")"), R"({"type":"paste","ok":true})");
+  EXPECT_EQ(window_->readLineStartingWith("pasted: "), "pasted: héllo ✓ wörld hint: secret");
+  EXPECT_EQ(next("paste"), json({{"type", "paste"}, {"ok", true}}));
   EXPECT_TRUE(clipboardBecomes("the user's own"));
+
+  // Not only text comes back.
+  const std::string png("\x89PNG\r\n\x1a\n\0\x01\xfe\xff", 12);
+  userClipboard_ = std::make_unique<ChildProcess>(
+      std::vector<std::string>{"wl-copy", "--foreground", "--type", "image/png"});
+  userClipboard_->write(png);
+  userClipboard_->closeStdin();
+  auto image = [] { return runToEnd({"wl-paste", "--type", "image/png"}); };
+  auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (image() != png && std::chrono::steady_clock::now() < deadline) ::usleep(20000);
+  send({{"type", "paste"}, {"text", "more"}});
+  EXPECT_EQ(window_->readLineStartingWith("pasted: "), "pasted: more hint: secret");
+  EXPECT_EQ(next("paste"), json({{"type", "paste"}, {"ok", true}}));
+  deadline = std::chrono::steady_clock::now() + 10s;
+  while (image() != png && std::chrono::steady_clock::now() < deadline) ::usleep(20000);
+  EXPECT_EQ(image(), png);
+}
+
+// A window that never reads: the restore comes at the ceiling, and a copy the user makes before
+// it is theirs to keep.
+TEST_F(WaylandAgentTest, AUserCopyBeforeTheRestoreWins) {
+  userCopies("the user's old copy");
+  startWindowAndAgent("deskagent-test-window", "busy");
+  send({{"type", "paste"}, {"text", "dictated"}});
+  EXPECT_EQ(window_->readLineStartingWith("key v"), "key v 1 0");
+  userCopies("the user's new copy");
+  EXPECT_EQ(next("paste"), json({{"type", "paste"}, {"ok", true}}));
+  // The end of input lets the pending restore finish before the agent exits.
+  agent_->closeStdin();
+  EXPECT_EQ(agent_->wait(), 0);
+  EXPECT_EQ(clipboard(), "the user's new copy");
 }
 
 TEST_F(WaylandAgentTest, TerminalsGetShiftWithTheChord) {
   startWindowAndAgent("foot");
   send({{"type", "paste"}, {"text", "ls -l"}});
   EXPECT_EQ(window_->readLineStartingWith("key V"), "key V 1 1");
-  EXPECT_EQ(window_->readLineStartingWith("pasted: "), "pasted: ls -l");
+  EXPECT_EQ(window_->readLineStartingWith("pasted: "), "pasted: ls -l hint: secret");
 }
 
 TEST_F(WaylandAgentTest, ReadsTheSelectionThroughTheCopyChord) {
@@ -149,11 +197,29 @@ TEST_F(WaylandAgentTest, ReadsTheSelectionThroughTheCopyChord) {
   startWindowAndAgent();
   send({{"type", "read-selection"}});
   EXPECT_EQ(window_->readLineStartingWith("copied: "), "copied: selected in the window");
-  auto selection =
-      json::parse(agent_->readLineStartingWith(R"({"type":"selection")").value_or("{}"));
-  EXPECT_EQ(selection["ok"], true);
-  EXPECT_EQ(selection["text"], "selected in the window");
+  EXPECT_EQ(next("selection"),
+            json({{"type", "selection"}, {"ok", true}, {"text", "selected in the window"}}));
   EXPECT_TRUE(clipboardBecomes("kept"));
+
+  // A window with nothing selected copies nothing.
+  auto empty = focusedWindow({"", "deskagent-test-window"});
+  ASSERT_EQ(empty->readLineStartingWith("focus in"), "focus in");
+  send({{"type", "read-selection"}});
+  EXPECT_EQ(next("selection"), json({{"type", "selection"}, {"ok", false}, {"reason", "empty"}}));
+  EXPECT_EQ(clipboard(), "kept");
+}
+
+// A signal with a restore pending ends the agent as the end of input does: cleanly, and never
+// leaving the dictated text on the clipboard.
+TEST_F(WaylandAgentTest, ASignalWithARestorePendingEndsTheAgentCleanly) {
+  userCopies("the user's own");
+  startWindowAndAgent("deskagent-test-window", "busy");
+  send({{"type", "paste"}, {"text", "dictated"}});
+  EXPECT_EQ(window_->readLineStartingWith("key v"), "key v 1 0");
+  ::kill(agent_->pid(), SIGTERM);
+  EXPECT_EQ(agent_->wait(), 0);
+  EXPECT_EQ(agent_->readAllStderr(), "");
+  EXPECT_NE(clipboard(), "dictated");
 }
 
 }  // namespace

@@ -3,8 +3,11 @@
  *   ready                         mapped on the compositor
  *   focus in                      it has the keyboard focus
  *   key <name> <ctrl> <shift>     a key press, with whether Control and Shift were active
- *   pasted: <text>                Control+V (with or without Shift): the clipboard's text
- *   copied: <text>                Control+C: it set the clipboard to its selection, argv[1]
+ *   pasted: <text> hint: <hint>   Control+V (with or without Shift): the clipboard's text and
+ *                                 its x-kde-passwordManagerHint ("-" when not offered)
+ *   copied: <text>                Control+C: it set the clipboard to its selection
+ * Arguments: its selection (empty: nothing selected, Control+C copies nothing), its app id, and
+ * "busy" for a window that never reads the clipboard on Control+V.
  */
 #define _GNU_SOURCE
 #include <fcntl.h>
@@ -34,22 +37,22 @@ static struct xkb_keymap* keymap;
 static struct xkb_state* xkb_state;
 static const char* selected_text = "selected by the test window";
 static int configured;
+static int busy;
+static int offer_has_hint;
 
 static void say(const char* line) {
   printf("%s\n", line);
   fflush(stdout);
 }
 
-static void paste(void) {
+/* One type of the clipboard, or NULL. */
+static char* receive(const char* type) {
+  static char text[65536];
   int fds[2];
-  if (selection_offer == NULL || pipe2(fds, O_CLOEXEC) != 0) {
-    say("pasted: <none>");
-    return;
-  }
-  wl_data_offer_receive(selection_offer, "text/plain;charset=utf-8", fds[1]);
+  if (selection_offer == NULL || pipe2(fds, O_CLOEXEC) != 0) return NULL;
+  wl_data_offer_receive(selection_offer, type, fds[1]);
   close(fds[1]);
   wl_display_flush(display);
-  char text[65536];
   size_t used = 0;
   struct pollfd p = {fds[0], POLLIN, 0};
   while (used < sizeof(text) - 1 && poll(&p, 1, 5000) > 0) {
@@ -59,7 +62,16 @@ static void paste(void) {
   }
   close(fds[0]);
   text[used] = '\0';
-  printf("pasted: %s\n", text);
+  return text;
+}
+
+static void paste(void) {
+  /* The hint first: a read of the text is what tells the agent the paste is done. */
+  char hint[256] = "-";
+  const char* offered = offer_has_hint ? receive("x-kde-passwordManagerHint") : NULL;
+  if (offered) snprintf(hint, sizeof(hint), "%s", offered);
+  char* text = receive("text/plain;charset=utf-8");
+  printf("pasted: %s hint: %s\n", text ? text : "<none>", hint);
   fflush(stdout);
 }
 
@@ -128,8 +140,8 @@ static void kb_key(void* d, struct wl_keyboard* k, uint32_t serial, uint32_t tim
   printf("key %s %d %d\n", name, ctrl, shift);
   fflush(stdout);
   xkb_keysym_t lower = xkb_keysym_to_lower(sym);
-  if (ctrl && lower == XKB_KEY_v) paste();
-  if (ctrl && lower == XKB_KEY_c) copy(serial);
+  if (ctrl && lower == XKB_KEY_v && !busy) paste();
+  if (ctrl && lower == XKB_KEY_c && *selected_text) copy(serial);
 }
 static void kb_modifiers(void* d, struct wl_keyboard* k, uint32_t serial, uint32_t depressed,
                          uint32_t latched, uint32_t locked, uint32_t group) {
@@ -155,7 +167,8 @@ static void seat_name(void* d, struct wl_seat* s, const char* n) {
 static const struct wl_seat_listener seat_listener = {seat_capabilities, seat_name};
 
 static void offer_type(void* d, struct wl_data_offer* o, const char* t) {
-  (void)d, (void)o, (void)t;
+  (void)d, (void)o;
+  if (strcmp(t, "x-kde-passwordManagerHint") == 0) offer_has_hint = 1;
 }
 static void offer_actions(void* d, struct wl_data_offer* o, uint32_t a) {
   (void)d, (void)o, (void)a;
@@ -164,6 +177,7 @@ static const struct wl_data_offer_listener offer_listener = {offer_type, offer_a
                                                              offer_actions};
 static void dd_offer(void* d, struct wl_data_device* dd, struct wl_data_offer* offer) {
   (void)d, (void)dd;
+  offer_has_hint = 0;
   wl_data_offer_add_listener(offer, &offer_listener, NULL);
 }
 static void dd_enter(void* d, struct wl_data_device* dd, uint32_t s, struct wl_surface* sf,
@@ -246,6 +260,7 @@ static const struct wl_registry_listener registry_listener = {global, global_rem
 
 int main(int argc, char** argv) {
   if (argc > 1) selected_text = argv[1];
+  busy = argc > 3 && strcmp(argv[3], "busy") == 0;
   display = wl_display_connect(NULL);
   if (display == NULL) return 1;
   xkb = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
