@@ -40,7 +40,11 @@ add_executable(wayland_test_window ${CMAKE_CURRENT_LIST_DIR}/clients/wayland_tes
                                    ${xdg_dir}/xdg-shell-protocol.c ${xdg_dir}/xdg-shell-client.h)
 target_include_directories(wayland_test_window PRIVATE ${xdg_dir})
 target_link_libraries(wayland_test_window PRIVATE PkgConfig::DESKAGENT_WAYLAND_DEPS)
+# Another keyboard holding Shift, through the vendored virtual-keyboard protocol.
+add_executable(wayland_hold_shift ${CMAKE_CURRENT_LIST_DIR}/clients/wayland_hold_shift.c)
+target_link_libraries(wayland_hold_shift PRIVATE deskagent_wayland_protocols)
 target_compile_definitions(wayland_tests PRIVATE
   DESKAGENT_BINARY="$<TARGET_FILE:deskagent>"
-  WAYLAND_TEST_WINDOW="$<TARGET_FILE:wayland_test_window>")
-add_dependencies(wayland_tests deskagent wayland_test_window)
+  WAYLAND_TEST_WINDOW="$<TARGET_FILE:wayland_test_window>"
+  WAYLAND_HOLD_SHIFT="$<TARGET_FILE:wayland_hold_shift>")
+add_dependencies(wayland_tests deskagent wayland_test_window wayland_hold_shift)

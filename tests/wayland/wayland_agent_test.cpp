@@ -153,6 +153,19 @@ TEST_F(WaylandAgentTest, PastesIntoTheFocusedWindowAndGivesTheClipboardBack) {
   EXPECT_EQ(next("paste"), json({{"type", "paste"}, {"ok", true}}));
   EXPECT_TRUE(clipboardBecomes("the user's own"));
 
+  // Shift held on another keyboard does not turn the chord into Control+Shift+V.
+  {
+    ChildProcess shift({WAYLAND_HOLD_SHIFT});
+    ASSERT_EQ(shift.readLine(), "held");
+    ASSERT_EQ(window_->readLineStartingWith("key Shift_L"), "key Shift_L 0 0");  // it reached it
+    send({{"type", "paste"}, {"text", "with shift held"}});
+    EXPECT_EQ(window_->readLineStartingWith("key v"), "key v 1 0");
+    EXPECT_EQ(window_->readLineStartingWith("pasted: "), "pasted: with shift held hint: secret");
+    EXPECT_EQ(next("paste"), json({{"type", "paste"}, {"ok", true}}));
+    shift.closeStdin();
+    EXPECT_EQ(shift.wait(), 0);
+  }
+
   // Not only text comes back.
   const std::string png("\x89PNG\r\n\x1a\n\0\x01\xfe\xff", 12);
   userClipboard_ = std::make_unique<ChildProcess>(
