@@ -68,6 +68,8 @@ class Sway {
     }
     return false;
   }
+  // Ends the compositor abruptly, as a crash would.
+  void stop() { sway_.reset(); }
   ~Sway() {
     sway_.reset();
     fs::remove_all(dir_);
@@ -233,6 +235,17 @@ TEST_F(WaylandAgentTest, ASignalWithARestorePendingEndsTheAgentCleanly) {
   EXPECT_EQ(agent_->wait(), 0);
   EXPECT_EQ(agent_->readAllStderr(), "");
   EXPECT_NE(clipboard(), "dictated");
+}
+
+// A compositor that goes away: the agent says it can no longer paste, and still ends cleanly.
+TEST_F(WaylandAgentTest, ACompositorThatGoesAwayIsAnsweredHonestly) {
+  startAgent();
+  sway_.stop();
+  send({{"type", "paste"}, {"text", "dictated"}});
+  EXPECT_EQ(next("paste"), json({{"type", "paste"}, {"ok", false}, {"reason", "accessibility"}}));
+  agent_->closeStdin();
+  EXPECT_EQ(agent_->wait(), 0);
+  EXPECT_EQ(agent_->readAllStderr(), "");
 }
 
 }  // namespace

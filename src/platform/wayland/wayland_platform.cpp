@@ -36,8 +36,17 @@ class Core : public std::enable_shared_from_this<Core> {
     std::weak_ptr<Core> weak = weak_from_this();
     watch = loop_.watchReadable(
         connection->fd(),
-        [weak] {
-          if (auto core = weak.lock()) core->connection->dispatch();
+        [weak, loop = &loop_] {
+          auto core = weak.lock();
+          if (!core) return;
+          core->connection->dispatch();
+          // A compositor that has gone leaves its socket readable for good: stop watching it
+          // (after this callback), and the backend answers as one without the protocols.
+          if (core->connection->lost()) {
+            loop->post([weak] {
+              if (auto c = weak.lock()) c->watch.reset();
+            });
+          }
         },
         [weak] {
           auto core = weak.lock();
@@ -160,6 +169,7 @@ class WaylandPlatform final : public Platform {
 
   // The virtual keyboard is what synthetic input needs here; nobody is asked for it.
   bool isProcessTrusted(bool) override {
+    core_->connection->dispatch();  // a compositor that has just gone shows itself here
     return !core_->connection->lost() && core_->chord.ready();
   }
   std::int64_t checkListenEventAccess() override {
