@@ -237,6 +237,15 @@ TEST_F(WaylandAgentTest, ASignalWithARestorePendingEndsTheAgentCleanly) {
   EXPECT_NE(clipboard(), "dictated");
 }
 
+// A clipboard whose owner never gives its content cannot be saved, so it is never replaced.
+TEST_F(WaylandAgentTest, AClipboardThatCannotBeSavedIsNeverReplaced) {
+  startWindowAndAgent("deskagent-test-window", "stuck");
+  ASSERT_EQ(window_->readLineStartingWith("copied: "), "copied: selected in the window");
+  send({{"type", "paste"}, {"text", "dictated"}});
+  EXPECT_EQ(next("paste"), json({{"type", "paste"}, {"ok", false}, {"reason", "clipboard"}}));
+  EXPECT_EQ(runToEnd({"wl-paste", "--list-types"}), "text/plain;charset=utf-8\n");
+}
+
 // A compositor that goes away: the agent says it can no longer paste, and still ends cleanly.
 TEST_F(WaylandAgentTest, ACompositorThatGoesAwayIsAnsweredHonestly) {
   startAgent();

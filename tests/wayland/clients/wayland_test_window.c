@@ -7,7 +7,8 @@
  *                                 its x-kde-passwordManagerHint ("-" when not offered)
  *   copied: <text>                Control+C: it set the clipboard to its selection
  * Arguments: its selection (empty: nothing selected, Control+C copies nothing), its app id, and
- * "busy" for a window that never reads the clipboard on Control+V.
+ * "busy" for a window that never reads the clipboard on Control+V, or "stuck" for one that takes
+ * the clipboard as it gets the focus and then never gives its content.
  */
 #define _GNU_SOURCE
 #include <fcntl.h>
@@ -38,6 +39,7 @@ static struct xkb_state* xkb_state;
 static const char* selected_text = "selected by the test window";
 static int configured;
 static int busy;
+static int stuck;
 static int offer_has_hint;
 
 static void say(const char* line) {
@@ -77,6 +79,7 @@ static void paste(void) {
 
 static void source_send(void* data, struct wl_data_source* source, const char* type, int fd) {
   (void)data, (void)source, (void)type;
+  if (stuck) return; /* the reader's pipe stays open, and empty */
   if (write(fd, selected_text, strlen(selected_text)) < 0) perror("write");
   close(fd);
 }
@@ -119,8 +122,9 @@ static void kb_keymap(void* d, struct wl_keyboard* k, uint32_t format, int fd, u
 }
 static void kb_enter(void* d, struct wl_keyboard* k, uint32_t serial, struct wl_surface* s,
                      struct wl_array* keys) {
-  (void)d, (void)k, (void)serial, (void)s, (void)keys;
+  (void)d, (void)k, (void)s, (void)keys;
   say("focus in");
+  if (stuck) copy(serial);
 }
 static void kb_leave(void* d, struct wl_keyboard* k, uint32_t serial, struct wl_surface* s) {
   (void)d, (void)k, (void)serial, (void)s;
@@ -261,6 +265,7 @@ static const struct wl_registry_listener registry_listener = {global, global_rem
 int main(int argc, char** argv) {
   if (argc > 1) selected_text = argv[1];
   busy = argc > 3 && strcmp(argv[3], "busy") == 0;
+  stuck = argc > 3 && strcmp(argv[3], "stuck") == 0;
   display = wl_display_connect(NULL);
   if (display == NULL) return 1;
   xkb = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
