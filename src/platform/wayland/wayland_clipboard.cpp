@@ -108,7 +108,9 @@ void Clipboard::onSelection(void* data, zwlr_data_control_device_v1*,
     if (it != self->pending_.end()) self->pending_.erase(it);
   }
   // Our own write was counted when it was made; this is its echo.
-  if (self->source_ == nullptr) ++self->changeCount_;
+  const bool ourClear = offer == nullptr && self->clearing_;
+  self->clearing_ = false;
+  if (self->source_ == nullptr && !ourClear) ++self->changeCount_;
 }
 
 void Clipboard::onPrimarySelection(void* data, zwlr_data_control_device_v1*,
@@ -198,6 +200,7 @@ PasteboardContents Clipboard::snapshot() {
 
 void Clipboard::own(PasteboardContents contents, PasteboardReadCallback onRead) {
   ++changeCount_;
+  clearing_ = false;
   if (source_ != nullptr) zwlr_data_control_source_v1_destroy(source_);
   source_ = nullptr;
   owned_ = std::move(contents);
@@ -205,6 +208,7 @@ void Clipboard::own(PasteboardContents contents, PasteboardReadCallback onRead) 
   chordsAtWrite_ = chords_;
   if (device_ == nullptr) return;
   if (owned_.items.empty()) {
+    clearing_ = true;
     zwlr_data_control_device_v1_set_selection(device_, nullptr);
     connection_.flush();
     return;

@@ -68,6 +68,7 @@ class Clipboard {
   PasteboardContents owned_;
   PasteboardReadCallback onRead_;
   std::uint64_t chordsAtWrite_ = 0;
+  bool clearing_ = false;  // the empty selection we asked for has not been announced yet
 };
 
 }  // namespace deskagent::platform::wayland
