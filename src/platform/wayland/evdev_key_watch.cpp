@@ -88,6 +88,7 @@ void EvdevKeyWatch::readFrom(const std::string& path) {
   if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
   if (n <= 0) {  // unplugged (ENODEV) or closed
     drop(path);
+    rescan();  // a keyboard plugged in at once may have taken the same node
     return;
   }
   keyboard.partial.append(buffer, static_cast<std::size_t>(n));
