@@ -200,6 +200,25 @@ TEST_F(WaylandAgentTest, AUserCopyBeforeTheRestoreWins) {
   EXPECT_EQ(clipboard(), "the user's new copy");
 }
 
+// The chord's keys are looked up in the user's layout, which the agent learns from the seat.
+TEST_F(WaylandAgentTest, TheChordFollowsTheUsersLayout) {
+  window_ = focusedWindow({"selected in the window", "deskagent-test-window"});
+  ChildProcess dvorak({WAYLAND_HOLD_SHIFT, "us", "dvorak"});  // the user's keyboard
+  ASSERT_EQ(dvorak.readLine(), "held");
+  ASSERT_EQ(window_->readLineStartingWith("keymap "), "keymap English (Dvorak)");
+  startAgent();
+  send({{"type", "paste"}, {"text", "in dvorak"}});
+  // The keymap the window hears the chord in is the one the agent gave its keyboard.
+  std::string keymap;
+  std::optional<std::string> line;
+  while ((line = window_->readLine()) && !line->starts_with("key v")) {
+    if (line->starts_with("keymap ")) keymap = *line;
+  }
+  EXPECT_EQ(line, "key v 1 0");
+  EXPECT_EQ(keymap, "keymap English (Dvorak)");
+  EXPECT_EQ(window_->readLineStartingWith("pasted: "), "pasted: in dvorak hint: secret");
+}
+
 TEST_F(WaylandAgentTest, TerminalsGetShiftWithTheChord) {
   startWindowAndAgent("foot");
   send({{"type", "paste"}, {"text", "ls -l"}});

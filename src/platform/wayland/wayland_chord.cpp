@@ -40,14 +40,53 @@ int keymapFile(const std::string& text) {
   return fd;
 }
 
+// The keymap of the seat's keyboard: the user's layout, as the compositor gives it to windows.
+std::optional<std::string> seatKeymap(Connection& connection) {
+  connection.roundtrip();  // the seat's capabilities
+  if (!connection.seatHasKeyboard()) return std::nullopt;
+  std::optional<std::string> keymap;
+  static const wl_keyboard_listener listener = {
+      .keymap =
+          [](void* data, wl_keyboard*, std::uint32_t format, std::int32_t fd, std::uint32_t size) {
+            void* text = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+            ::close(fd);
+            if (text == MAP_FAILED) return;
+            if (format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 && size > 0) {
+              // The text ends with its NUL.
+              static_cast<std::optional<std::string>*>(data)->emplace(static_cast<char*>(text),
+                                                                      size - 1);
+            }
+            ::munmap(text, size);
+          },
+      .enter = [](void*, wl_keyboard*, std::uint32_t, wl_surface*, wl_array*) {},
+      .leave = [](void*, wl_keyboard*, std::uint32_t, wl_surface*) {},
+      .key = [](void*, wl_keyboard*, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t) {},
+      .modifiers = [](void*, wl_keyboard*, std::uint32_t, std::uint32_t, std::uint32_t,
+                      std::uint32_t, std::uint32_t) {},
+      .repeat_info = [](void*, wl_keyboard*, std::int32_t, std::int32_t) {},
+  };
+  wl_keyboard* keyboard = wl_seat_get_keyboard(connection.seat());
+  wl_keyboard_add_listener(keyboard, &listener, &keymap);
+  connection.roundtrip();
+  wl_keyboard_release(keyboard);
+  return keymap;
+}
+
 }  // namespace
 
 ChordPoster::ChordPoster(Connection& connection, Toplevels& toplevels)
     : connection_(connection), toplevels_(toplevels) {
   context_ = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
   if (context_ == nullptr) return;
-  // The user's layout where the session names it (XKB_DEFAULT_LAYOUT and the like), else "us".
-  keymap_ = xkb_keymap_new_from_names(context_, nullptr, XKB_KEYMAP_COMPILE_NO_FLAGS);
+  // The user's layout: the seat keyboard's keymap where there is one, else the one the session
+  // names (XKB_DEFAULT_LAYOUT and the like), else "us".
+  if (auto user = seatKeymap(connection_)) {
+    keymap_ = xkb_keymap_new_from_string(context_, user->c_str(), XKB_KEYMAP_FORMAT_TEXT_V1,
+                                         XKB_KEYMAP_COMPILE_NO_FLAGS);
+  }
+  if (keymap_ == nullptr) {
+    keymap_ = xkb_keymap_new_from_names(context_, nullptr, XKB_KEYMAP_COMPILE_NO_FLAGS);
+  }
   if (keymap_ == nullptr) return;
   char* text = xkb_keymap_get_as_string(keymap_, XKB_KEYMAP_FORMAT_TEXT_V1);
   if (text == nullptr) return;

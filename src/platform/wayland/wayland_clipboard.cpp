@@ -159,6 +159,7 @@ std::optional<std::string> Clipboard::receive(const std::string& type, std::size
 }
 
 std::optional<std::string> Clipboard::text() {
+  connection_.roundtrip();  // a copy made just now is announced by then
   if (source_ != nullptr) {
     for (const auto& item : owned_.items) {
       for (const auto& rep : item.representations) {
@@ -178,6 +179,7 @@ std::optional<std::string> Clipboard::text() {
 }
 
 PasteboardContents Clipboard::snapshot() {
+  connection_.roundtrip();  // a copy made just now is announced by then
   if (source_ != nullptr) return owned_;
   PasteboardContents contents;
   if (!selection_) return contents;

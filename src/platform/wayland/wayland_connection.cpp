@@ -17,6 +17,12 @@ void Connection::onGlobal(void* data, wl_registry* registry, std::uint32_t name,
   // The first seat is the user's; the protocols' first versions are all we use.
   if (std::strcmp(interface, wl_seat_interface.name) == 0 && self->seat_ == nullptr) {
     self->seat_ = static_cast<wl_seat*>(bind(&wl_seat_interface, 5));
+    static const wl_seat_listener seatListener = {
+        [](void* d, wl_seat*, std::uint32_t capabilities) {
+          static_cast<Connection*>(d)->seatCapabilities_ = capabilities;
+        },
+        [](void*, wl_seat*, const char*) {}};
+    wl_seat_add_listener(self->seat_, &seatListener, self);
   } else if (std::strcmp(interface, zwlr_data_control_manager_v1_interface.name) == 0) {
     self->dataControl_ = static_cast<zwlr_data_control_manager_v1*>(
         bind(&zwlr_data_control_manager_v1_interface, 1));
@@ -39,6 +45,8 @@ std::unique_ptr<Connection> Connection::open() {
   static const wl_registry_listener listener = {&Connection::onGlobal, &Connection::onGlobalRemove};
   connection->registry_ = wl_display_get_registry(display);
   wl_registry_add_listener(connection->registry_, &listener, connection.get());
+  // The globals. What the bound ones say of themselves comes with the next roundtrip, once
+  // their users have their listeners on.
   if (!connection->roundtrip()) return nullptr;
   if (connection->seat_ == nullptr || connection->dataControl_ == nullptr ||
       connection->virtualKeyboards_ == nullptr) {

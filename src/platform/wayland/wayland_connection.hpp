@@ -25,6 +25,8 @@ class Connection {
   zwlr_data_control_manager_v1* dataControl() const { return dataControl_; }
   zwp_virtual_keyboard_manager_v1* virtualKeyboards() const { return virtualKeyboards_; }
   zwlr_foreign_toplevel_manager_v1* toplevels() const { return toplevels_; }  // may be null
+  // Whether the seat has a keyboard now (asking one of a seat without is a protocol error).
+  bool seatHasKeyboard() const { return seatCapabilities_ & WL_SEAT_CAPABILITY_KEYBOARD; }
   int fd() const { return wl_display_get_fd(display_); }
 
   // Events already read and waiting to be dispatched.
@@ -48,6 +50,7 @@ class Connection {
   zwlr_data_control_manager_v1* dataControl_ = nullptr;
   zwp_virtual_keyboard_manager_v1* virtualKeyboards_ = nullptr;
   zwlr_foreign_toplevel_manager_v1* toplevels_ = nullptr;
+  std::uint32_t seatCapabilities_ = 0;
 };
 
 }  // namespace deskagent::platform::wayland

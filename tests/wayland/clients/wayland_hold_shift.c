@@ -1,5 +1,6 @@
 /* Another keyboard of the user's, holding Left Shift: a virtual keyboard that presses it, prints
- * "held", and releases it when its standard input ends. */
+ * "held", and releases it when its standard input ends. Arguments: its layout and variant (by
+ * default the session's). */
 #define _GNU_SOURCE
 #include <linux/input-event-codes.h>
 #include <stdio.h>
@@ -26,14 +27,17 @@ static void global_remove(void* d, struct wl_registry* r, uint32_t n) {
 }
 static const struct wl_registry_listener registry_listener = {global, global_remove};
 
-int main(void) {
+int main(int argc, char** argv) {
   struct wl_display* display = wl_display_connect(NULL);
   if (display == NULL) return 1;
   wl_registry_add_listener(wl_display_get_registry(display), &registry_listener, NULL);
   wl_display_roundtrip(display);
   if (!seat || !manager) return 1;
   struct xkb_context* xkb = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
-  struct xkb_keymap* keymap = xkb_keymap_new_from_names(xkb, NULL, 0);
+  struct xkb_rule_names names = {NULL, NULL, argc > 1 ? argv[1] : NULL, argc > 2 ? argv[2] : NULL,
+                                 NULL};
+  struct xkb_keymap* keymap = xkb_keymap_new_from_names(xkb, &names, 0);
+  if (keymap == NULL) return 1;
   char* text = xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1);
   size_t size = strlen(text) + 1;
   int fd = memfd_create("keymap", MFD_CLOEXEC);

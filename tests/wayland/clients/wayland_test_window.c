@@ -1,6 +1,7 @@
 /* A native Wayland window for the end-to-end tests: one toplevel that takes the keyboard focus
  * and prints, one line each, what reaches it:
  *   ready                         mapped on the compositor
+ *   keymap <layout>               the keymap of the keyboard it hears now
  *   focus in                      it has the keyboard focus
  *   key <name> <ctrl> <shift>     a key press, with whether Control and Shift were active
  *   pasted: <text> hint: <hint>   Control+V (with or without Shift): the clipboard's text and
@@ -105,6 +106,7 @@ static void copy(uint32_t serial) {
   wl_data_source_add_listener(source, &source_listener, NULL);
   wl_data_source_offer(source, "text/plain;charset=utf-8");
   wl_data_device_set_selection(data_device, source, serial);
+  wl_display_flush(display); /* the compositor has it before the test hears of it */
   printf("copied: %s\n", selected_text);
   fflush(stdout);
 }
@@ -119,6 +121,10 @@ static void kb_keymap(void* d, struct wl_keyboard* k, uint32_t format, int fd, u
   keymap = xkb_keymap_new_from_string(xkb, text, XKB_KEYMAP_FORMAT_TEXT_V1, 0);
   munmap(text, size);
   xkb_state = keymap ? xkb_state_new(keymap) : NULL;
+  if (keymap) {
+    printf("keymap %s\n", xkb_keymap_layout_get_name(keymap, 0));
+    fflush(stdout);
+  }
 }
 static void kb_enter(void* d, struct wl_keyboard* k, uint32_t serial, struct wl_surface* s,
                      struct wl_array* keys) {
@@ -163,6 +169,9 @@ static void seat_capabilities(void* d, struct wl_seat* s, uint32_t caps) {
   if ((caps & WL_SEAT_CAPABILITY_KEYBOARD) && keyboard == NULL) {
     keyboard = wl_seat_get_keyboard(s);
     wl_keyboard_add_listener(keyboard, &keyboard_listener, NULL);
+  } else if (!(caps & WL_SEAT_CAPABILITY_KEYBOARD) && keyboard != NULL) {
+    wl_keyboard_release(keyboard); /* the last keyboard went; a new one comes as a new object */
+    keyboard = NULL;
   }
 }
 static void seat_name(void* d, struct wl_seat* s, const char* n) {
