@@ -15,8 +15,10 @@ namespace {
 
 // The whole snapshot stays within this, as on the other systems.
 constexpr std::size_t kSnapshotLimit = std::size_t{64} << 20;
-// An owner that has not given one type whole by then has stopped answering.
+// An owner that has not given one type whole by then has stopped answering; and the whole
+// snapshot, however many types, holds up everything else no longer than this.
 constexpr auto kTypeTimeout = std::chrono::seconds(1);
+constexpr auto kSnapshotTimeout = std::chrono::seconds(5);
 // A reader that takes no more of our data by then has stopped reading.
 constexpr auto kSendTimeout = std::chrono::seconds(2);
 
@@ -129,13 +131,14 @@ void Clipboard::forgetOffer(zwlr_data_control_offer_v1* offer) {
   zwlr_data_control_offer_v1_destroy(offer);
 }
 
-std::optional<std::string> Clipboard::receive(const std::string& type, std::size_t limit) {
+std::optional<std::string> Clipboard::receive(const std::string& type, std::size_t limit,
+                                              std::chrono::steady_clock::time_point until) {
   int fds[2];
   if (!selection_ || ::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return std::nullopt;
   zwlr_data_control_offer_v1_receive(selection_->offer, type.c_str(), fds[1]);
   ::close(fds[1]);
   connection_.flush();
-  auto deadline = std::chrono::steady_clock::now() + kTypeTimeout;
+  auto deadline = std::min(std::chrono::steady_clock::now() + kTypeTimeout, until);
   std::string data;
   char buffer[65536];
   while (true) {
@@ -172,7 +175,7 @@ std::optional<std::string> Clipboard::text() {
   for (const char* type : kTextTypes) {
     const auto& types = selection_->types;
     if (std::find(types.begin(), types.end(), type) != types.end()) {
-      return receive(type, kSnapshotLimit);
+      return receive(type, kSnapshotLimit, std::chrono::steady_clock::now() + kTypeTimeout);
     }
   }
   return std::nullopt;
@@ -185,9 +188,10 @@ PasteboardContents Clipboard::snapshot() {
   if (!selection_) return contents;
   PasteboardItem item;
   std::size_t total = 0;
+  const auto until = std::chrono::steady_clock::now() + kSnapshotTimeout;
   const std::vector<std::string> types = selection_->types;
   for (const std::string& type : types) {
-    auto data = receive(type, kSnapshotLimit - total);
+    auto data = receive(type, kSnapshotLimit - total, until);
     if (!data) {
       // Put back without this type, the content would be another one.
       contents.complete = false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -51,8 +52,9 @@ class Clipboard {
 
   void forgetOffer(zwlr_data_control_offer_v1* offer);
   // Reads one type of the current selection: nothing when its owner did not give it whole in
-  // time or it would pass `limit` bytes.
-  std::optional<std::string> receive(const std::string& type, std::size_t limit);
+  // time (by `until` at the latest) or it would pass `limit` bytes.
+  std::optional<std::string> receive(const std::string& type, std::size_t limit,
+                                     std::chrono::steady_clock::time_point until);
   // Offers `items` as the selection (nothing: no selection at all).
   void own(PasteboardContents contents, PasteboardReadCallback onRead = {});
 
