@@ -8,6 +8,8 @@ packages=(
   libgtest-dev libgmock-dev                # the tests
   libbenchmark-dev                         # the benchmarks
   libx11-dev libx11-xcb-dev libxi-dev libxtst-dev libxfixes-dev  # the X11 backend
+  libwayland-dev libwayland-bin libxkbcommon-dev  # the Wayland backend
+  wayland-protocols sway wl-clipboard      # the Wayland end-to-end tests
   xvfb xclip                               # the X11 end-to-end tests and the demo
   xterm                                    # a real terminal for the X11 end-to-end tests
   xdotool xinput                           # what the X11 bench compares the agent with

@@ -28,6 +28,7 @@ Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$work/display" 2>/dev/n
 pids+=($!)
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
 export DISPLAY=:$(head -n1 "$work/display")
+unset WAYLAND_DISPLAY  # the demo types into its own display, never into the user's desktop
 
 bold=$(tput bold 2>/dev/null || true)
 plain=$(tput sgr0 2>/dev/null || true)

@@ -31,6 +31,7 @@ before(async () => {
   });
   const display = await lineFrom(server, "");
   env = { ...process.env, DISPLAY: `:${display.trim()}` };
+  delete env.WAYLAND_DISPLAY; // a Wayland session of whoever runs them would take the agent there
   ({ agent } = await spawnAgent(agentPath, { env }));
 });
 

@@ -1,0 +1,283 @@
+#include "platform/wayland/wayland_clipboard.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+
+namespace deskagent::platform::wayland {
+
+namespace {
+
+// The whole snapshot stays within this, as on the other systems.
+constexpr std::size_t kSnapshotLimit = std::size_t{64} << 20;
+// An owner that has not given one type whole by then has stopped answering; and the whole
+// snapshot, however many types, holds up everything else no longer than this.
+constexpr auto kTypeTimeout = std::chrono::seconds(1);
+constexpr auto kSnapshotTimeout = std::chrono::seconds(5);
+// A reader that takes no more of our data by then has stopped reading.
+constexpr auto kSendTimeout = std::chrono::seconds(2);
+
+// Plain text, in the order a reader prefers it.
+constexpr std::array<const char*, 5> kTextTypes = {"text/plain;charset=utf-8", "UTF8_STRING",
+                                                   "text/plain", "TEXT", "STRING"};
+// Clipboard managers that honour it keep the text out of their history.
+constexpr const char* kSecretHintType = "x-kde-passwordManagerHint";
+
+bool isTextType(const std::string& type) {
+  return std::find(kTextTypes.begin(), kTextTypes.end(), type) != kTextTypes.end();
+}
+
+PasteboardContents textContents(const std::string& text) {
+  PasteboardItem item;
+  for (const char* type : kTextTypes) item.representations.push_back({type, text});
+  return PasteboardContents{{item}, true};
+}
+
+int remainingMs(std::chrono::steady_clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
+  return static_cast<int>(std::max<std::int64_t>(0, left.count()));
+}
+
+// Writes all of `data` to a reader's pipe, giving up on one that stops reading.
+void writeWhole(int fd, const std::string& data) {
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+  auto deadline = std::chrono::steady_clock::now() + kSendTimeout;
+  std::size_t at = 0;
+  while (at < data.size()) {
+    ssize_t n = ::write(fd, data.data() + at, data.size() - at);
+    if (n > 0) {
+      at += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN) return;  // the reader closed its end
+    pollfd p{fd, POLLOUT, 0};
+    if (::poll(&p, 1, remainingMs(deadline)) <= 0) return;
+  }
+}
+
+}  // namespace
+
+Clipboard::Clipboard(Connection& connection, MainLoop& loop, const std::uint64_t& chords)
+    : connection_(connection), loop_(loop), chords_(chords) {
+  static const zwlr_data_control_device_v1_listener listener = {
+      &Clipboard::onDataOffer, &Clipboard::onSelection, &Clipboard::onFinished,
+      &Clipboard::onPrimarySelection};
+  device_ =
+      zwlr_data_control_manager_v1_get_data_device(connection_.dataControl(), connection_.seat());
+  zwlr_data_control_device_v1_add_listener(device_, &listener, this);
+  connection_.roundtrip();  // the current selection
+}
+
+Clipboard::~Clipboard() {
+  for (auto& [offer, types] : pending_) zwlr_data_control_offer_v1_destroy(offer);
+  if (selection_) zwlr_data_control_offer_v1_destroy(selection_->offer);
+  if (source_ != nullptr) zwlr_data_control_source_v1_destroy(source_);
+  if (device_ != nullptr) zwlr_data_control_device_v1_destroy(device_);
+  connection_.flush();
+}
+
+void Clipboard::onDataOffer(void* data, zwlr_data_control_device_v1*,
+                            zwlr_data_control_offer_v1* offer) {
+  static const zwlr_data_control_offer_v1_listener listener = {&Clipboard::onOfferType};
+  auto* self = static_cast<Clipboard*>(data);
+  self->pending_[offer];
+  zwlr_data_control_offer_v1_add_listener(offer, &listener, self);
+}
+
+void Clipboard::onOfferType(void* data, zwlr_data_control_offer_v1* offer, const char* type) {
+  auto* self = static_cast<Clipboard*>(data);
+  if (auto it = self->pending_.find(offer); it != self->pending_.end()) {
+    it->second.emplace_back(type);
+  }
+}
+
+void Clipboard::onSelection(void* data, zwlr_data_control_device_v1*,
+                            zwlr_data_control_offer_v1* offer) {
+  auto* self = static_cast<Clipboard*>(data);
+  if (self->selection_) zwlr_data_control_offer_v1_destroy(self->selection_->offer);
+  self->selection_.reset();
+  if (offer != nullptr) {
+    auto it = self->pending_.find(offer);
+    self->selection_ =
+        Offer{offer, it != self->pending_.end() ? it->second : std::vector<std::string>{}};
+    if (it != self->pending_.end()) self->pending_.erase(it);
+  }
+  // Our own write was counted when it was made; this is its echo.
+  const bool ourClear = offer == nullptr && self->clearing_;
+  self->clearing_ = false;
+  if (self->source_ == nullptr && !ourClear) ++self->changeCount_;
+}
+
+void Clipboard::onPrimarySelection(void* data, zwlr_data_control_device_v1*,
+                                   zwlr_data_control_offer_v1* offer) {
+  if (offer != nullptr) static_cast<Clipboard*>(data)->forgetOffer(offer);
+}
+
+void Clipboard::onFinished(void* data, zwlr_data_control_device_v1*) {
+  auto* self = static_cast<Clipboard*>(data);
+  zwlr_data_control_device_v1_destroy(self->device_);
+  self->device_ = nullptr;
+}
+
+void Clipboard::forgetOffer(zwlr_data_control_offer_v1* offer) {
+  pending_.erase(offer);
+  zwlr_data_control_offer_v1_destroy(offer);
+}
+
+std::optional<std::string> Clipboard::receive(const std::string& type, std::size_t limit,
+                                              std::chrono::steady_clock::time_point until) {
+  int fds[2];
+  if (!selection_ || ::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return std::nullopt;
+  zwlr_data_control_offer_v1_receive(selection_->offer, type.c_str(), fds[1]);
+  ::close(fds[1]);
+  connection_.flush();
+  auto deadline = std::min(std::chrono::steady_clock::now() + kTypeTimeout, until);
+  std::string data;
+  char buffer[65536];
+  while (true) {
+    ssize_t n = ::read(fds[0], buffer, sizeof(buffer));
+    if (n == 0) break;  // the owner has written it all
+    if (n > 0) {
+      data.append(buffer, static_cast<std::size_t>(n));
+      if (data.size() > limit) break;
+      continue;
+    }
+    if (errno == EINTR) continue;
+    pollfd p{fds[0], POLLIN, 0};
+    if (errno != EAGAIN || ::poll(&p, 1, remainingMs(deadline)) <= 0) {
+      ::close(fds[0]);
+      return std::nullopt;
+    }
+  }
+  ::close(fds[0]);
+  if (data.size() > limit) return std::nullopt;
+  return data;
+}
+
+std::optional<std::string> Clipboard::text() {
+  connection_.roundtrip();  // a copy made just now is announced by then
+  if (source_ != nullptr) {
+    for (const auto& item : owned_.items) {
+      for (const auto& rep : item.representations) {
+        if (isTextType(rep.type)) return rep.data;
+      }
+    }
+    return std::nullopt;
+  }
+  if (!selection_) return std::nullopt;
+  for (const char* type : kTextTypes) {
+    const auto& types = selection_->types;
+    if (std::find(types.begin(), types.end(), type) != types.end()) {
+      return receive(type, kSnapshotLimit, std::chrono::steady_clock::now() + kTypeTimeout);
+    }
+  }
+  return std::nullopt;
+}
+
+PasteboardContents Clipboard::snapshot() {
+  connection_.roundtrip();  // a copy made just now is announced by then
+  if (source_ != nullptr) return owned_;
+  PasteboardContents contents;
+  if (!selection_) return contents;
+  PasteboardItem item;
+  std::size_t total = 0;
+  const auto until = std::chrono::steady_clock::now() + kSnapshotTimeout;
+  const std::vector<std::string> types = selection_->types;
+  for (const std::string& type : types) {
+    auto data = receive(type, kSnapshotLimit - total, until);
+    if (!data) {
+      // Put back without this type, the content would be another one.
+      contents.complete = false;
+      break;
+    }
+    total += data->size();
+    item.representations.push_back({type, std::move(*data)});
+  }
+  if (!item.representations.empty()) contents.items.push_back(std::move(item));
+  return contents;
+}
+
+void Clipboard::own(PasteboardContents contents, PasteboardReadCallback onRead) {
+  ++changeCount_;
+  clearing_ = false;
+  if (source_ != nullptr) zwlr_data_control_source_v1_destroy(source_);
+  source_ = nullptr;
+  owned_ = std::move(contents);
+  onRead_ = std::move(onRead);
+  chordsAtWrite_ = chords_;
+  if (device_ == nullptr) return;
+  if (owned_.items.empty()) {
+    clearing_ = true;
+    zwlr_data_control_device_v1_set_selection(device_, nullptr);
+    connection_.flush();
+    return;
+  }
+  static const zwlr_data_control_source_v1_listener listener = {&Clipboard::onSend,
+                                                                &Clipboard::onCancelled};
+  source_ = zwlr_data_control_manager_v1_create_data_source(connection_.dataControl());
+  zwlr_data_control_source_v1_add_listener(source_, &listener, this);
+  for (const auto& rep : owned_.items.front().representations) {
+    zwlr_data_control_source_v1_offer(source_, rep.type.c_str());
+  }
+  zwlr_data_control_device_v1_set_selection(device_, source_);
+  connection_.flush();
+}
+
+void Clipboard::onSend(void* data, zwlr_data_control_source_v1* source, const char* type,
+                       std::int32_t fd) {
+  auto* self = static_cast<Clipboard*>(data);
+  const std::string asked = type;
+  if (source == self->source_ && !self->owned_.items.empty()) {
+    for (const auto& rep : self->owned_.items.front().representations) {
+      if (rep.type == asked) {
+        writeWhole(fd, rep.data);
+        break;
+      }
+    }
+    // A read of the text after our chord is the paste's; a clipboard manager's copy before it,
+    // or its look at the hint, is not.
+    if (self->onRead_ && isTextType(asked) && self->chords_ != self->chordsAtWrite_) {
+      self->loop_.post(std::exchange(self->onRead_, {}));
+    }
+  }
+  ::close(fd);
+}
+
+void Clipboard::onCancelled(void* data, zwlr_data_control_source_v1* source) {
+  auto* self = static_cast<Clipboard*>(data);
+  zwlr_data_control_source_v1_destroy(source);
+  if (source != self->source_) return;
+  self->source_ = nullptr;
+  self->owned_ = {};
+  self->onRead_ = {};
+}
+
+void Clipboard::clear() {
+  own({});
+}
+
+void Clipboard::setText(const std::string& text) {
+  own(textContents(text));
+}
+
+void Clipboard::setContents(const PasteboardContents& contents) {
+  // One selection holds one item: the first, as the other systems' readers see it.
+  PasteboardContents first;
+  if (!contents.items.empty()) first.items.push_back(contents.items.front());
+  own(std::move(first));
+}
+
+void Clipboard::setTextNotifyingRead(const std::string& text, PasteboardReadCallback onRead) {
+  PasteboardContents contents = textContents(text);
+  contents.items.front().representations.push_back({kSecretHintType, "secret"});
+  own(std::move(contents), std::move(onRead));
+}
+
+}  // namespace deskagent::platform::wayland

@@ -1,0 +1,237 @@
+#include "platform/wayland/wayland_platform.hpp"
+
+#include <vector>
+
+#include "platform/wayland/evdev_key_watch.hpp"
+#include "platform/wayland/wayland_chord.hpp"
+#include "platform/wayland/wayland_clipboard.hpp"
+#include "platform/wayland/wayland_connection.hpp"
+#include "platform/wayland/wayland_toplevels.hpp"
+#include "platform/x11/x11_microphone.hpp"
+
+namespace deskagent::platform::wayland {
+namespace {
+
+struct TapState {
+  explicit TapState(TapCallback cb) : callback(std::move(cb)) {}
+  TapCallback callback;
+  bool enabled = false;
+  bool added = false;  // its run-loop source is on the main loop
+  bool invalidated = false;
+  bool listening() const { return enabled && added && !invalidated; }
+};
+
+// Everything the platform and its taps share; posted tasks and taps that outlive the platform
+// find it gone instead of dangling.
+class Core : public std::enable_shared_from_this<Core> {
+ public:
+  Core(MainLoop& loop, std::unique_ptr<Connection> connection)
+      : loop_(loop),
+        connection(std::move(connection)),
+        toplevels(*this->connection),
+        chord(*this->connection, toplevels),
+        clipboard(*this->connection, loop, chord.chords()) {}
+
+  void start() {
+    std::weak_ptr<Core> weak = weak_from_this();
+    watch = loop_.watchReadable(
+        connection->fd(),
+        [weak, loop = &loop_] {
+          auto core = weak.lock();
+          if (!core) return;
+          core->connection->dispatch();
+          // A compositor that has gone leaves its socket readable for good: stop watching it
+          // (after this callback), and the backend answers as one without the protocols.
+          if (core->connection->lost()) {
+            loop->post([weak] {
+              if (auto c = weak.lock()) c->watch.reset();
+            });
+          }
+        },
+        [weak] {
+          auto core = weak.lock();
+          return core && core->connection->hasQueuedEvents();
+        });
+    keys = std::make_unique<EvdevKeyWatch>(loop_, systemInputDevices(),
+                                           [weak](const KeyboardEvent& event) {
+                                             if (auto core = weak.lock()) core->deliver(event);
+                                           });
+  }
+
+  void registerTap(const std::shared_ptr<TapState>& tap) {
+    std::erase_if(taps_, [](const std::weak_ptr<TapState>& t) { return t.expired(); });
+    taps_.push_back(tap);
+  }
+
+  void updateListening() {
+    bool wanted = false;
+    for (const auto& weak : taps_) {
+      if (auto tap = weak.lock(); tap && tap->listening()) wanted = true;
+    }
+    keys->setListening(wanted);
+  }
+
+  MainLoop& loop_;
+  std::unique_ptr<Connection> connection;
+  Toplevels toplevels;
+  ChordPoster chord;
+  Clipboard clipboard;
+  LoopHandle watch;
+  std::unique_ptr<EvdevKeyWatch> keys;
+
+ private:
+  // The callback runs on a later loop turn, never inside a platform call the logic is making.
+  void deliver(const KeyboardEvent& event) {
+    for (const auto& weak : taps_) {
+      auto tap = weak.lock();
+      if (!tap || !tap->listening()) continue;
+      loop_.post([weak, event] {
+        if (auto t = weak.lock(); t && t->listening()) {
+          t->callback(TapEventType::flagsChanged, event);
+        }
+      });
+    }
+  }
+
+  std::vector<std::weak_ptr<TapState>> taps_;
+};
+
+class WaylandEventTap final : public EventTap {
+ public:
+  WaylandEventTap(std::weak_ptr<Core> core, std::shared_ptr<TapState> state)
+      : core_(std::move(core)), state_(std::move(state)) {}
+  ~WaylandEventTap() override { invalidate(); }
+
+  void enable(bool on) override {
+    if (state_->invalidated) return;
+    state_->enabled = on;
+    update();
+  }
+  void invalidate() override {
+    state_->invalidated = true;
+    update();
+  }
+  bool isValid() const override {
+    auto core = core_.lock();
+    return core && !state_->invalidated && core->keys->canListen();
+  }
+  const std::shared_ptr<TapState>& state() const { return state_; }
+
+ private:
+  void update() {
+    if (auto core = core_.lock()) core->updateListening();
+  }
+  std::weak_ptr<Core> core_;
+  std::shared_ptr<TapState> state_;
+};
+
+class WaylandRunLoopSource final : public RunLoopSource {
+ public:
+  WaylandRunLoopSource(std::weak_ptr<Core> core, std::shared_ptr<TapState> state)
+      : core_(std::move(core)), state_(std::move(state)) {}
+  void addToMainLoop() override { setAdded(true); }
+  void removeFromMainLoop() override { setAdded(false); }
+
+ private:
+  void setAdded(bool added) {
+    state_->added = added;
+    if (auto core = core_.lock()) core->updateListening();
+  }
+  std::weak_ptr<Core> core_;
+  std::shared_ptr<TapState> state_;
+};
+
+// The virtual keyboard needs no source object.
+class WaylandEventSource final : public EventSource {
+ public:
+  void permitLocalEventsDuringSuppression() override {}
+};
+
+class WaylandKeyEvent final : public SyntheticKeyEvent {
+ public:
+  WaylandKeyEvent(std::weak_ptr<Core> core, std::uint16_t keyCode, bool down)
+      : core_(std::move(core)), keyCode_(keyCode), down_(down) {}
+  void setFlags(std::uint64_t flags) override { flags_ = flags; }
+  void post() override {
+    if (auto core = core_.lock()) core->chord.post(keyCode_, down_, flags_);
+  }
+
+ private:
+  std::weak_ptr<Core> core_;
+  std::uint16_t keyCode_;
+  bool down_;
+  std::uint64_t flags_ = 0;
+};
+
+class WaylandPlatform final : public Platform {
+ public:
+  explicit WaylandPlatform(std::shared_ptr<Core> core) : core_(std::move(core)) {}
+
+  // The virtual keyboard is what synthetic input needs here; nobody is asked for it.
+  bool isProcessTrusted(bool) override {
+    core_->connection->dispatch();  // a compositor that has just gone shows itself here
+    return !core_->connection->lost() && core_->chord.ready();
+  }
+  std::int64_t checkListenEventAccess() override {
+    return core_->keys->rescan() ? kAccessGranted : kAccessDenied;
+  }
+  void requestListenEventAccess() override {}  // the input group is the user's to join
+  std::int64_t microphoneAuthorizationStatus() override {
+    return x11::captureDeviceAuthorization();
+  }
+
+  // The session location has no counterpart here (the keyboards' own devices are the one
+  // listen-only source), so it is refused.
+  std::unique_ptr<EventTap> createEventTap(TapLocation location, TapCallback callback) override {
+    if (location != TapLocation::hid || !core_->keys->rescan()) return nullptr;
+    auto state = std::make_shared<TapState>(std::move(callback));
+    core_->registerTap(state);
+    return std::make_unique<WaylandEventTap>(core_, std::move(state));
+  }
+  std::unique_ptr<RunLoopSource> createRunLoopSource(EventTap& tap) override {
+    auto* ours = dynamic_cast<WaylandEventTap*>(&tap);
+    if (ours == nullptr) return nullptr;
+    return std::make_unique<WaylandRunLoopSource>(core_, ours->state());
+  }
+  std::uint64_t currentModifierFlags() override { return core_->keys->currentFlags(); }
+
+  std::unique_ptr<EventSource> createEventSource() override {
+    return std::make_unique<WaylandEventSource>();
+  }
+  std::unique_ptr<SyntheticKeyEvent> createKeyboardEvent(EventSource*, std::uint16_t keyCode,
+                                                         bool keyDown) override {
+    return std::make_unique<WaylandKeyEvent>(core_, keyCode, keyDown);
+  }
+
+  std::int64_t pasteboardChangeCount() override { return core_->clipboard.changeCount(); }
+  std::optional<std::string> pasteboardString() override { return core_->clipboard.text(); }
+  void clearPasteboard() override { core_->clipboard.clear(); }
+  void setPasteboardString(const std::string& text) override { core_->clipboard.setText(text); }
+  PasteboardContents readPasteboardContents() override { return core_->clipboard.snapshot(); }
+  void writePasteboardContents(const PasteboardContents& contents) override {
+    core_->clipboard.setContents(contents);
+  }
+  bool writePasteboardTextNotifyingRead(const std::string& text,
+                                        PasteboardReadCallback onRead) override {
+    if (core_->connection->lost()) return false;
+    core_->clipboard.setTextNotifyingRead(text, std::move(onRead));
+    return true;
+  }
+
+  void shutdown() override { core_->connection->flush(); }
+
+ private:
+  std::shared_ptr<Core> core_;
+};
+
+}  // namespace
+
+std::unique_ptr<Platform> connectWaylandPlatform(MainLoop& loop) {
+  auto connection = Connection::open();
+  if (!connection) return nullptr;
+  auto core = std::make_shared<Core>(loop, std::move(connection));
+  core->start();
+  return std::make_unique<WaylandPlatform>(std::move(core));
+}
+
+}  // namespace deskagent::platform::wayland

@@ -1,0 +1,298 @@
+/* A native Wayland window for the end-to-end tests: one toplevel that takes the keyboard focus
+ * and prints, one line each, what reaches it:
+ *   ready                         mapped on the compositor
+ *   keymap <layout>               the keymap of the keyboard it hears now
+ *   focus in                      it has the keyboard focus
+ *   key <name> <ctrl> <shift>     a key press, with whether Control and Shift were active
+ *   pasted: <text> hint: <hint>   Control+V (with or without Shift): the clipboard's text and
+ *                                 its x-kde-passwordManagerHint ("-" when not offered)
+ *   copied: <text>                Control+C: it set the clipboard to its selection
+ * Arguments: its selection (empty: nothing selected, Control+C copies nothing), its app id, and
+ * "busy" for a window that never reads the clipboard on Control+V, or "stuck" for one that takes
+ * the clipboard as it gets the focus and then never gives its content.
+ */
+#define _GNU_SOURCE
+#include <fcntl.h>
+#include <poll.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <wayland-client.h>
+#include <xkbcommon/xkbcommon.h>
+
+#include "xdg-shell-client.h"
+
+static struct wl_display* display;
+static struct wl_compositor* compositor;
+static struct wl_shm* shm;
+static struct wl_seat* seat;
+static struct xdg_wm_base* wm_base;
+static struct wl_data_device_manager* data_manager;
+static struct wl_data_device* data_device;
+static struct wl_data_offer* selection_offer;
+static struct wl_keyboard* keyboard;
+static struct wl_surface* surface;
+static struct xkb_context* xkb;
+static struct xkb_keymap* keymap;
+static struct xkb_state* xkb_state;
+static const char* selected_text = "selected by the test window";
+static int configured;
+static int busy;
+static int stuck;
+static int offer_has_hint;
+
+static void say(const char* line) {
+  printf("%s\n", line);
+  fflush(stdout);
+}
+
+/* One type of the clipboard, or NULL. */
+static char* receive(const char* type) {
+  static char text[65536];
+  int fds[2];
+  if (selection_offer == NULL || pipe2(fds, O_CLOEXEC) != 0) return NULL;
+  wl_data_offer_receive(selection_offer, type, fds[1]);
+  close(fds[1]);
+  wl_display_flush(display);
+  size_t used = 0;
+  struct pollfd p = {fds[0], POLLIN, 0};
+  while (used < sizeof(text) - 1 && poll(&p, 1, 5000) > 0) {
+    ssize_t n = read(fds[0], text + used, sizeof(text) - 1 - used);
+    if (n <= 0) break;
+    used += (size_t)n;
+  }
+  close(fds[0]);
+  text[used] = '\0';
+  return text;
+}
+
+static void paste(void) {
+  /* The hint first: a read of the text is what tells the agent the paste is done. */
+  char hint[256] = "-";
+  const char* offered = offer_has_hint ? receive("x-kde-passwordManagerHint") : NULL;
+  if (offered) snprintf(hint, sizeof(hint), "%s", offered);
+  char* text = receive("text/plain;charset=utf-8");
+  printf("pasted: %s hint: %s\n", text ? text : "<none>", hint);
+  fflush(stdout);
+}
+
+static void source_send(void* data, struct wl_data_source* source, const char* type, int fd) {
+  (void)data, (void)source, (void)type;
+  if (stuck) return; /* the reader's pipe stays open, and empty */
+  if (write(fd, selected_text, strlen(selected_text)) < 0) perror("write");
+  close(fd);
+}
+static void source_cancelled(void* data, struct wl_data_source* source) {
+  (void)data;
+  wl_data_source_destroy(source);
+}
+static void source_ignore_str(void* d, struct wl_data_source* s, const char* t) {
+  (void)d, (void)s, (void)t;
+}
+static void source_ignore(void* d, struct wl_data_source* s) {
+  (void)d, (void)s;
+}
+static void source_ignore_u(void* d, struct wl_data_source* s, uint32_t u) {
+  (void)d, (void)s, (void)u;
+}
+static const struct wl_data_source_listener source_listener = {source_ignore_str, source_send,
+                                                               source_cancelled,  source_ignore,
+                                                               source_ignore,     source_ignore_u};
+
+static void copy(uint32_t serial) {
+  struct wl_data_source* source = wl_data_device_manager_create_data_source(data_manager);
+  wl_data_source_add_listener(source, &source_listener, NULL);
+  wl_data_source_offer(source, "text/plain;charset=utf-8");
+  wl_data_device_set_selection(data_device, source, serial);
+  wl_display_flush(display); /* the compositor has it before the test hears of it */
+  printf("copied: %s\n", selected_text);
+  fflush(stdout);
+}
+
+static void kb_keymap(void* d, struct wl_keyboard* k, uint32_t format, int fd, uint32_t size) {
+  (void)d, (void)k;
+  char* text = mmap(NULL, size, PROT_READ, MAP_PRIVATE, fd, 0);
+  close(fd);
+  if (format != WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 || text == MAP_FAILED) return;
+  if (xkb_state) xkb_state_unref(xkb_state);
+  if (keymap) xkb_keymap_unref(keymap);
+  keymap = xkb_keymap_new_from_string(xkb, text, XKB_KEYMAP_FORMAT_TEXT_V1, 0);
+  munmap(text, size);
+  xkb_state = keymap ? xkb_state_new(keymap) : NULL;
+  if (keymap) {
+    printf("keymap %s\n", xkb_keymap_layout_get_name(keymap, 0));
+    fflush(stdout);
+  }
+}
+static void kb_enter(void* d, struct wl_keyboard* k, uint32_t serial, struct wl_surface* s,
+                     struct wl_array* keys) {
+  (void)d, (void)k, (void)s, (void)keys;
+  say("focus in");
+  if (stuck) copy(serial);
+}
+static void kb_leave(void* d, struct wl_keyboard* k, uint32_t serial, struct wl_surface* s) {
+  (void)d, (void)k, (void)serial, (void)s;
+  say("focus out");
+}
+static void kb_key(void* d, struct wl_keyboard* k, uint32_t serial, uint32_t time, uint32_t key,
+                   uint32_t state) {
+  (void)d, (void)k, (void)time;
+  if (state != WL_KEYBOARD_KEY_STATE_PRESSED || xkb_state == NULL) return;
+  xkb_keysym_t sym = xkb_state_key_get_one_sym(xkb_state, key + 8);
+  char name[64];
+  xkb_keysym_get_name(sym, name, sizeof(name));
+  int ctrl =
+      xkb_state_mod_name_is_active(xkb_state, XKB_MOD_NAME_CTRL, XKB_STATE_MODS_EFFECTIVE) > 0;
+  int shift =
+      xkb_state_mod_name_is_active(xkb_state, XKB_MOD_NAME_SHIFT, XKB_STATE_MODS_EFFECTIVE) > 0;
+  printf("key %s %d %d\n", name, ctrl, shift);
+  fflush(stdout);
+  xkb_keysym_t lower = xkb_keysym_to_lower(sym);
+  if (ctrl && lower == XKB_KEY_v && !busy) paste();
+  if (ctrl && lower == XKB_KEY_c && *selected_text) copy(serial);
+}
+static void kb_modifiers(void* d, struct wl_keyboard* k, uint32_t serial, uint32_t depressed,
+                         uint32_t latched, uint32_t locked, uint32_t group) {
+  (void)d, (void)k, (void)serial;
+  if (xkb_state) xkb_state_update_mask(xkb_state, depressed, latched, locked, 0, 0, group);
+}
+static void kb_repeat(void* d, struct wl_keyboard* k, int32_t rate, int32_t delay) {
+  (void)d, (void)k, (void)rate, (void)delay;
+}
+static const struct wl_keyboard_listener keyboard_listener = {kb_keymap, kb_enter,     kb_leave,
+                                                              kb_key,    kb_modifiers, kb_repeat};
+
+static void seat_capabilities(void* d, struct wl_seat* s, uint32_t caps) {
+  (void)d;
+  if ((caps & WL_SEAT_CAPABILITY_KEYBOARD) && keyboard == NULL) {
+    keyboard = wl_seat_get_keyboard(s);
+    wl_keyboard_add_listener(keyboard, &keyboard_listener, NULL);
+  } else if (!(caps & WL_SEAT_CAPABILITY_KEYBOARD) && keyboard != NULL) {
+    wl_keyboard_release(keyboard); /* the last keyboard went; a new one comes as a new object */
+    keyboard = NULL;
+  }
+}
+static void seat_name(void* d, struct wl_seat* s, const char* n) {
+  (void)d, (void)s, (void)n;
+}
+static const struct wl_seat_listener seat_listener = {seat_capabilities, seat_name};
+
+static void offer_type(void* d, struct wl_data_offer* o, const char* t) {
+  (void)d, (void)o;
+  if (strcmp(t, "x-kde-passwordManagerHint") == 0) offer_has_hint = 1;
+}
+static void offer_actions(void* d, struct wl_data_offer* o, uint32_t a) {
+  (void)d, (void)o, (void)a;
+}
+static const struct wl_data_offer_listener offer_listener = {offer_type, offer_actions,
+                                                             offer_actions};
+static void dd_offer(void* d, struct wl_data_device* dd, struct wl_data_offer* offer) {
+  (void)d, (void)dd;
+  offer_has_hint = 0;
+  wl_data_offer_add_listener(offer, &offer_listener, NULL);
+}
+static void dd_enter(void* d, struct wl_data_device* dd, uint32_t s, struct wl_surface* sf,
+                     wl_fixed_t x, wl_fixed_t y, struct wl_data_offer* o) {
+  (void)d, (void)dd, (void)s, (void)sf, (void)x, (void)y, (void)o;
+}
+static void dd_leave(void* d, struct wl_data_device* dd) {
+  (void)d, (void)dd;
+}
+static void dd_motion(void* d, struct wl_data_device* dd, uint32_t t, wl_fixed_t x, wl_fixed_t y) {
+  (void)d, (void)dd, (void)t, (void)x, (void)y;
+}
+static void dd_selection(void* d, struct wl_data_device* dd, struct wl_data_offer* offer) {
+  (void)d, (void)dd;
+  if (selection_offer) wl_data_offer_destroy(selection_offer);
+  selection_offer = offer;
+}
+static const struct wl_data_device_listener data_device_listener = {
+    dd_offer, dd_enter, dd_leave, dd_motion, dd_leave, dd_selection};
+
+static void wm_ping(void* d, struct xdg_wm_base* b, uint32_t serial) {
+  (void)d;
+  xdg_wm_base_pong(b, serial);
+}
+static const struct xdg_wm_base_listener wm_listener = {wm_ping};
+
+static struct wl_buffer* white_buffer(int width, int height) {
+  int stride = width * 4, size = stride * height;
+  int fd = memfd_create("test-window", MFD_CLOEXEC);
+  if (fd < 0 || ftruncate(fd, size) != 0) exit(1);
+  void* pixels = mmap(NULL, (size_t)size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  memset(pixels, 0xff, (size_t)size);
+  munmap(pixels, (size_t)size);
+  struct wl_shm_pool* pool = wl_shm_create_pool(shm, fd, size);
+  struct wl_buffer* buffer =
+      wl_shm_pool_create_buffer(pool, 0, width, height, stride, WL_SHM_FORMAT_XRGB8888);
+  wl_shm_pool_destroy(pool);
+  close(fd);
+  return buffer;
+}
+
+static void xdg_configure(void* d, struct xdg_surface* xs, uint32_t serial) {
+  (void)d;
+  xdg_surface_ack_configure(xs, serial);
+  if (!configured) {
+    configured = 1;
+    wl_surface_attach(surface, white_buffer(200, 100), 0, 0);
+    wl_surface_commit(surface);
+    say("ready");
+  }
+}
+static const struct xdg_surface_listener xdg_surface_listener = {xdg_configure};
+static void top_configure(void* d, struct xdg_toplevel* t, int32_t w, int32_t h,
+                          struct wl_array* s) {
+  (void)d, (void)t, (void)w, (void)h, (void)s;
+}
+static void top_close(void* d, struct xdg_toplevel* t) {
+  (void)d, (void)t;
+}
+static const struct xdg_toplevel_listener toplevel_listener = {top_configure, top_close, NULL,
+                                                               NULL}; /* bound at version 1 */
+
+static void global(void* d, struct wl_registry* r, uint32_t name, const char* iface, uint32_t v) {
+  (void)d, (void)v;
+  if (strcmp(iface, wl_compositor_interface.name) == 0)
+    compositor = wl_registry_bind(r, name, &wl_compositor_interface, 4);
+  else if (strcmp(iface, wl_shm_interface.name) == 0)
+    shm = wl_registry_bind(r, name, &wl_shm_interface, 1);
+  else if (strcmp(iface, wl_seat_interface.name) == 0 && seat == NULL)
+    seat = wl_registry_bind(r, name, &wl_seat_interface, 5);
+  else if (strcmp(iface, xdg_wm_base_interface.name) == 0)
+    wm_base = wl_registry_bind(r, name, &xdg_wm_base_interface, 1);
+  else if (strcmp(iface, wl_data_device_manager_interface.name) == 0)
+    data_manager = wl_registry_bind(r, name, &wl_data_device_manager_interface, 3);
+}
+static void global_remove(void* d, struct wl_registry* r, uint32_t n) {
+  (void)d, (void)r, (void)n;
+}
+static const struct wl_registry_listener registry_listener = {global, global_remove};
+
+int main(int argc, char** argv) {
+  if (argc > 1) selected_text = argv[1];
+  busy = argc > 3 && strcmp(argv[3], "busy") == 0;
+  stuck = argc > 3 && strcmp(argv[3], "stuck") == 0;
+  display = wl_display_connect(NULL);
+  if (display == NULL) return 1;
+  xkb = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+  wl_registry_add_listener(wl_display_get_registry(display), &registry_listener, NULL);
+  wl_display_roundtrip(display);
+  if (!compositor || !shm || !seat || !wm_base || !data_manager) return 1;
+  wl_seat_add_listener(seat, &seat_listener, NULL);
+  data_device = wl_data_device_manager_get_data_device(data_manager, seat);
+  wl_data_device_add_listener(data_device, &data_device_listener, NULL);
+  xdg_wm_base_add_listener(wm_base, &wm_listener, NULL);
+  surface = wl_compositor_create_surface(compositor);
+  struct xdg_surface* xs = xdg_wm_base_get_xdg_surface(wm_base, surface);
+  xdg_surface_add_listener(xs, &xdg_surface_listener, NULL);
+  struct xdg_toplevel* top = xdg_surface_get_toplevel(xs);
+  xdg_toplevel_add_listener(top, &toplevel_listener, NULL);
+  xdg_toplevel_set_app_id(top, argc > 2 ? argv[2] : "deskagent-test-window");
+  wl_surface_commit(surface);
+  while (wl_display_dispatch(display) >= 0) {
+  }
+  return 0;
+}

@@ -1,0 +1,280 @@
+// The built agent end to end on a headless sway of the test's own: commands over its pipes, a
+// native Wayland test window (clients/wayland_test_window.c) and wl-clipboard as the user's
+// clipboard.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "process/child_process.hpp"
+
+namespace deskagent::testing {
+namespace {
+
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+// A headless sway with no input devices and no XWayland. It will not run as root: as root the
+// test starts it as nobody, in a runtime directory nobody owns (root's clients still connect).
+class Sway {
+ public:
+  bool start() {
+    dir_ = fs::temp_directory_path() / ("deskagent-sway-" + std::to_string(::getpid()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_ / "runtime");
+    std::ofstream(dir_ / "config") << "xwayland disable\n";
+    const bool root = ::geteuid() == 0;
+    if (root && ::chown((dir_ / "runtime").c_str(), 65534, 65534) != 0) return false;
+    ::chmod((dir_ / "runtime").c_str(), 0700);
+    ::chmod(dir_.c_str(), 0755);
+    std::vector<std::string> argv{"env",
+                                  "-i",
+                                  "PATH=/usr/bin:/bin",
+                                  "HOME=" + dir_.string(),
+                                  "XDG_RUNTIME_DIR=" + (dir_ / "runtime").string(),
+                                  "WLR_BACKENDS=headless",
+                                  "WLR_RENDERER=pixman",
+                                  "WLR_LIBINPUT_NO_DEVICES=1"};
+    if (root) {
+      for (const char* a : {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"}) {
+        argv.emplace_back(a);
+      }
+    }
+    argv.insert(argv.end(), {"sway", "-c", (dir_ / "config").string()});
+    sway_ = std::make_unique<ChildProcess>(std::move(argv));
+    // Ready once its socket is there (a fraction of a second).
+    auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (std::chrono::steady_clock::now() < deadline) {
+      for (const auto& entry : fs::directory_iterator(dir_ / "runtime")) {
+        std::string name = entry.path().filename();
+        if (name.starts_with("wayland-") && !name.ends_with(".lock")) {
+          ::setenv("XDG_RUNTIME_DIR", (dir_ / "runtime").c_str(), 1);
+          ::setenv("WAYLAND_DISPLAY", name.c_str(), 1);
+          ::unsetenv("DISPLAY");
+          return true;
+        }
+      }
+      ::usleep(20000);
+    }
+    return false;
+  }
+  // Ends the compositor abruptly, as a crash would.
+  void stop() { sway_.reset(); }
+  ~Sway() {
+    sway_.reset();
+    fs::remove_all(dir_);
+  }
+
+ private:
+  fs::path dir_;
+  std::unique_ptr<ChildProcess> sway_;
+};
+
+std::string clipboard() {
+  return runToEnd({"wl-paste", "--no-newline"});
+}
+
+bool clipboardBecomes(const std::string& expected) {
+  auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (clipboard() == expected) return true;
+    ::usleep(20000);
+  }
+  return false;
+}
+
+class WaylandAgentTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (std::system("command -v sway >/dev/null && command -v wl-copy >/dev/null") != 0) {
+      GTEST_SKIP() << "sway and wl-clipboard are not installed";
+    }
+    ASSERT_TRUE(sway_.start());
+  }
+
+  // The user's last copy; wl-copy holds it in the foreground until someone else copies.
+  void userCopies(const std::string& text) {
+    userClipboard_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{"wl-copy", "--foreground", "--", text});
+    ASSERT_TRUE(clipboardBecomes(text));
+  }
+
+  // A test window (arguments as clients/wayland_test_window.c takes them), focused.
+  std::unique_ptr<ChildProcess> focusedWindow(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), WAYLAND_TEST_WINDOW);
+    auto window = std::make_unique<ChildProcess>(std::move(arguments));
+    EXPECT_EQ(window->readLine(), "ready");
+    return window;
+  }
+
+  // A focused test window and the agent, both ready.
+  void startWindowAndAgent(const std::string& appId = "deskagent-test-window",
+                           const std::string& mode = "") {
+    window_ = focusedWindow({"selected in the window", appId, mode});
+    startAgent();
+    // Its virtual keyboard gives the seat a keyboard, and the window the focus.
+    ASSERT_EQ(window_->readLineStartingWith("focus in"), "focus in");
+  }
+
+  void startAgent() {
+    agent_ = std::make_unique<AgentProcess>();
+    ASSERT_EQ(agent_->readLine(), R"({"type":"ready"})");
+    auto permissions = json::parse(agent_->readLine().value_or("{}"));
+    EXPECT_EQ(permissions["accessibility"], true);
+  }
+
+  json next(const std::string& type) {
+    return json::parse(agent_->readLineStartingWith(R"({"type":")" + type + "\"").value_or("{}"));
+  }
+
+  void send(const json& command) { ASSERT_TRUE(agent_->write(command.dump() + "\n")); }
+
+  Sway sway_;
+  std::unique_ptr<ChildProcess> userClipboard_;
+  std::unique_ptr<ChildProcess> window_;
+  std::unique_ptr<AgentProcess> agent_;
+};
+
+TEST_F(WaylandAgentTest, PastesIntoTheFocusedWindowAndGivesTheClipboardBack) {
+  userCopies("the user's own");
+  startWindowAndAgent();
+  send({{"type", "paste"}, {"text", "héllo ✓ wörld"}});
+  // Control+V and nothing else; the text is marked for clipboard managers as not to keep.
+  EXPECT_EQ(window_->readLineStartingWith("key v"), "key v 1 0");
+  EXPECT_EQ(window_->readLineStartingWith("pasted: "), "pasted: héllo ✓ wörld hint: secret");
+  EXPECT_EQ(next("paste"), json({{"type", "paste"}, {"ok", true}}));
+  EXPECT_TRUE(clipboardBecomes("the user's own"));
+
+  // Shift held on another keyboard does not turn the chord into Control+Shift+V.
+  {
+    ChildProcess shift({WAYLAND_HOLD_SHIFT});
+    ASSERT_EQ(shift.readLine(), "held");
+    ASSERT_EQ(window_->readLineStartingWith("key Shift_L"), "key Shift_L 0 0");  // it reached it
+    send({{"type", "paste"}, {"text", "with shift held"}});
+    EXPECT_EQ(window_->readLineStartingWith("key v"), "key v 1 0");
+    EXPECT_EQ(window_->readLineStartingWith("pasted: "), "pasted: with shift held hint: secret");
+    EXPECT_EQ(next("paste"), json({{"type", "paste"}, {"ok", true}}));
+    shift.closeStdin();
+    EXPECT_EQ(shift.wait(), 0);
+  }
+
+  // Not only text comes back.
+  const std::string png("\x89PNG\r\n\x1a\n\0\x01\xfe\xff", 12);
+  userClipboard_ = std::make_unique<ChildProcess>(
+      std::vector<std::string>{"wl-copy", "--foreground", "--type", "image/png"});
+  userClipboard_->write(png);
+  userClipboard_->closeStdin();
+  auto image = [] { return runToEnd({"wl-paste", "--type", "image/png"}); };
+  auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (image() != png && std::chrono::steady_clock::now() < deadline) ::usleep(20000);
+  send({{"type", "paste"}, {"text", "more"}});
+  EXPECT_EQ(window_->readLineStartingWith("pasted: "), "pasted: more hint: secret");
+  EXPECT_EQ(next("paste"), json({{"type", "paste"}, {"ok", true}}));
+  deadline = std::chrono::steady_clock::now() + 10s;
+  while (image() != png && std::chrono::steady_clock::now() < deadline) ::usleep(20000);
+  EXPECT_EQ(image(), png);
+}
+
+// A window that never reads: the restore comes at the ceiling, and a copy the user makes before
+// it is theirs to keep.
+TEST_F(WaylandAgentTest, AUserCopyBeforeTheRestoreWins) {
+  userCopies("the user's old copy");
+  startWindowAndAgent("deskagent-test-window", "busy");
+  send({{"type", "paste"}, {"text", "dictated"}});
+  EXPECT_EQ(window_->readLineStartingWith("key v"), "key v 1 0");
+  userCopies("the user's new copy");
+  EXPECT_EQ(next("paste"), json({{"type", "paste"}, {"ok", true}}));
+  // The end of input lets the pending restore finish before the agent exits.
+  agent_->closeStdin();
+  EXPECT_EQ(agent_->wait(), 0);
+  EXPECT_EQ(clipboard(), "the user's new copy");
+}
+
+// The chord's keys are looked up in the user's layout, which the agent learns from the seat.
+TEST_F(WaylandAgentTest, TheChordFollowsTheUsersLayout) {
+  window_ = focusedWindow({"selected in the window", "deskagent-test-window"});
+  ChildProcess dvorak({WAYLAND_HOLD_SHIFT, "us", "dvorak"});  // the user's keyboard
+  ASSERT_EQ(dvorak.readLine(), "held");
+  ASSERT_EQ(window_->readLineStartingWith("keymap "), "keymap English (Dvorak)");
+  startAgent();
+  send({{"type", "paste"}, {"text", "in dvorak"}});
+  // The keymap the window hears the chord in is the one the agent gave its keyboard.
+  std::string keymap;
+  std::optional<std::string> line;
+  while ((line = window_->readLine()) && !line->starts_with("key v")) {
+    if (line->starts_with("keymap ")) keymap = *line;
+  }
+  EXPECT_EQ(line, "key v 1 0");
+  EXPECT_EQ(keymap, "keymap English (Dvorak)");
+  EXPECT_EQ(window_->readLineStartingWith("pasted: "), "pasted: in dvorak hint: secret");
+}
+
+TEST_F(WaylandAgentTest, TerminalsGetShiftWithTheChord) {
+  startWindowAndAgent("foot");
+  send({{"type", "paste"}, {"text", "ls -l"}});
+  EXPECT_EQ(window_->readLineStartingWith("key V"), "key V 1 1");
+  EXPECT_EQ(window_->readLineStartingWith("pasted: "), "pasted: ls -l hint: secret");
+}
+
+TEST_F(WaylandAgentTest, ReadsTheSelectionThroughTheCopyChord) {
+  userCopies("kept");
+  startWindowAndAgent();
+  send({{"type", "read-selection"}});
+  EXPECT_EQ(window_->readLineStartingWith("copied: "), "copied: selected in the window");
+  EXPECT_EQ(next("selection"),
+            json({{"type", "selection"}, {"ok", true}, {"text", "selected in the window"}}));
+  EXPECT_TRUE(clipboardBecomes("kept"));
+
+  // A window with nothing selected copies nothing.
+  auto empty = focusedWindow({"", "deskagent-test-window"});
+  ASSERT_EQ(empty->readLineStartingWith("focus in"), "focus in");
+  send({{"type", "read-selection"}});
+  EXPECT_EQ(next("selection"), json({{"type", "selection"}, {"ok", false}, {"reason", "empty"}}));
+  EXPECT_EQ(clipboard(), "kept");
+}
+
+// A signal with a restore pending ends the agent as the end of input does: cleanly, and never
+// leaving the dictated text on the clipboard.
+TEST_F(WaylandAgentTest, ASignalWithARestorePendingEndsTheAgentCleanly) {
+  userCopies("the user's own");
+  startWindowAndAgent("deskagent-test-window", "busy");
+  send({{"type", "paste"}, {"text", "dictated"}});
+  EXPECT_EQ(window_->readLineStartingWith("key v"), "key v 1 0");
+  ::kill(agent_->pid(), SIGTERM);
+  EXPECT_EQ(agent_->wait(), 0);
+  EXPECT_EQ(agent_->readAllStderr(), "");
+  EXPECT_NE(clipboard(), "dictated");
+}
+
+// A clipboard whose owner never gives its content cannot be saved, so it is never replaced.
+TEST_F(WaylandAgentTest, AClipboardThatCannotBeSavedIsNeverReplaced) {
+  startWindowAndAgent("deskagent-test-window", "stuck");
+  ASSERT_EQ(window_->readLineStartingWith("copied: "), "copied: selected in the window");
+  send({{"type", "paste"}, {"text", "dictated"}});
+  EXPECT_EQ(next("paste"), json({{"type", "paste"}, {"ok", false}, {"reason", "clipboard"}}));
+  EXPECT_EQ(runToEnd({"wl-paste", "--list-types"}), "text/plain;charset=utf-8\n");
+}
+
+// A compositor that goes away: the agent says it can no longer paste, and still ends cleanly.
+TEST_F(WaylandAgentTest, ACompositorThatGoesAwayIsAnsweredHonestly) {
+  startAgent();
+  sway_.stop();
+  send({{"type", "paste"}, {"text", "dictated"}});
+  EXPECT_EQ(next("paste"), json({{"type", "paste"}, {"ok", false}, {"reason", "accessibility"}}));
+  agent_->closeStdin();
+  EXPECT_EQ(agent_->wait(), 0);
+  EXPECT_EQ(agent_->readAllStderr(), "");
+}
+
+}  // namespace
+}  // namespace deskagent::testing
