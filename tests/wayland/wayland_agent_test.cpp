@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -86,12 +85,7 @@ std::string clipboard(const std::string& type = "") {
 }
 
 bool clipboardBecomes(const std::string& expected, const std::string& type = "") {
-  auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (clipboard(type) == expected) return true;
-    ::usleep(20000);
-  }
-  return false;
+  return becomes([&] { return clipboard(type); }, expected);
 }
 
 class WaylandAgentTest : public ::testing::Test {
