@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -214,6 +215,17 @@ inline std::string runToEnd(std::vector<std::string> argv) {
   std::string out = child.readAll();
   child.wait();
   return out;
+}
+
+// Asks until `read` gives `expected` (a restore comes a moment after its event).
+inline bool becomes(const std::function<std::optional<std::string>()>& read,
+                    const std::string& expected, std::chrono::seconds timeout = 10s) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (read() == expected) return true;
+    ::usleep(20000);
+  }
+  return false;
 }
 
 }  // namespace deskagent::testing

@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>

@@ -4,7 +4,6 @@
 // drive its desktop (the key presser, the test window, xclip).
 
 #include <cstdlib>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -85,17 +84,6 @@ inline std::unique_ptr<ChildProcess> xclipCopy(const std::string& bytes,
 inline std::string clipboard(const std::string& type = "UTF8_STRING",
                              const std::string& selection = "clipboard") {
   return runToEnd({"xclip", "-o", "-selection", selection, "-t", type});
-}
-
-// Asks until `read` gives `expected` (restores come a moment after the event).
-inline bool becomes(const std::function<std::optional<std::string>()>& read,
-                    const std::string& expected, std::chrono::seconds timeout = 10s) {
-  auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (read() == expected) return true;
-    ::usleep(20000);
-  }
-  return false;
 }
 
 inline bool clipboardBecomes(const std::string& expected, const std::string& type = "UTF8_STRING",

@@ -8,8 +8,8 @@
  *                                 its x-kde-passwordManagerHint ("-" when not offered)
  *   copied: <text>                Control+C: it set the clipboard to its selection
  * Arguments: its selection (empty: nothing selected, Control+C copies nothing), its app id, and
- * "busy" for a window that never reads the clipboard on Control+V, or "stuck" for one that takes
- * the clipboard as it gets the focus and then never gives its content.
+ * "stuck" for a window that takes the clipboard as it gets the focus and then never gives its
+ * content.
  */
 #define _GNU_SOURCE
 #include <fcntl.h>
@@ -39,7 +39,6 @@ static struct xkb_keymap* keymap;
 static struct xkb_state* xkb_state;
 static const char* selected_text = "selected by the test window";
 static int configured;
-static int busy;
 static int stuck;
 static int offer_has_hint;
 
@@ -150,7 +149,7 @@ static void kb_key(void* d, struct wl_keyboard* k, uint32_t serial, uint32_t tim
   printf("key %s %d %d\n", name, ctrl, shift);
   fflush(stdout);
   xkb_keysym_t lower = xkb_keysym_to_lower(sym);
-  if (ctrl && lower == XKB_KEY_v && !busy) paste();
+  if (ctrl && lower == XKB_KEY_v) paste();
   if (ctrl && lower == XKB_KEY_c && *selected_text) copy(serial);
 }
 static void kb_modifiers(void* d, struct wl_keyboard* k, uint32_t serial, uint32_t depressed,
@@ -273,7 +272,6 @@ static const struct wl_registry_listener registry_listener = {global, global_rem
 
 int main(int argc, char** argv) {
   if (argc > 1) selected_text = argv[1];
-  busy = argc > 3 && strcmp(argv[3], "busy") == 0;
   stuck = argc > 3 && strcmp(argv[3], "stuck") == 0;
   display = wl_display_connect(NULL);
   if (display == NULL) return 1;
