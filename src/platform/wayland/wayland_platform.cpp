@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "platform/shared_tap.hpp"
 #include "platform/wayland/evdev_key_watch.hpp"
 #include "platform/wayland/wayland_chord.hpp"
 #include "platform/wayland/wayland_clipboard.hpp"
@@ -12,14 +13,7 @@
 namespace deskagent::platform::wayland {
 namespace {
 
-struct TapState {
-  explicit TapState(TapCallback cb) : callback(std::move(cb)) {}
-  TapCallback callback;
-  bool enabled = false;
-  bool added = false;  // its run-loop source is on the main loop
-  bool invalidated = false;
-  bool listening() const { return enabled && added && !invalidated; }
-};
+using TapState = SharedTapState;
 
 // Everything the platform and its taps share; posted tasks and taps that outlive the platform
 // find it gone instead of dangling.
@@ -63,6 +57,11 @@ class Core : public std::enable_shared_from_this<Core> {
     taps_.push_back(tap);
   }
 
+  bool tapCanHear(const TapState&) const { return keys->canListen(); }
+  void postSyntheticKey(std::uint16_t keyCode, bool down, std::uint64_t flags) {
+    chord.post(keyCode, down, flags);
+  }
+
   void updateListening() {
     bool wanted = false;
     for (const auto& weak : taps_) {
@@ -96,72 +95,7 @@ class Core : public std::enable_shared_from_this<Core> {
   std::vector<std::weak_ptr<TapState>> taps_;
 };
 
-class WaylandEventTap final : public EventTap {
- public:
-  WaylandEventTap(std::weak_ptr<Core> core, std::shared_ptr<TapState> state)
-      : core_(std::move(core)), state_(std::move(state)) {}
-  ~WaylandEventTap() override { invalidate(); }
-
-  void enable(bool on) override {
-    if (state_->invalidated) return;
-    state_->enabled = on;
-    update();
-  }
-  void invalidate() override {
-    state_->invalidated = true;
-    update();
-  }
-  bool isValid() const override {
-    auto core = core_.lock();
-    return core && !state_->invalidated && core->keys->canListen();
-  }
-  const std::shared_ptr<TapState>& state() const { return state_; }
-
- private:
-  void update() {
-    if (auto core = core_.lock()) core->updateListening();
-  }
-  std::weak_ptr<Core> core_;
-  std::shared_ptr<TapState> state_;
-};
-
-class WaylandRunLoopSource final : public RunLoopSource {
- public:
-  WaylandRunLoopSource(std::weak_ptr<Core> core, std::shared_ptr<TapState> state)
-      : core_(std::move(core)), state_(std::move(state)) {}
-  void addToMainLoop() override { setAdded(true); }
-  void removeFromMainLoop() override { setAdded(false); }
-
- private:
-  void setAdded(bool added) {
-    state_->added = added;
-    if (auto core = core_.lock()) core->updateListening();
-  }
-  std::weak_ptr<Core> core_;
-  std::shared_ptr<TapState> state_;
-};
-
-// The virtual keyboard needs no source object.
-class WaylandEventSource final : public EventSource {
- public:
-  void permitLocalEventsDuringSuppression() override {}
-};
-
-class WaylandKeyEvent final : public SyntheticKeyEvent {
- public:
-  WaylandKeyEvent(std::weak_ptr<Core> core, std::uint16_t keyCode, bool down)
-      : core_(std::move(core)), keyCode_(keyCode), down_(down) {}
-  void setFlags(std::uint64_t flags) override { flags_ = flags; }
-  void post() override {
-    if (auto core = core_.lock()) core->chord.post(keyCode_, down_, flags_);
-  }
-
- private:
-  std::weak_ptr<Core> core_;
-  std::uint16_t keyCode_;
-  bool down_;
-  std::uint64_t flags_ = 0;
-};
+using WaylandEventTap = SharedEventTap<Core>;
 
 class WaylandPlatform final : public Platform {
  public:
@@ -189,18 +123,16 @@ class WaylandPlatform final : public Platform {
     return std::make_unique<WaylandEventTap>(core_, std::move(state));
   }
   std::unique_ptr<RunLoopSource> createRunLoopSource(EventTap& tap) override {
-    auto* ours = dynamic_cast<WaylandEventTap*>(&tap);
-    if (ours == nullptr) return nullptr;
-    return std::make_unique<WaylandRunLoopSource>(core_, ours->state());
+    return makeSharedRunLoopSource(core_, tap);
   }
   std::uint64_t currentModifierFlags() override { return core_->keys->currentFlags(); }
 
   std::unique_ptr<EventSource> createEventSource() override {
-    return std::make_unique<WaylandEventSource>();
+    return std::make_unique<NoEventSource>();
   }
   std::unique_ptr<SyntheticKeyEvent> createKeyboardEvent(EventSource*, std::uint16_t keyCode,
                                                          bool keyDown) override {
-    return std::make_unique<WaylandKeyEvent>(core_, keyCode, keyDown);
+    return std::make_unique<SharedKeyEvent<Core>>(core_, keyCode, keyDown);
   }
 
   std::int64_t pasteboardChangeCount() override { return core_->clipboard.changeCount(); }

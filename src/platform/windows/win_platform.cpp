@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "platform/shared_tap.hpp"
 #include "platform/windows/win_chord.hpp"
 #include "platform/windows/win_clipboard.hpp"
 #include "platform/windows/win_key_hook.hpp"
@@ -10,14 +11,7 @@
 namespace deskagent::platform::windows {
 namespace {
 
-struct TapState {
-  explicit TapState(TapCallback cb) : callback(std::move(cb)) {}
-  TapCallback callback;
-  bool enabled = false;
-  bool added = false;  // its run-loop source is on the main loop
-  bool invalidated = false;
-  bool listening() const { return enabled && added && !invalidated; }
-};
+using TapState = SharedTapState;
 
 // The taps and the one hook they share: installed while some tap listens. Held in a shared_ptr
 // so that posted tasks and taps that outlive the platform find it gone instead of dangling.
@@ -28,6 +22,12 @@ class Core : public std::enable_shared_from_this<Core> {
   void registerTap(const std::shared_ptr<TapState>& tap) {
     std::erase_if(taps_, [](const std::weak_ptr<TapState>& t) { return t.expired(); });
     taps_.push_back(tap);
+  }
+
+  // A hook the system would not install (a desktop without input) hears nothing.
+  bool tapCanHear(const TapState& tap) const { return !tap.listening() || hookInstalled(); }
+  void postSyntheticKey(std::uint16_t keyCode, bool down, std::uint64_t flags) {
+    chord.post(keyCode, down, flags);
   }
 
   void updateListening() {
@@ -69,78 +69,7 @@ class Core : public std::enable_shared_from_this<Core> {
   std::vector<std::weak_ptr<TapState>> taps_;
 };
 
-class WinEventTap final : public EventTap {
- public:
-  WinEventTap(std::weak_ptr<Core> core, std::shared_ptr<TapState> state)
-      : core_(std::move(core)), state_(std::move(state)) {}
-  ~WinEventTap() override { invalidate(); }
-
-  void enable(bool on) override {
-    if (state_->invalidated) return;
-    state_->enabled = on;
-    update();
-  }
-  void invalidate() override {
-    state_->invalidated = true;
-    update();
-  }
-  // A hook the system would not install (a desktop without input) hears nothing.
-  bool isValid() const override {
-    auto core = core_.lock();
-    return core && !state_->invalidated && (!state_->listening() || core->hookInstalled());
-  }
-
-  const std::shared_ptr<TapState>& state() const { return state_; }
-
- private:
-  void update() {
-    if (auto core = core_.lock()) core->updateListening();
-  }
-
-  std::weak_ptr<Core> core_;
-  std::shared_ptr<TapState> state_;
-};
-
-class WinRunLoopSource final : public RunLoopSource {
- public:
-  WinRunLoopSource(std::weak_ptr<Core> core, std::shared_ptr<TapState> state)
-      : core_(std::move(core)), state_(std::move(state)) {}
-
-  void addToMainLoop() override { setAdded(true); }
-  void removeFromMainLoop() override { setAdded(false); }
-
- private:
-  void setAdded(bool added) {
-    state_->added = added;
-    if (auto core = core_.lock()) core->updateListening();
-  }
-
-  std::weak_ptr<Core> core_;
-  std::shared_ptr<TapState> state_;
-};
-
-// SendInput needs no source object.
-class WinEventSource final : public EventSource {
- public:
-  void permitLocalEventsDuringSuppression() override {}
-};
-
-class WinKeyEvent final : public SyntheticKeyEvent {
- public:
-  WinKeyEvent(std::weak_ptr<Core> core, std::uint16_t keyCode, bool down)
-      : core_(std::move(core)), keyCode_(keyCode), down_(down) {}
-
-  void setFlags(std::uint64_t flags) override { flags_ = flags; }
-  void post() override {
-    if (auto core = core_.lock()) core->chord.post(keyCode_, down_, flags_);
-  }
-
- private:
-  std::weak_ptr<Core> core_;
-  std::uint16_t keyCode_;
-  bool down_;
-  std::uint64_t flags_ = 0;
-};
+using WinEventTap = SharedEventTap<Core>;
 
 class WinPlatform final : public Platform {
  public:
@@ -166,18 +95,16 @@ class WinPlatform final : public Platform {
     return std::make_unique<WinEventTap>(core_, std::move(state));
   }
   std::unique_ptr<RunLoopSource> createRunLoopSource(EventTap& tap) override {
-    auto* ours = dynamic_cast<WinEventTap*>(&tap);
-    if (ours == nullptr) return nullptr;
-    return std::make_unique<WinRunLoopSource>(core_, ours->state());
+    return makeSharedRunLoopSource(core_, tap);
   }
   std::uint64_t currentModifierFlags() override { return currentKeyboardFlags(); }
 
   std::unique_ptr<EventSource> createEventSource() override {
-    return std::make_unique<WinEventSource>();
+    return std::make_unique<NoEventSource>();
   }
   std::unique_ptr<SyntheticKeyEvent> createKeyboardEvent(EventSource*, std::uint16_t keyCode,
                                                          bool keyDown) override {
-    return std::make_unique<WinKeyEvent>(core_, keyCode, keyDown);
+    return std::make_unique<SharedKeyEvent<Core>>(core_, keyCode, keyDown);
   }
 
   std::int64_t pasteboardChangeCount() override { return core_->clipboard.changeCount(); }

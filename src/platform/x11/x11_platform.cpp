@@ -3,6 +3,7 @@
 #include <chrono>
 #include <vector>
 
+#include "platform/shared_tap.hpp"
 #include "platform/x11/x11_focus.hpp"
 #include "platform/x11/x11_microphone.hpp"
 #include "platform/x11/x11_session.hpp"
@@ -14,14 +15,7 @@ namespace {
 // probe and the tap retry each ask).
 constexpr auto kReconnectInterval = std::chrono::seconds(1);
 
-struct TapState {
-  explicit TapState(TapCallback cb) : callback(std::move(cb)) {}
-  TapCallback callback;
-  bool enabled = false;
-  bool added = false;  // its run-loop source is on the main loop
-  bool invalidated = false;
-  bool listening() const { return enabled && added && !invalidated; }
-};
+using TapState = SharedTapState;
 
 // What outlives a connection: the taps (they listen again on the next connection), the change
 // count, and the current session. Held in a shared_ptr so that posted tasks and taps that
@@ -86,6 +80,12 @@ class Core : public std::enable_shared_from_this<Core> {
     taps_.push_back(tap);
   }
 
+  // Events reach a tap only while the server is there.
+  bool tapCanHear(const TapState&) const { return connected(); }
+  void postSyntheticKey(std::uint16_t keyCode, bool down, std::uint64_t flags) {
+    if (Session* s = session()) s->chord.post(keyCode, down, flags);
+  }
+
   // Raw key events are asked of the server only while some tap wants them.
   void updateListening() {
     if (!connected()) return;
@@ -134,79 +134,7 @@ class Core : public std::enable_shared_from_this<Core> {
   std::optional<std::chrono::steady_clock::time_point> lastAttempt_;
 };
 
-class X11EventTap final : public EventTap {
- public:
-  X11EventTap(std::weak_ptr<Core> core, std::shared_ptr<TapState> state)
-      : core_(std::move(core)), state_(std::move(state)) {}
-  ~X11EventTap() override { invalidate(); }
-
-  void enable(bool on) override {
-    if (state_->invalidated) return;
-    state_->enabled = on;
-    update();
-  }
-  void invalidate() override {
-    state_->invalidated = true;
-    update();
-  }
-  bool isValid() const override {
-    auto core = core_.lock();
-    return core && !state_->invalidated && core->connected();
-  }
-
-  const std::shared_ptr<TapState>& state() const { return state_; }
-
- private:
-  void update() {
-    if (auto core = core_.lock()) core->updateListening();
-  }
-
-  std::weak_ptr<Core> core_;
-  std::shared_ptr<TapState> state_;
-};
-
-class X11RunLoopSource final : public RunLoopSource {
- public:
-  X11RunLoopSource(std::weak_ptr<Core> core, std::shared_ptr<TapState> state)
-      : core_(std::move(core)), state_(std::move(state)) {}
-
-  void addToMainLoop() override { setAdded(true); }
-  void removeFromMainLoop() override { setAdded(false); }
-
- private:
-  void setAdded(bool added) {
-    state_->added = added;
-    if (auto core = core_.lock()) core->updateListening();
-  }
-
-  std::weak_ptr<Core> core_;
-  std::shared_ptr<TapState> state_;
-};
-
-// XTEST needs no source object; the chord's state lives with the connection.
-class X11EventSource final : public EventSource {
- public:
-  void permitLocalEventsDuringSuppression() override {}
-};
-
-class X11KeyEvent final : public SyntheticKeyEvent {
- public:
-  X11KeyEvent(std::weak_ptr<Core> core, std::uint16_t keyCode, bool down)
-      : core_(std::move(core)), keyCode_(keyCode), down_(down) {}
-
-  void setFlags(std::uint64_t flags) override { flags_ = flags; }
-  void post() override {
-    auto core = core_.lock();
-    if (!core) return;
-    if (Session* s = core->session()) s->chord.post(keyCode_, down_, flags_);
-  }
-
- private:
-  std::weak_ptr<Core> core_;
-  std::uint16_t keyCode_;
-  bool down_;
-  std::uint64_t flags_ = 0;
-};
+using X11EventTap = SharedEventTap<Core>;
 
 class X11Platform final : public Platform {
  public:
@@ -236,9 +164,7 @@ class X11Platform final : public Platform {
     return std::make_unique<X11EventTap>(core_, std::move(state));
   }
   std::unique_ptr<RunLoopSource> createRunLoopSource(EventTap& tap) override {
-    auto* ours = dynamic_cast<X11EventTap*>(&tap);
-    if (ours == nullptr) return nullptr;
-    return std::make_unique<X11RunLoopSource>(core_, ours->state());
+    return makeSharedRunLoopSource(core_, tap);
   }
   std::uint64_t currentModifierFlags() override {
     Session* s = core_->session();
@@ -246,11 +172,11 @@ class X11Platform final : public Platform {
   }
 
   std::unique_ptr<EventSource> createEventSource() override {
-    return std::make_unique<X11EventSource>();
+    return std::make_unique<NoEventSource>();
   }
   std::unique_ptr<SyntheticKeyEvent> createKeyboardEvent(EventSource*, std::uint16_t keyCode,
                                                          bool keyDown) override {
-    return std::make_unique<X11KeyEvent>(core_, keyCode, keyDown);
+    return std::make_unique<SharedKeyEvent<Core>>(core_, keyCode, keyDown);
   }
 
   std::int64_t pasteboardChangeCount() override {
