@@ -93,6 +93,7 @@ void EvdevKeyWatch::readFrom(const std::string& path) {
   }
   keyboard.partial.append(buffer, static_cast<std::size_t>(n));
   std::size_t whole = keyboard.partial.size() / sizeof(input_event) * sizeof(input_event);
+  if (whole == 0) return;  // not one whole record yet
   // Records are copied out before any is handled: a delivery may end up dropping this keyboard.
   std::vector<input_event> events(whole / sizeof(input_event));
   std::memcpy(events.data(), keyboard.partial.data(), whole);
