@@ -235,8 +235,19 @@ TEST_F(AgentOnX, ASignalEndsTheAgentAsTheEndOfInputDoes) {
     EXPECT_EQ(clipboard(), "the user's own text");
     startAgent();
   }
-  pasteThenSignal({SIGTERM, SIGINT});
-  EXPECT_EQ(agent_->wait(), -1);
+  // ThreadSanitizer's runtime takes every signal first and hands it on at a moment of its own
+  // choosing, so a second signal ending the process at once is checked in the other builds.
+#if defined(__SANITIZE_THREAD__)
+  constexpr bool kThreadSanitizer = true;
+#elif defined(__has_feature)
+  constexpr bool kThreadSanitizer = __has_feature(thread_sanitizer);
+#else
+  constexpr bool kThreadSanitizer = false;
+#endif
+  if (!kThreadSanitizer) {
+    pasteThenSignal({SIGTERM, SIGINT});
+    EXPECT_EQ(agent_->wait(), -1);
+  }
   agent_.reset();
 }
 
