@@ -6,6 +6,7 @@
 #include "agent/agent.hpp"
 #include "agent/permissions.hpp"
 #include "agent/protocol.hpp"
+#include "platform/modifier_keys.hpp"
 
 namespace deskagent {
 
@@ -13,27 +14,6 @@ namespace {
 
 constexpr Duration kRetryInterval = std::chrono::milliseconds(2000);
 constexpr Duration kAccessWatchInterval = std::chrono::milliseconds(1500);
-
-// The device-independent flag that any key of the watched key's kind sets while held. Fn and Caps
-// Lock are watched by such a flag already.
-std::uint64_t kindFlagForKeyCode(std::int64_t keyCode) {
-  switch (keyCode) {
-    case 54:
-    case 55:
-      return platform::kFlagCommand;
-    case 58:
-    case 61:
-      return platform::kFlagAlternate;
-    case 59:
-    case 62:
-      return platform::kFlagControl;
-    case 56:
-    case 60:
-      return platform::kFlagShift;
-    default:
-      return 0;
-  }
-}
 
 // Reaches the watcher through the agent at every event rather than holding it, so a tap never
 // keeps a watcher alive or talks to one that has been replaced.
@@ -204,7 +184,7 @@ void ModifierWatcher::reconcileWithKeyboard() {
   if (!isDown || !watchedKeyCode) return;
   auto row = agent_.deviceFlagForKeyCode.find(*watchedKeyCode);
   if (row == agent_.deviceFlagForKeyCode.end()) return;
-  std::uint64_t heldMask = row->second | kindFlagForKeyCode(*watchedKeyCode);
+  std::uint64_t heldMask = row->second | platform::kindFlagOf(*watchedKeyCode);
   if (tap && (agent_.platform.currentModifierFlags() & heldMask) != 0) return;
   isDown = false;
   emitKey(false);

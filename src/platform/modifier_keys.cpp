@@ -51,4 +51,11 @@ std::uint64_t modifierFlags(const HeldModifiers& held, bool capsLocked) {
   return flags;
 }
 
+std::uint64_t kindFlagOf(std::int64_t macKeyCode) {
+  for (const auto& key : kModifierKeys) {
+    if (key.macKeyCode == macKeyCode) return key.independentFlag;
+  }
+  return 0;
+}
+
 }  // namespace deskagent::platform

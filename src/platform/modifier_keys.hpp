@@ -35,4 +35,8 @@ class HeldModifiers {
 // state, not whether the key is down, as on macOS).
 std::uint64_t modifierFlags(const HeldModifiers& held, bool capsLocked);
 
+// The device-independent flag any key of this key's kind sets while held (Command for both
+// Command keys, ...); 0 for Caps Lock and for codes that are no modifier.
+std::uint64_t kindFlagOf(std::int64_t macKeyCode);
+
 }  // namespace deskagent::platform
