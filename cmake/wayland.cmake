@@ -41,13 +41,8 @@ target_link_libraries(deskagent_wayland_protocols PUBLIC PkgConfig::DESKAGENT_WA
 file(GLOB DESKAGENT_WAYLAND_SOURCES CONFIGURE_DEPENDS
   ${PROJECT_SOURCE_DIR}/src/platform/wayland/*.cpp)
 add_library(deskagent_wayland STATIC ${DESKAGENT_WAYLAND_SOURCES})
-target_link_libraries(deskagent_wayland PUBLIC deskagent_core deskagent_wayland_protocols)
-# The microphone probe (ALSA's device nodes) is the X11 backend's; built here when that is not.
-if(TARGET deskagent_x11)
-  target_link_libraries(deskagent_wayland PUBLIC deskagent_x11)
-else()
-  target_sources(deskagent_wayland PRIVATE ${PROJECT_SOURCE_DIR}/src/platform/x11/x11_microphone.cpp)
-endif()
+target_link_libraries(deskagent_wayland PUBLIC deskagent_core deskagent_linux
+                                               deskagent_wayland_protocols)
 # Whatever links the backend (the binary's backend choice, the tests) knows it is there.
 target_compile_definitions(deskagent_wayland PUBLIC DESKAGENT_HAVE_WAYLAND)
 

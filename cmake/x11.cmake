@@ -28,7 +28,7 @@ endif()
 file(GLOB DESKAGENT_X11_SOURCES CONFIGURE_DEPENDS 
   ${PROJECT_SOURCE_DIR}/src/platform/x11/*.cpp)
 add_library(deskagent_x11 STATIC ${DESKAGENT_X11_SOURCES})
-target_link_libraries(deskagent_x11 PUBLIC deskagent_core X11::X11 X11::X11_xcb X11::xcb X11::Xi
+target_link_libraries(deskagent_x11 PUBLIC deskagent_core deskagent_linux X11::X11 X11::X11_xcb X11::xcb X11::Xi
                                            X11::Xtst X11::Xfixes)
 # Whatever links the backend (the binary's backend choice, the tests) knows it is there.
 target_compile_definitions(deskagent_x11 PUBLIC DESKAGENT_HAVE_X11)

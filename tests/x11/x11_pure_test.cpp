@@ -11,9 +11,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/linux/capture_devices.hpp"
 #include "platform/platform.hpp"
 #include "platform/x11/x11_keys.hpp"
-#include "platform/x11/x11_microphone.hpp"
 #include "platform/x11/x11_terminals.hpp"
 #include "platform/x11/x11_text.hpp"
 

@@ -2,13 +2,13 @@
 
 #include <vector>
 
+#include "platform/linux/capture_devices.hpp"
 #include "platform/shared_tap.hpp"
 #include "platform/wayland/evdev_key_watch.hpp"
 #include "platform/wayland/wayland_chord.hpp"
 #include "platform/wayland/wayland_clipboard.hpp"
 #include "platform/wayland/wayland_connection.hpp"
 #include "platform/wayland/wayland_toplevels.hpp"
-#include "platform/x11/x11_microphone.hpp"
 
 namespace deskagent::platform::wayland {
 namespace {
@@ -110,9 +110,7 @@ class WaylandPlatform final : public Platform {
     return core_->keys->rescan() ? kAccessGranted : kAccessDenied;
   }
   void requestListenEventAccess() override {}  // the input group is the user's to join
-  std::int64_t microphoneAuthorizationStatus() override {
-    return x11::captureDeviceAuthorization();
-  }
+  std::int64_t microphoneAuthorizationStatus() override { return captureDeviceAuthorization(); }
 
   // The session location has no counterpart here (the keyboards' own devices are the one
   // listen-only source), so it is refused.

@@ -3,9 +3,9 @@
 #include <chrono>
 #include <vector>
 
+#include "platform/linux/capture_devices.hpp"
 #include "platform/shared_tap.hpp"
 #include "platform/x11/x11_focus.hpp"
-#include "platform/x11/x11_microphone.hpp"
 #include "platform/x11/x11_session.hpp"
 
 namespace deskagent::platform::x11 {

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-namespace deskagent::platform::x11 {
+namespace deskagent::platform {
 
 // The microphone status from the ALSA capture device nodes in `deviceDir` (pcmC<card>D<dev>c),
 // in the seam's raw values: 3 (granted) when this process may open one for reading, 2 (denied)
@@ -12,4 +12,4 @@ namespace deskagent::platform::x11 {
 // or disturbed.
 std::int64_t captureDeviceAuthorization(const std::string& deviceDir = "/dev/snd");
 
-}  // namespace deskagent::platform::x11
+}  // namespace deskagent::platform

@@ -1,4 +1,4 @@
-#include "platform/x11/x11_microphone.hpp"
+#include "platform/linux/capture_devices.hpp"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <string_view>
 
-namespace deskagent::platform::x11 {
+namespace deskagent::platform {
 namespace {
 
 constexpr std::int64_t kGranted = 3;
@@ -56,4 +56,4 @@ std::int64_t captureDeviceAuthorization(const std::string& deviceDir) {
   return kUnknown;
 }
 
-}  // namespace deskagent::platform::x11
+}  // namespace deskagent::platform
