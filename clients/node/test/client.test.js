@@ -1,5 +1,5 @@
 // The client against the real agent, headless (where every transfer is refused and the tap too),
-// and against stand-in agents for the ways a process can fail.
+// and against stand-in agents: what a desktop answers, and the ways a process can fail.
 "use strict";
 const assert = require("node:assert/strict");
 const { test } = require("node:test");
@@ -157,3 +157,34 @@ test("close ends an agent that does not stop at the end of its input", async (t)
     });
   }
 });
+
+test(
+  "what a desktop answers: the tap, keys, a paste and a long selection in many chunks",
+  { timeout: 10_000 },
+  async () => {
+    const text = "ü".repeat(300_000); // far more than one pipe chunk
+    const agentScript = `${silentAgentScript}
+read line; echo '{"type":"tap","active":true,"listening":true}'
+read line; echo '{"type":"key","phase":"down","keyCode":61}'; echo '{"type":"key","phase":"up","keyCode":61}'
+read line; echo '{"type":"paste","ok":true}'
+read line; echo '{"type":"selection","ok":true,"text":"${text}"}'
+exec sleep 30`;
+    const { agent } = await spawnAgent(fakeAgent(agentScript));
+    const keys = [];
+    agent.on("key", (event) => keys.push(event));
+    const listening = { type: "tap", active: true, listening: true };
+    assert.deepEqual(await agent.watch(Key.rightOption), listening);
+    // The tap is installed, so the agent answers a second watch with nothing: the last tap stands.
+    assert.deepEqual(await agent.watch(Key.rightOption), listening);
+    assert.deepEqual(await agent.paste("Hello from Node"), { type: "paste", ok: true });
+    assert.deepEqual(await agent.readSelection(), { type: "selection", ok: true, text });
+    assert.deepEqual(
+      keys.map((e) => [e.phase, e.keyCode]),
+      [
+        ["down", 61],
+        ["up", 61],
+      ],
+    );
+    await agent.close(100);
+  },
+);

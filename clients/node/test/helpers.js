@@ -43,31 +43,10 @@ function nextEvent(agent, type, accept = () => true) {
   });
 }
 
-// Resolves with the first line of a child's stdout that starts with `prefix`.
-function lineFrom(child, prefix) {
-  return new Promise((resolve, reject) => {
-    let text = "";
-    const onData = (chunk) => {
-      text += chunk;
-      const line = text.split("\n").find((l, i, all) => i < all.length - 1 && l.startsWith(prefix));
-      if (line === undefined) return;
-      child.stdout.off("data", onData);
-      resolve(line);
-    };
-    child.stdout.setEncoding("utf8");
-    child.stdout.on("data", onData);
-    child.once("exit", () =>
-      reject(new Error(`${child.spawnfile} ended before saying "${prefix}": ${text}`)),
-    );
-  });
-}
-
 module.exports = {
   agentPath,
-  buildDir,
   fakeAgent,
   headlessEnv,
-  lineFrom,
   nextEvent,
   silentAgentScript,
 };
