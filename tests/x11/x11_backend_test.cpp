@@ -115,15 +115,6 @@ class X11Backend : public ::testing::Test {
     up->post();
   }
 
-  // The user's last copy, owning CLIPBOARD (as the backend has seen) once this returns.
-  std::unique_ptr<ChildProcess> userClipboard(const std::string& bytes,
-                                              const std::string& type = "UTF8_STRING") {
-    auto before = platform_->pasteboardChangeCount();
-    auto xclip = xclipCopy(bytes, type);
-    runUntil([&] { return platform_->pasteboardChangeCount() != before; });
-    return xclip;
-  }
-
   XServer server_;
   RealClock clock_;
   PollLoop loop_{clock_};
