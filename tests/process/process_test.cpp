@@ -37,39 +37,28 @@ void expectCleanExit(AgentProcess& agent) {
 }
 
 // Input written and closed before the agent has started: the start-up lines come first, then
-// one answer per usable command, in order, and exit status 0 at the end of input. Arguments a
-// user might try change nothing: they are ignored, and no log appears.
+// one answer per usable command, in order (headless: no tap and no transfers), and exit status 0
+// at the end of input. Arguments a user might try change nothing: they are ignored, and no log
+// appears.
 TEST(Process, InputThatEndsBeforeStartUpIsServedInOrder) {
   std::string log = "/tmp/deskagent-log-" + std::to_string(::getpid());
-  struct Row {
-    const char* input;
-    std::vector<std::string> answers;
-    std::vector<std::string> arguments = {};
-  };
-  const Row rows[] = {
-      {"", {}, {"--verbose", "--log", log, "--help"}},
-      {"{\"type\":\"permissions\"}\n{\"type\":\"request\",\"scope\":\"accessibility\"}\n",
-       {kHeadlessPermissions, kHeadlessPermissions}},
-      // Headless: no tap and no transfers.
-      {"{\"type\":\"watch\",\"keyCode\":61}\n"
-       "{\"type\":\"paste\",\"text\":\"hello\"}\n"
-       "{\"type\":\"read-selection\"}\n",
-       {R"({"type":"tap","active":false,"reason":"permission"})",
-        R"({"type":"paste","ok":false,"reason":"accessibility"})",
-        R"({"type":"selection","ok":false,"reason":"accessibility"})"}},
-      // An ill-formed line leaves no trace; a carriage return before the line feed is white space.
-      {"\xc3\x28\x80\n{\"type\":\"permissions\"}\r\n", {kHeadlessPermissions}},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.input);
-    AgentProcess agent(row.arguments);
-    ASSERT_TRUE(agent.started());
-    agent.write(row.input);
-    agent.closeStdin();
-    expectStartup(agent);
-    for (const auto& answer : row.answers) EXPECT_EQ(parse(agent.readLine()), json::parse(answer));
-    expectCleanExit(agent);
+  AgentProcess agent({"--verbose", "--log", log, "--help"});
+  ASSERT_TRUE(agent.started());
+  agent.write(
+      "\xc3\x28\x80\n"  // ill-formed: it leaves no trace
+      "{\"type\":\"watch\",\"keyCode\":61}\n{\"type\":\"paste\",\"text\":\"hello\"}\n"
+      "{\"type\":\"read-selection\"}\n"
+      "{\"type\":\"permissions\"}\r\n"  // a carriage return before the line feed is white space
+      "{\"type\":\"request\",\"scope\":\"accessibility\"}\n");
+  agent.closeStdin();
+  expectStartup(agent);
+  for (const char* answer : {R"({"type":"tap","active":false,"reason":"permission"})",
+                             R"({"type":"paste","ok":false,"reason":"accessibility"})",
+                             R"({"type":"selection","ok":false,"reason":"accessibility"})",
+                             kHeadlessPermissions.c_str(), kHeadlessPermissions.c_str()}) {
+    EXPECT_EQ(parse(agent.readLine()), json::parse(answer));
   }
+  expectCleanExit(agent);
   EXPECT_NE(::access(log.c_str(), F_OK), 0);
 }
 
