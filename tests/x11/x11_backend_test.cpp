@@ -26,22 +26,16 @@ constexpr std::uint64_t kRightOption = 0x40, kRightShift = 0x4, kRightControl = 
                         kRightCommand = 0x10;
 
 struct TapRecord {
-  std::vector<std::pair<TapEventType, KeyboardEvent>> events;
+  std::vector<KeyboardEvent> keys;  // the modifier changes
+  std::vector<TapEventType> others;
   platform::TapCallback callback() {
-    return
-        [this](TapEventType type, const KeyboardEvent& event) { events.emplace_back(type, event); };
-  }
-  std::size_t count(TapEventType type) const {
-    std::size_t n = 0;
-    for (auto& [t, e] : events) n += t == type;
-    return n;
-  }
-  std::vector<KeyboardEvent> keys() const {
-    std::vector<KeyboardEvent> out;
-    for (auto& [t, e] : events) {
-      if (t == TapEventType::flagsChanged) out.push_back(e);
-    }
-    return out;
+    return [this](TapEventType type, const KeyboardEvent& event) {
+      if (type == TapEventType::flagsChanged) {
+        keys.push_back(event);
+      } else {
+        others.push_back(type);
+      }
+    };
   }
 };
 
@@ -69,18 +63,6 @@ class X11Backend : public ::testing::Test {
       loop_.runOnce(true);
     }
     return true;
-  }
-
-  // A line from a child, serving the loop meanwhile (the child may be waiting on us).
-  std::optional<std::string> lineFrom(ChildProcess& child, const std::string& prefix) {
-    std::optional<std::string> line;
-    runUntil([&] {
-      while ((line = child.pollLine())) {
-        if (line->starts_with(prefix)) return true;
-      }
-      return false;
-    });
-    return line;
   }
 
   // Runs a client to its end while the loop serves it; its whole output.
@@ -132,10 +114,10 @@ TEST_F(X11Backend, ModifierKeysArriveWithTheFlagsOfEveryHeldKey) {
 
   // Ordinary keys are not modifier changes; the last release is the end marker.
   press({"+Alt_R", "+Shift_R", "+a", "-a", "-Alt_R", "-Shift_R", "+Control_R", "-Control_R"});
-  ASSERT_TRUE(runUntil([&] { return record.keys().size() == 6; }));
+  ASSERT_TRUE(runUntil([&] { return record.keys.size() == 6; }));
   auto expect = [&](std::size_t i, std::int64_t code, std::uint64_t flags) {
-    EXPECT_EQ(record.keys()[i].keyCode, code) << i;
-    EXPECT_EQ(record.keys()[i].flags, flags) << i;
+    EXPECT_EQ(record.keys[i].keyCode, code) << i;
+    EXPECT_EQ(record.keys[i].flags, flags) << i;
   };
   expect(0, 61, kRightOption | platform::kFlagAlternate);
   expect(1, 60, kRightOption | platform::kFlagAlternate | kRightShift | platform::kFlagShift);
@@ -143,20 +125,20 @@ TEST_F(X11Backend, ModifierKeysArriveWithTheFlagsOfEveryHeldKey) {
   expect(3, 60, 0);
   expect(4, 62, kRightControl | platform::kFlagControl);
   expect(5, 62, 0);
-  EXPECT_TRUE(disabled.events.empty());
+  EXPECT_TRUE(disabled.keys.empty() && disabled.others.empty());
 
   // Caps Lock reports its lock state, and the current flags read the keyboard.
   press({"+Caps_Lock", "-Caps_Lock"});
-  ASSERT_TRUE(runUntil([&] { return record.keys().size() == 8; }));
+  ASSERT_TRUE(runUntil([&] { return record.keys.size() == 8; }));
   expect(6, 57, platform::kFlagAlphaShift);
   expect(7, 57, platform::kFlagAlphaShift);  // released, still locked
   EXPECT_EQ(platform_->currentModifierFlags(), platform::kFlagAlphaShift);
   press({"+Caps_Lock", "-Caps_Lock", "+Control_R"});
-  ASSERT_TRUE(runUntil([&] { return record.keys().size() == 11; }));
-  EXPECT_EQ(record.keys()[8].flags, 0u);
+  ASSERT_TRUE(runUntil([&] { return record.keys.size() == 11; }));
+  EXPECT_EQ(record.keys[8].flags, 0u);
   EXPECT_EQ(platform_->currentModifierFlags(), kRightControl | platform::kFlagControl);
   press({"-Control_R"});
-  ASSERT_TRUE(runUntil([&] { return record.keys().size() == 12; }));
+  ASSERT_TRUE(runUntil([&] { return record.keys.size() == 12; }));
 
   // A changed keyboard map is followed: F12 made a right Super key, as a layout option would.
   std::string f12 = press({"map:F12=Super_R"});
@@ -164,11 +146,11 @@ TEST_F(X11Backend, ModifierKeysArriveWithTheFlagsOfEveryHeldKey) {
   f12.pop_back();
   std::string key = "#" + f12;
   press({"+" + key, "-" + key});
-  ASSERT_TRUE(runUntil([&] { return record.keys().size() == 14; }));
+  ASSERT_TRUE(runUntil([&] { return record.keys.size() == 14; }));
   expect(12, 54, kRightCommand | platform::kFlagCommand);
   press({"map:" + key + "=F12"});
   press({"+" + key, "-" + key, "+Alt_R", "-Alt_R"});
-  ASSERT_TRUE(runUntil([&] { return record.keys().size() == 16; }));
+  ASSERT_TRUE(runUntil([&] { return record.keys.size() == 16; }));
   expect(14, 61, kRightOption | platform::kFlagAlternate);  // F12 is no modifier again
 }
 
@@ -205,15 +187,16 @@ TEST_F(X11Backend, TheChordFitsTheWindowKeepsTheUsersHeldKeysAndItsReadIsReporte
     Listening tap = listen(record);
     ASSERT_TRUE(tap.tap);
     press({"+" + std::string(row.held)});
-    ASSERT_TRUE(runUntil([&] { return record.keys().size() == 1; }));
+    ASSERT_TRUE(runUntil([&] { return record.keys.size() == 1; }));
     chord(9);
-    EXPECT_EQ(lineFrom(window, "paste "), pasteLine(row.state, "dictated", "secret"));
+    std::optional<std::string> line;  // served meanwhile: the window reads from us
+    ASSERT_TRUE(runUntil([&] { return (line = window.pollLine()).has_value(); }));
+    EXPECT_EQ(line, pasteLine(row.state, "dictated", "secret"));
     EXPECT_TRUE(platform_->currentModifierFlags() & row.heldFlag);
     press({"-" + std::string(row.held)});
-    ASSERT_TRUE(
-        runUntil([&] { return record.keys().size() >= 2 && record.keys().back().flags == 0; }));
+    ASSERT_TRUE(runUntil([&] { return record.keys.size() >= 2 && record.keys.back().flags == 0; }));
     std::vector<std::int64_t> codes;
-    for (const auto& k : record.keys()) codes.push_back(k.keyCode);
+    for (const auto& k : record.keys) codes.push_back(k.keyCode);
     EXPECT_EQ(codes, (std::vector<std::int64_t>{row.heldCode, row.heldCode}));
     EXPECT_EQ(serveWhileRunning({"xclip", "-o", "-selection", "clipboard"}), "dictated");
     EXPECT_EQ(reads, 1);  // only the first read is reported
@@ -272,7 +255,7 @@ TEST_F(X11Backend, ALostDisplayTurnsPermissionsOffAndTheBackendComesBack) {
   auto count = platform_->pasteboardChangeCount();
   server_.stop();
   // A tap that missed events is told so, as one disabled by the system would be.
-  ASSERT_TRUE(runUntil([&] { return record.count(TapEventType::disabledByTimeout) == 1; }));
+  ASSERT_TRUE(runUntil([&] { return record.others.size() == 1; }));
   EXPECT_FALSE(tap.tap->isValid());
   EXPECT_FALSE(platform_->isProcessTrusted(false));
   EXPECT_EQ(platform_->checkListenEventAccess(), platform::kAccessDenied);
@@ -289,9 +272,9 @@ TEST_F(X11Backend, ALostDisplayTurnsPermissionsOffAndTheBackendComesBack) {
   // The tap listens again on the new connection.
   EXPECT_TRUE(tap.tap->isValid());
   press({"+Alt_R", "-Alt_R"});
-  ASSERT_TRUE(runUntil([&] { return record.keys().size() == 2; }));
-  EXPECT_EQ(record.keys()[0].keyCode, 61);
-  EXPECT_EQ(record.count(TapEventType::disabledByTimeout), 2u);
+  ASSERT_TRUE(runUntil([&] { return record.keys.size() == 2; }));
+  EXPECT_EQ(record.keys[0].keyCode, 61);
+  EXPECT_EQ(record.others, std::vector<TapEventType>(2, TapEventType::disabledByTimeout));
 }
 
 }  // namespace
