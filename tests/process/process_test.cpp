@@ -92,15 +92,12 @@ TEST(Process, ABurstFarLargerThanTheBacklogIsAnsweredInOrderInBoundedMemory) {
   });
   expectStartup(agent);
   int seen = 0;
-  while (seen < kLines) {
-    std::optional<std::string> line = agent.pollLine();
-    if (!line) {
+  for (std::optional<std::string> line; seen < kLines; ++seen) {
+    if (!(line = agent.pollLine())) {
       ::usleep(2000);  // a host that reads slowly
-      line = agent.readLine();
-      if (!line) break;
+      if (!(line = agent.readLine())) break;
     }
     ASSERT_TRUE(line->starts_with(answers[seen % 3])) << "line " << seen << ": " << *line;
-    ++seen;
   }
   EXPECT_EQ(seen, kLines);
   if (!kSanitized) {  // a sanitizer's shadow memory and quarantines say nothing here
