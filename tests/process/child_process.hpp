@@ -29,17 +29,14 @@ using namespace std::chrono_literals;
 
 class ChildProcess {
  public:
-  enum class Stderr { discard, keep };
-
-  explicit ChildProcess(std::vector<std::string> argv, Stderr stderrTo = Stderr::discard) {
+  explicit ChildProcess(std::vector<std::string> argv, bool keepStderr = false) {
     int in[2], out[2], err[2] = {-1, -1};
-    if (!makePipe(in) || !makePipe(out)) return;
-    if (stderrTo == Stderr::keep && !makePipe(err)) return;
+    if (!makePipe(in) || !makePipe(out) || (keepStderr && !makePipe(err))) return;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    if (err[1] >= 0) {
+    if (keepStderr) {
       posix_spawn_file_actions_adddup2(&actions, err[1], 2);
     } else {
       posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
@@ -55,7 +52,9 @@ class ChildProcess {
     stdin_ = in[1];
     out_.fd = out[0];
     err_.fd = err[0];
-    ::signal(SIGPIPE, SIG_IGN);  // our writes to a child that has gone must not kill the test
+    // Our writes to a child that has gone must not kill the test. Caught, not ignored: a handler
+    // is not passed on to the children, who start with SIGPIPE's default as a host starts them.
+    ::signal(SIGPIPE, [](int) {});
   }
   ~ChildProcess() {
     closeStdin();
@@ -85,21 +84,27 @@ class ChildProcess {
     if (out_.fd >= 0) ::close(std::exchange(out_.fd, -1));
   }
 
-  // The next line without its line feed, or nothing at end of output or timeout.
-  std::optional<std::string> readLine(std::chrono::milliseconds timeout = 10s) {
-    return lineBy(std::chrono::steady_clock::now() + timeout);
-  }
-  // A whole line if one has arrived, without waiting.
-  std::optional<std::string> pollLine() { return readLine(0ms); }
-  // The first line that starts with `prefix`, skipping the others.
+  // The first line that starts with `prefix`, skipping the others, without its line feed; nothing
+  // at the end of output or timeout.
   std::optional<std::string> readLineStartingWith(const std::string& prefix,
                                                   std::chrono::milliseconds timeout = 10s) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
-      auto line = lineBy(deadline);
-      if (!line || line->starts_with(prefix)) return line;
+      auto nl = out_.buffer.find('\n');
+      if (nl == std::string::npos) {
+        if (!fill(out_, deadline)) return std::nullopt;
+        continue;
+      }
+      std::string line = out_.buffer.substr(0, nl);
+      out_.buffer.erase(0, nl + 1);
+      if (line.starts_with(prefix)) return line;
     }
   }
+  std::optional<std::string> readLine(std::chrono::milliseconds timeout = 10s) {
+    return readLineStartingWith("", timeout);
+  }
+  // A whole line if one has arrived, without waiting.
+  std::optional<std::string> pollLine() { return readLine(0ms); }
 
   // Whatever output has arrived, lines or not, without waiting.
   std::string takeAvailable() {
@@ -142,11 +147,7 @@ class ChildProcess {
 
   // A pipe that no child inherits but through the descriptors it is given: a child holding
   // another's stdin open would keep that one from ever seeing the end of its input.
-  static bool makePipe(int fds[2]) {
-    if (::pipe(fds) != 0) return false;
-    for (int i = 0; i < 2; ++i) ::fcntl(fds[i], F_SETFD, FD_CLOEXEC);
-    return true;
-  }
+  static bool makePipe(int fds[2]) { return ::pipe2(fds, O_CLOEXEC) == 0; }
 
   // Reads what there is, waiting until `deadline` at most (a deadline passed: a look only).
   static bool fill(Pipe& pipe, std::chrono::steady_clock::time_point deadline) {
@@ -160,17 +161,6 @@ class ChildProcess {
     if (n <= 0) return false;
     pipe.buffer.append(chunk, static_cast<std::size_t>(n));
     return true;
-  }
-
-  std::optional<std::string> lineBy(std::chrono::steady_clock::time_point deadline) {
-    for (;;) {
-      if (auto nl = out_.buffer.find('\n'); nl != std::string::npos) {
-        std::string line = out_.buffer.substr(0, nl);
-        out_.buffer.erase(0, nl + 1);
-        return line;
-      }
-      if (!fill(out_, deadline)) return std::nullopt;
-    }
   }
 
   static std::string drain(Pipe& pipe) {
@@ -190,7 +180,7 @@ class ChildProcess {
 // The built agent, as a host starts it; what it writes to stderr is kept for the tests.
 struct AgentProcess : ChildProcess {
   explicit AgentProcess(std::vector<std::string> arguments = {})
-      : ChildProcess(withBinary(std::move(arguments)), Stderr::keep) {}
+      : ChildProcess(withBinary(std::move(arguments)), true) {}
 
  private:
   static std::vector<std::string> withBinary(std::vector<std::string> arguments) {

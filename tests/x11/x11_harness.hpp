@@ -31,9 +31,8 @@ class XServer {
   // Ends the server abruptly, as a crash would.
   void stop() { server_.reset(); }
 
-  std::string name() const { return displayName(display_); }
   // Points this process (and the children it starts) at the server.
-  void makeCurrent() const { ::setenv("DISPLAY", name().c_str(), 1); }
+  void makeCurrent() const { ::setenv("DISPLAY", displayName(display_).c_str(), 1); }
 
  private:
   // Appended rather than `":" + ...`, which GCC 12 at -O3 warns of (-Wrestrict, a known false

@@ -60,12 +60,9 @@ int main(int argc, char** argv) {
       say("read " + hex(text ? text->bytes : ""));
       continue;
     }
-    if (event.type != SelectionRequest) continue;
+    serveSaved(event);
+    if (event.type != SelectionRequest || event.xselectionrequest.selection == clipboard) continue;
     const XSelectionRequestEvent request = event.xselectionrequest;
-    if (request.selection == clipboard) {
-      answer(display, request, saved);
-      continue;
-    }
     if (request.selection != manager || request.target != saveTargets) {
       notify(display, request, None);
       continue;

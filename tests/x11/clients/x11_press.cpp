@@ -39,51 +39,39 @@ bool remap(Display* display, const std::string& step) {
   return true;
 }
 
+// Carries out one step; false for one it cannot.
+bool run(Display* display, const std::string& step) {
+  int x = 0, y = 0;
+  if (step.rfind("sleep:", 0) == 0) {
+    XSync(display, False);
+    usleep(static_cast<useconds_t>(std::atoi(step.c_str() + 6)) * 1000);
+  } else if (std::sscanf(step.c_str(), "move:%d,%d", &x, &y) == 2) {
+    XTestFakeMotionEvent(display, -1, x, y, CurrentTime);
+  } else if (step.rfind("click:", 0) == 0) {
+    auto button = static_cast<unsigned>(std::atoi(step.c_str() + 6));
+    XTestFakeButtonEvent(display, button, True, CurrentTime);
+    XTestFakeButtonEvent(display, button, False, CurrentTime);
+  } else if (step.rfind("map:", 0) == 0) {
+    return remap(display, step);
+  } else {
+    if (step[0] != '+' && step[0] != '-') return false;
+    KeyCode keycode = keycodeOf(display, step.substr(1));
+    if (keycode == 0) return false;
+    XTestFakeKeyEvent(display, keycode, step[0] == '+' ? True : False, CurrentTime);
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   Display* display = XOpenDisplay(nullptr);
-  if (display == nullptr) {
-    std::fprintf(stderr, "x11_press: no display\n");
-    return 2;
-  }
+  if (display == nullptr) return 2;
   for (int i = 1; i < argc; ++i) {
-    std::string step = argv[i];
-    if (step.rfind("sleep:", 0) == 0) {
-      XSync(display, False);
-      usleep(static_cast<useconds_t>(std::atoi(step.c_str() + 6)) * 1000);
-      continue;
-    }
-    if (step.rfind("move:", 0) == 0) {
-      int x = 0, y = 0;
-      if (std::sscanf(step.c_str() + 5, "%d,%d", &x, &y) != 2) return 2;
-      XTestFakeMotionEvent(display, -1, x, y, CurrentTime);
-      continue;
-    }
-    if (step.rfind("click:", 0) == 0) {
-      auto button = static_cast<unsigned>(std::atoi(step.c_str() + 6));
-      XTestFakeButtonEvent(display, button, True, CurrentTime);
-      XTestFakeButtonEvent(display, button, False, CurrentTime);
-      continue;
-    }
-    if (step.rfind("map:", 0) == 0) {
-      if (!remap(display, step)) {
-        std::fprintf(stderr, "x11_press: bad map %s\n", step.c_str());
-        return 2;
-      }
-      continue;
-    }
-    if (step.size() < 2 || (step[0] != '+' && step[0] != '-')) {
-      std::fprintf(stderr, "x11_press: bad step %s\n", step.c_str());
+    if (!run(display, argv[i])) {
+      std::fprintf(stderr, "x11_press: bad step %s\n", argv[i]);
       return 2;
     }
-    bool down = step[0] == '+';
-    KeyCode keycode = keycodeOf(display, step.substr(1));
-    if (keycode == 0) {
-      std::fprintf(stderr, "x11_press: no key for %s\n", step.c_str());
-      return 2;
-    }
-    XTestFakeKeyEvent(display, keycode, down ? True : False, CurrentTime);
   }
   XSync(display, False);
   XCloseDisplay(display);

@@ -6,12 +6,11 @@
 //                                  and its x-kde-passwordManagerHint, both hex ("-" for none)
 //   copied STATE                   on Control+C (copy mode): it took CLIPBOARD with its text
 //
-// In paste mode it reads the clipboard --delay MS after Control+V (a busy application). In
-// silent mode it takes CLIPBOARD at start and never answers a request for it: an owner that
-// hangs. In offer mode it takes CLIPBOARD at start offering a dozen targets, text, markup,
-// files, binary data and a 5 MiB image it serves only after 0.4 s (a toolkit encoding it).
+// In paste mode it reads the clipboard --delay MS after Control+V (a busy application). In offer
+// mode it takes CLIPBOARD at start offering a dozen targets, text, markup, files, binary data and
+// a 5 MiB image it serves only after 0.4 s (a toolkit encoding it).
 //
-//   x11_test_window --mode paste|copy|ignore|silent|offer [--class NAME] [--text TEXT]
+//   x11_test_window --mode paste|copy|ignore|offer [--class NAME] [--text TEXT]
 //                   [--delay MS]
 
 #include <X11/Xatom.h>
@@ -28,23 +27,12 @@ using namespace x11_test;
 
 namespace {
 
-struct Options {
-  std::string mode = "paste";
-  std::string windowClass = "deskagent-test-window";
-  std::string text = "selected text";
-  int delayMs = 0;
-};
-
-Options parse(int argc, char** argv) {
-  Options o;
+// The value of the option --`name`, or `fallback`.
+std::string option(int argc, char** argv, const std::string& name, const char* fallback) {
   for (int i = 1; i + 1 < argc; i += 2) {
-    std::string key = argv[i];
-    if (key == "--mode") o.mode = argv[i + 1];
-    if (key == "--class") o.windowClass = argv[i + 1];
-    if (key == "--text") o.text = argv[i + 1];
-    if (key == "--delay") o.delayMs = std::atoi(argv[i + 1]);
+    if (argv[i] == "--" + name) return argv[i + 1];
   }
-  return o;
+  return fallback;
 }
 
 // What an application offers after a copy of mixed content; every value differs from the others.
@@ -77,13 +65,14 @@ std::map<Atom, PropertyValue> mixedContent(Display* display) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  Options options = parse(argc, argv);
+  const std::string mode = option(argc, argv, "mode", "paste");
+  std::string windowClass = option(argc, argv, "class", "deskagent-test-window");
+  const int delayMs = std::atoi(option(argc, argv, "delay", "0").c_str());
   Display* display = XOpenDisplay(nullptr);
   if (display == nullptr) return 2;
   Window root = DefaultRootWindow(display);
   Window window = XCreateSimpleWindow(display, root, 0, 0, 200, 100, 0, 0, 0);
-  XClassHint hint{const_cast<char*>(options.windowClass.c_str()),
-                  const_cast<char*>(options.windowClass.c_str())};
+  XClassHint hint{windowClass.data(), windowClass.data()};
   XSetClassHint(display, window, &hint);
   XSelectInput(display, window, KeyPressMask | StructureNotifyMask | PropertyChangeMask);
   XMapWindow(display, window);
@@ -92,18 +81,17 @@ int main(int argc, char** argv) {
       std::chrono::milliseconds(5000));
   XSetInputFocus(display, window, RevertToParent, CurrentTime);
   Atom clipboard = XInternAtom(display, "CLIPBOARD", False);
-  bool owner = options.mode == "silent" || options.mode == "offer";
-  if (owner) XSetSelectionOwner(display, clipboard, window, CurrentTime);
+  if (mode == "offer") XSetSelectionOwner(display, clipboard, window, CurrentTime);
   XSync(display, False);
   say("ready");
 
   Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
   // What it copies: its text as UTF-8 and as Latin-1 (the tests keep that text ASCII).
+  const std::string text = option(argc, argv, "text", "selected text");
   const std::map<Atom, PropertyValue> offers =
-      options.mode == "offer"
-          ? mixedContent(display)
-          : std::map<Atom, PropertyValue>{{utf8, {utf8, 8, options.text}},
-                                          {XA_STRING, {XA_STRING, 8, options.text}}};
+      mode == "offer" ? mixedContent(display)
+                      : std::map<Atom, PropertyValue>{{utf8, {utf8, 8, text}},
+                                                      {XA_STRING, {XA_STRING, 8, text}}};
   Atom slowTarget = XInternAtom(display, "image/png", False);
   Atom hintTarget = XInternAtom(display, "x-kde-passwordManagerHint", False);
   Atom property = XInternAtom(display, "TEST_PASTE", False);
@@ -115,26 +103,26 @@ int main(int argc, char** argv) {
     XEvent event;
     XNextEvent(display, &event);
     if (event.type == SelectionRequest) {
-      if (options.mode == "offer" && event.xselectionrequest.target == slowTarget) usleep(400000);
-      if (options.mode != "silent") answer(display, event.xselectionrequest, offers);
+      if (mode == "offer" && event.xselectionrequest.target == slowTarget) usleep(400000);
+      answer(display, event.xselectionrequest, offers);
       continue;
     }
     if (event.type != KeyPress) continue;
     KeySym keysym = XLookupKeysym(&event.xkey, 0);
     unsigned state = event.xkey.state;
     if (!(state & ControlMask)) continue;
-    if (options.mode == "paste" && keysym == XK_v) {
-      if (options.delayMs > 0) {
+    if (mode == "paste" && keysym == XK_v) {
+      if (delayMs > 0) {
         waitForEvent(
-            display, [](const XEvent&) { return false; },
-            std::chrono::milliseconds(options.delayMs), serveOthers);
+            display, [](const XEvent&) { return false; }, std::chrono::milliseconds(delayMs),
+            serveOthers);
       }
-      auto text = convertClipboard(display, window, utf8, property, event.xkey.time, serveOthers);
+      auto pasted = convertClipboard(display, window, utf8, property, event.xkey.time, serveOthers);
       auto secret =
           convertClipboard(display, window, hintTarget, property, event.xkey.time, serveOthers);
-      say("paste " + std::to_string(state) + " " + hex(text ? text->bytes : "") + " " +
+      say("paste " + std::to_string(state) + " " + hex(pasted ? pasted->bytes : "") + " " +
           hex(secret ? secret->bytes : ""));
-    } else if (options.mode == "copy" && keysym == XK_c) {
+    } else if (mode == "copy" && keysym == XK_c) {
       XSetSelectionOwner(display, clipboard, window, event.xkey.time);
       XSync(display, False);
       say("copied " + std::to_string(state));
