@@ -17,15 +17,12 @@ static struct wl_seat* seat;
 static struct zwp_virtual_keyboard_manager_v1* manager;
 
 static void global(void* d, struct wl_registry* r, uint32_t name, const char* iface, uint32_t v) {
-  (void)d, (void)v;
   if (strcmp(iface, wl_seat_interface.name) == 0 && seat == NULL)
     seat = wl_registry_bind(r, name, &wl_seat_interface, 1);
   else if (strcmp(iface, zwp_virtual_keyboard_manager_v1_interface.name) == 0)
     manager = wl_registry_bind(r, name, &zwp_virtual_keyboard_manager_v1_interface, 1);
 }
-static void global_remove(void* d, struct wl_registry* r, uint32_t n) {
-  (void)d, (void)r, (void)n;
-}
+static void global_remove(void* d, struct wl_registry* r, uint32_t n) {}
 static const struct wl_registry_listener registry_listener = {global, global_remove};
 
 int main(int argc, char** argv) {

@@ -78,24 +78,16 @@ static void paste(void) {
 }
 
 static void source_send(void* data, struct wl_data_source* source, const char* type, int fd) {
-  (void)data, (void)source, (void)type;
   if (stuck) return; /* the reader's pipe stays open, and empty */
   if (write(fd, selected_text, strlen(selected_text)) < 0) perror("write");
   close(fd);
 }
 static void source_cancelled(void* data, struct wl_data_source* source) {
-  (void)data;
   wl_data_source_destroy(source);
 }
-static void source_ignore_str(void* d, struct wl_data_source* s, const char* t) {
-  (void)d, (void)s, (void)t;
-}
-static void source_ignore(void* d, struct wl_data_source* s) {
-  (void)d, (void)s;
-}
-static void source_ignore_u(void* d, struct wl_data_source* s, uint32_t u) {
-  (void)d, (void)s, (void)u;
-}
+static void source_ignore_str(void* d, struct wl_data_source* s, const char* t) {}
+static void source_ignore(void* d, struct wl_data_source* s) {}
+static void source_ignore_u(void* d, struct wl_data_source* s, uint32_t u) {}
 static const struct wl_data_source_listener source_listener = {source_ignore_str, source_send,
                                                                source_cancelled,  source_ignore,
                                                                source_ignore,     source_ignore_u};
@@ -111,7 +103,6 @@ static void copy(uint32_t serial) {
 }
 
 static void kb_keymap(void* d, struct wl_keyboard* k, uint32_t format, int fd, uint32_t size) {
-  (void)d, (void)k;
   char* text = mmap(NULL, size, PROT_READ, MAP_PRIVATE, fd, 0);
   close(fd);
   if (format != WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 || text == MAP_FAILED) return;
@@ -127,17 +118,12 @@ static void kb_keymap(void* d, struct wl_keyboard* k, uint32_t format, int fd, u
 }
 static void kb_enter(void* d, struct wl_keyboard* k, uint32_t serial, struct wl_surface* s,
                      struct wl_array* keys) {
-  (void)d, (void)k, (void)s, (void)keys;
   say("focus in");
   if (stuck) copy(serial);
 }
-static void kb_leave(void* d, struct wl_keyboard* k, uint32_t serial, struct wl_surface* s) {
-  (void)d, (void)k, (void)serial, (void)s;
-  say("focus out");
-}
+static void kb_leave(void* d, struct wl_keyboard* k, uint32_t serial, struct wl_surface* s) {}
 static void kb_key(void* d, struct wl_keyboard* k, uint32_t serial, uint32_t time, uint32_t key,
                    uint32_t state) {
-  (void)d, (void)k, (void)time;
   if (state != WL_KEYBOARD_KEY_STATE_PRESSED || xkb_state == NULL) return;
   xkb_keysym_t sym = xkb_state_key_get_one_sym(xkb_state, key + 8);
   char name[64];
@@ -154,17 +140,13 @@ static void kb_key(void* d, struct wl_keyboard* k, uint32_t serial, uint32_t tim
 }
 static void kb_modifiers(void* d, struct wl_keyboard* k, uint32_t serial, uint32_t depressed,
                          uint32_t latched, uint32_t locked, uint32_t group) {
-  (void)d, (void)k, (void)serial;
   if (xkb_state) xkb_state_update_mask(xkb_state, depressed, latched, locked, 0, 0, group);
 }
-static void kb_repeat(void* d, struct wl_keyboard* k, int32_t rate, int32_t delay) {
-  (void)d, (void)k, (void)rate, (void)delay;
-}
+static void kb_repeat(void* d, struct wl_keyboard* k, int32_t rate, int32_t delay) {}
 static const struct wl_keyboard_listener keyboard_listener = {kb_keymap, kb_enter,     kb_leave,
                                                               kb_key,    kb_modifiers, kb_repeat};
 
 static void seat_capabilities(void* d, struct wl_seat* s, uint32_t caps) {
-  (void)d;
   if ((caps & WL_SEAT_CAPABILITY_KEYBOARD) && keyboard == NULL) {
     keyboard = wl_seat_get_keyboard(s);
     wl_keyboard_add_listener(keyboard, &keyboard_listener, NULL);
@@ -173,37 +155,24 @@ static void seat_capabilities(void* d, struct wl_seat* s, uint32_t caps) {
     keyboard = NULL;
   }
 }
-static void seat_name(void* d, struct wl_seat* s, const char* n) {
-  (void)d, (void)s, (void)n;
-}
+static void seat_name(void* d, struct wl_seat* s, const char* n) {}
 static const struct wl_seat_listener seat_listener = {seat_capabilities, seat_name};
 
 static void offer_type(void* d, struct wl_data_offer* o, const char* t) {
-  (void)d, (void)o;
   if (strcmp(t, "x-kde-passwordManagerHint") == 0) offer_has_hint = 1;
 }
-static void offer_actions(void* d, struct wl_data_offer* o, uint32_t a) {
-  (void)d, (void)o, (void)a;
-}
+static void offer_actions(void* d, struct wl_data_offer* o, uint32_t a) {}
 static const struct wl_data_offer_listener offer_listener = {offer_type, offer_actions,
                                                              offer_actions};
 static void dd_offer(void* d, struct wl_data_device* dd, struct wl_data_offer* offer) {
-  (void)d, (void)dd;
   offer_has_hint = 0;
   wl_data_offer_add_listener(offer, &offer_listener, NULL);
 }
 static void dd_enter(void* d, struct wl_data_device* dd, uint32_t s, struct wl_surface* sf,
-                     wl_fixed_t x, wl_fixed_t y, struct wl_data_offer* o) {
-  (void)d, (void)dd, (void)s, (void)sf, (void)x, (void)y, (void)o;
-}
-static void dd_leave(void* d, struct wl_data_device* dd) {
-  (void)d, (void)dd;
-}
-static void dd_motion(void* d, struct wl_data_device* dd, uint32_t t, wl_fixed_t x, wl_fixed_t y) {
-  (void)d, (void)dd, (void)t, (void)x, (void)y;
-}
+                     wl_fixed_t x, wl_fixed_t y, struct wl_data_offer* o) {}
+static void dd_leave(void* d, struct wl_data_device* dd) {}
+static void dd_motion(void* d, struct wl_data_device* dd, uint32_t t, wl_fixed_t x, wl_fixed_t y) {}
 static void dd_selection(void* d, struct wl_data_device* dd, struct wl_data_offer* offer) {
-  (void)d, (void)dd;
   if (selection_offer) wl_data_offer_destroy(selection_offer);
   selection_offer = offer;
 }
@@ -211,7 +180,6 @@ static const struct wl_data_device_listener data_device_listener = {
     dd_offer, dd_enter, dd_leave, dd_motion, dd_leave, dd_selection};
 
 static void wm_ping(void* d, struct xdg_wm_base* b, uint32_t serial) {
-  (void)d;
   xdg_wm_base_pong(b, serial);
 }
 static const struct xdg_wm_base_listener wm_listener = {wm_ping};
@@ -232,7 +200,6 @@ static struct wl_buffer* white_buffer(int width, int height) {
 }
 
 static void xdg_configure(void* d, struct xdg_surface* xs, uint32_t serial) {
-  (void)d;
   xdg_surface_ack_configure(xs, serial);
   if (!configured) {
     configured = 1;
@@ -243,17 +210,12 @@ static void xdg_configure(void* d, struct xdg_surface* xs, uint32_t serial) {
 }
 static const struct xdg_surface_listener xdg_surface_listener = {xdg_configure};
 static void top_configure(void* d, struct xdg_toplevel* t, int32_t w, int32_t h,
-                          struct wl_array* s) {
-  (void)d, (void)t, (void)w, (void)h, (void)s;
-}
-static void top_close(void* d, struct xdg_toplevel* t) {
-  (void)d, (void)t;
-}
+                          struct wl_array* s) {}
+static void top_close(void* d, struct xdg_toplevel* t) {}
 static const struct xdg_toplevel_listener toplevel_listener = {top_configure, top_close, NULL,
                                                                NULL}; /* bound at version 1 */
 
 static void global(void* d, struct wl_registry* r, uint32_t name, const char* iface, uint32_t v) {
-  (void)d, (void)v;
   if (strcmp(iface, wl_compositor_interface.name) == 0)
     compositor = wl_registry_bind(r, name, &wl_compositor_interface, 4);
   else if (strcmp(iface, wl_shm_interface.name) == 0)
@@ -265,9 +227,7 @@ static void global(void* d, struct wl_registry* r, uint32_t name, const char* if
   else if (strcmp(iface, wl_data_device_manager_interface.name) == 0)
     data_manager = wl_registry_bind(r, name, &wl_data_device_manager_interface, 3);
 }
-static void global_remove(void* d, struct wl_registry* r, uint32_t n) {
-  (void)d, (void)r, (void)n;
-}
+static void global_remove(void* d, struct wl_registry* r, uint32_t n) {}
 static const struct wl_registry_listener registry_listener = {global, global_remove};
 
 int main(int argc, char** argv) {
