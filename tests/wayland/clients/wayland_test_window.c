@@ -5,7 +5,7 @@
  *   focus in                      it has the keyboard focus
  *   key <name> <ctrl> <shift>     a key press, with whether Control and Shift were active
  *   pasted: <text> hint: <hint>   Control+V (with or without Shift): the clipboard's text and
- *                                 its x-kde-passwordManagerHint ("-" when not offered)
+ *                                 its x-kde-passwordManagerHint
  *   copied: <text>                Control+C: it set the clipboard to its selection
  * Arguments: its selection (empty: nothing selected, Control+C copies nothing), its app id, and
  * "stuck" for a window that takes the clipboard as it gets the focus and then never gives its
@@ -40,7 +40,6 @@ static struct xkb_state* xkb_state;
 static const char* selected_text = "selected by the test window";
 static int configured;
 static int stuck;
-static int offer_has_hint;
 
 static void say(const char* line) {
   printf("%s\n", line);
@@ -69,8 +68,8 @@ static char* receive(const char* type) {
 
 static void paste(void) {
   /* The hint first: a read of the text is what tells the agent the paste is done. */
-  char hint[256] = "-";
-  const char* offered = offer_has_hint ? receive("x-kde-passwordManagerHint") : NULL;
+  char hint[256] = "<none>";
+  const char* offered = receive("x-kde-passwordManagerHint");
   if (offered) snprintf(hint, sizeof(hint), "%s", offered);
   char* text = receive("text/plain;charset=utf-8");
   printf("pasted: %s hint: %s\n", text ? text : "<none>", hint);
@@ -150,24 +149,12 @@ static void seat_capabilities(void* d, struct wl_seat* s, uint32_t caps) {
   if ((caps & WL_SEAT_CAPABILITY_KEYBOARD) && keyboard == NULL) {
     keyboard = wl_seat_get_keyboard(s);
     wl_keyboard_add_listener(keyboard, &keyboard_listener, NULL);
-  } else if (!(caps & WL_SEAT_CAPABILITY_KEYBOARD) && keyboard != NULL) {
-    wl_keyboard_release(keyboard); /* the last keyboard went; a new one comes as a new object */
-    keyboard = NULL;
   }
 }
 static void seat_name(void* d, struct wl_seat* s, const char* n) {}
 static const struct wl_seat_listener seat_listener = {seat_capabilities, seat_name};
 
-static void offer_type(void* d, struct wl_data_offer* o, const char* t) {
-  if (strcmp(t, "x-kde-passwordManagerHint") == 0) offer_has_hint = 1;
-}
-static void offer_actions(void* d, struct wl_data_offer* o, uint32_t a) {}
-static const struct wl_data_offer_listener offer_listener = {offer_type, offer_actions,
-                                                             offer_actions};
-static void dd_offer(void* d, struct wl_data_device* dd, struct wl_data_offer* offer) {
-  offer_has_hint = 0;
-  wl_data_offer_add_listener(offer, &offer_listener, NULL);
-}
+static void dd_offer(void* d, struct wl_data_device* dd, struct wl_data_offer* offer) {}
 static void dd_enter(void* d, struct wl_data_device* dd, uint32_t s, struct wl_surface* sf,
                      wl_fixed_t x, wl_fixed_t y, struct wl_data_offer* o) {}
 static void dd_leave(void* d, struct wl_data_device* dd) {}
@@ -184,13 +171,11 @@ static void wm_ping(void* d, struct xdg_wm_base* b, uint32_t serial) {
 }
 static const struct xdg_wm_base_listener wm_listener = {wm_ping};
 
-static struct wl_buffer* white_buffer(int width, int height) {
+/* Black: a new memfd reads as zeros. */
+static struct wl_buffer* black_buffer(int width, int height) {
   int stride = width * 4, size = stride * height;
   int fd = memfd_create("test-window", MFD_CLOEXEC);
   if (fd < 0 || ftruncate(fd, size) != 0) exit(1);
-  void* pixels = mmap(NULL, (size_t)size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  memset(pixels, 0xff, (size_t)size);
-  munmap(pixels, (size_t)size);
   struct wl_shm_pool* pool = wl_shm_create_pool(shm, fd, size);
   struct wl_buffer* buffer =
       wl_shm_pool_create_buffer(pool, 0, width, height, stride, WL_SHM_FORMAT_XRGB8888);
@@ -203,7 +188,7 @@ static void xdg_configure(void* d, struct xdg_surface* xs, uint32_t serial) {
   xdg_surface_ack_configure(xs, serial);
   if (!configured) {
     configured = 1;
-    wl_surface_attach(surface, white_buffer(200, 100), 0, 0);
+    wl_surface_attach(surface, black_buffer(200, 100), 0, 0);
     wl_surface_commit(surface);
     say("ready");
   }
