@@ -9,7 +9,7 @@ if(WIN32)
   target_sources(unit_tests PRIVATE ${DESKAGENT_WINDOWS_TEST_DIR}/win_backend_test.cpp)
   add_executable(win_test_window ${DESKAGENT_WINDOWS_TEST_DIR}/clients/win_test_window.cpp)
   target_include_directories(win_test_window PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-  target_link_libraries(win_test_window PRIVATE user32 Threads::Threads)
+  target_link_libraries(win_test_window PRIVATE deskagent_windows)
   return()
 endif()
 

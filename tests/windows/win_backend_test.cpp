@@ -83,11 +83,13 @@ TEST(WindowsClipboard, ThePromisedTextTellsOfItsReadAndTheSnapshotComesBackWhole
   const std::wstring text = L"the user's \u2713";
   const std::string html = "Version:0.9\r\n<b>bold</b>";
   UINT htmlFormat = RegisterClipboardFormatW(L"HTML Format");
+  const std::int64_t before = clipboard.changeCount();
   ASSERT_TRUE(OpenClipboard(nullptr));
   EmptyClipboard();
   putGlobal(CF_UNICODETEXT, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
   putGlobal(htmlFormat, html.data(), html.size());
   CloseClipboard();
+  EXPECT_NE(clipboard.changeCount(), before);  // another program's copy, which a restore spares
   PasteboardContents saved = clipboard.snapshot();
 
   bool read = false;

@@ -75,9 +75,11 @@ class AgentUnderWine : public ::testing::Test {
     return line ? json::parse(*line) : json{{"type", "nothing"}};
   }
 
-  // Our Windows application, focused, its EDIT control empty.
-  static std::unique_ptr<ChildProcess> targetWindow() {
-    auto window = std::make_unique<ChildProcess>(underWine(WIN_TEST_WINDOW));
+  // Our Windows application, focused, its EDIT control holding `selected`, all of it selected.
+  static std::unique_ptr<ChildProcess> targetWindow(const std::string& selected = "") {
+    auto argv = underWine(WIN_TEST_WINDOW);
+    argv.push_back(selected);
+    auto window = std::make_unique<ChildProcess>(std::move(argv));
     EXPECT_EQ(window->readLine(30s), "ready");
     return window;
   }
@@ -85,21 +87,19 @@ class AgentUnderWine : public ::testing::Test {
   std::unique_ptr<ChildProcess> agent_;
 };
 
-TEST_F(AgentUnderWine, WatchReportsExactlyTheWatchedKey) {
+TEST_F(AgentUnderWine, WatchReportsTheWatchedKeyAndPasteTypesControlVAloneThenRestores) {
   send({{"type", "watch"}, {"keyCode", 61}});
   EXPECT_EQ(next(), json({{"type", "tap"}, {"active", true}, {"listening", true}}));
   // Left Option says nothing: the next lines are the right key's.
   press({"+Alt_L", "-Alt_L", "+Shift_R", "-Shift_R", "+Alt_R", "-Alt_R"});
   EXPECT_EQ(next(), key("down", 61));
   EXPECT_EQ(next(), key("up", 61));
-}
 
-TEST_F(AgentUnderWine, PasteTypesControlVWithTheUsersModifiersLiftedAndPutsTheClipboardBack) {
   auto window = targetWindow();
   auto user = userClipboard("the user's own text");
-  // The chord's own Control is no key of the user's: the watch passes over it.
+  // The chord's own Control is no key of the user's: the watch passes over it. (The tap is there
+  // already, so this watch is not answered.)
   send({{"type", "watch"}, {"keyCode", 59}});
-  EXPECT_EQ(next(), json({{"type", "tap"}, {"active", true}, {"listening", true}}));
   std::string typed;
   // Plain, with Shift held, with Right Alt held: Control+V alone reaches the window each time.
   const std::vector<std::pair<std::string, std::string>> rows{
@@ -119,65 +119,30 @@ TEST_F(AgentUnderWine, PasteTypesControlVWithTheUsersModifiersLiftedAndPutsTheCl
 }
 
 TEST_F(AgentUnderWine, ReadSelectionCopiesWithControlCAndPutsTheClipboardBack) {
-  auto window = targetWindow();
+  auto window = targetWindow("chosen words");
   auto user = userClipboard("the user's own text");
-  window->write("select-all " + x11_test::hex("chosen words") + "\n");
-  ASSERT_EQ(window->readLine(20s), "selected");
   send({{"type", "read-selection"}});
   EXPECT_EQ(next(), json({{"type", "selection"}, {"ok", true}, {"text", "chosen words"}}));
   EXPECT_EQ(window->readLine(20s), "copy C");
   EXPECT_TRUE(clipboardBecomes("the user's own text"));
 
   // Nothing selected: the copy leaves the clipboard as it was.
-  window->write("select-all -\n");
-  ASSERT_EQ(window->readLine(20s), "selected");
+  auto empty = targetWindow();
   send({{"type", "read-selection"}});
   EXPECT_EQ(next(), json({{"type", "selection"}, {"ok", false}, {"reason", "empty"}}));
-  EXPECT_EQ(window->readLine(20s), "copy C");
+  EXPECT_EQ(empty->readLine(20s), "copy C");
   EXPECT_EQ(clipboard(), "the user's own text");
 }
 
-// With no window to read it, the pasted text stays on the clipboard until the latest restore.
-TEST_F(AgentUnderWine, ThePastedTextIsMarkedForClipboardHistoryAndAUserCopyWins) {
+// Ctrl+C ends the agent as the end of its input does (which every test's end checks): the pending
+// restore runs first.
+TEST_F(AgentUnderWine, ControlCFinishesThePendingRestoreFirst) {
   auto user = userClipboard("the user's own text");
   send({{"type", "paste"}, {"text", "dictated"}});
   EXPECT_EQ(next(), kPasted);
-  // Wine's desktop takes the X clipboard a moment after the agent has written Windows' own.
-  std::string targets;
-  auto deadline = std::chrono::steady_clock::now() + 2s;
-  while (targets.find("UploadToCloud") == std::string::npos &&
-         std::chrono::steady_clock::now() < deadline) {
-    targets = clipboard("TARGETS");
-  }
-  for (const char* mark : {"ExcludeClipboardContentFromMonitorProcessing",
-                           "CanIncludeInClipboardHistory", "CanUploadToCloudClipboard"}) {
-    EXPECT_NE(targets.find(mark), std::string::npos) << mark << " in " << targets;
-  }
-  auto newer = xclipCopy("copied meanwhile");
-  EXPECT_TRUE(clipboardBecomes("copied meanwhile"));
-  agent_->closeStdin();
+  ::kill(agent_->pid(), SIGINT);
   EXPECT_EQ(agent_->wait(15s), 0);
-  EXPECT_EQ(clipboard(), "copied meanwhile");
-}
-
-TEST_F(AgentUnderWine, EndOfInputAndControlCFinishThePendingRestoreFirst) {
-  auto user = userClipboard("the user's own text");
-  for (bool interrupt : {false, true}) {
-    if (interrupt) {
-      agent_ = std::make_unique<ChildProcess>(underWine(DESKAGENT_BINARY));
-      ASSERT_EQ(next()["type"], "ready");
-      ASSERT_EQ(next()["type"], "permissions");
-    }
-    send({{"type", "paste"}, {"text", "dictated"}});
-    EXPECT_EQ(next(), kPasted);
-    if (interrupt) {
-      ::kill(agent_->pid(), SIGINT);
-    } else {
-      agent_->closeStdin();
-    }
-    EXPECT_EQ(agent_->wait(15s), 0) << "interrupted: " << interrupt;
-    EXPECT_EQ(clipboard(), "the user's own text") << "interrupted: " << interrupt;
-  }
+  EXPECT_EQ(clipboard(), "the user's own text");
 }
 
 }  // namespace
