@@ -139,7 +139,7 @@ class WaylandAgentTest : public ::testing::Test {
   std::unique_ptr<AgentProcess> agent_;
 };
 
-TEST_F(WaylandAgentTest, PastesIntoTheFocusedWindowOrTerminalAndGivesTheClipboardBack) {
+TEST_F(WaylandAgentTest, PastesAndReadsThroughTheChordsAndGivesTheClipboardBack) {
   userCopies("the user's own");
   startWindowAndAgent();
   send({{"type", "paste"}, {"text", "héllo ✓ wörld"}});
@@ -147,6 +147,11 @@ TEST_F(WaylandAgentTest, PastesIntoTheFocusedWindowOrTerminalAndGivesTheClipboar
   EXPECT_EQ(window_->readLineStartingWith("key v"), "key v 1 0");
   EXPECT_EQ(window_->readLineStartingWith("pasted: "), "pasted: héllo ✓ wörld hint: secret");
   EXPECT_EQ(next("paste"), json({{"type", "paste"}, {"ok", true}}));
+  EXPECT_TRUE(clipboardBecomes("the user's own"));
+  send({{"type", "read-selection"}});
+  EXPECT_EQ(window_->readLineStartingWith("copied: "), "copied: selected in the window");
+  EXPECT_EQ(next("selection"),
+            json({{"type", "selection"}, {"ok", true}, {"text", "selected in the window"}}));
   EXPECT_TRUE(clipboardBecomes("the user's own"));
 
   // Not only text comes back.
@@ -161,9 +166,13 @@ TEST_F(WaylandAgentTest, PastesIntoTheFocusedWindowOrTerminalAndGivesTheClipboar
   EXPECT_EQ(next("paste"), json({{"type", "paste"}, {"ok", true}}));
   EXPECT_TRUE(clipboardBecomes(png, "image/png"));
 
-  // A terminal, known by its app id, gets Control+Shift+V.
+  // A terminal, known by its app id, gets Control+Shift+V; with nothing selected, it copies
+  // nothing.
   auto terminal = focusedWindow({"", "foot"});
   ASSERT_EQ(terminal->readLineStartingWith("focus in"), "focus in");
+  send({{"type", "read-selection"}});
+  EXPECT_EQ(next("selection"), json({{"type", "selection"}, {"ok", false}, {"reason", "empty"}}));
+  EXPECT_EQ(clipboard("image/png"), png);
   send({{"type", "paste"}, {"text", "ls -l"}});
   EXPECT_EQ(terminal->readLineStartingWith("key V"), "key V 1 1");
   EXPECT_EQ(terminal->readLineStartingWith("pasted: "), "pasted: ls -l hint: secret");
@@ -189,35 +198,15 @@ TEST_F(WaylandAgentTest, TheChordFollowsTheUsersLayout) {
   EXPECT_EQ(window_->readLineStartingWith("pasted: "), "pasted: in dvorak hint: secret");
 }
 
-TEST_F(WaylandAgentTest, ReadsTheSelectionThroughTheCopyChord) {
-  userCopies("kept");
-  startWindowAndAgent();
-  send({{"type", "read-selection"}});
-  EXPECT_EQ(window_->readLineStartingWith("copied: "), "copied: selected in the window");
-  EXPECT_EQ(next("selection"),
-            json({{"type", "selection"}, {"ok", true}, {"text", "selected in the window"}}));
-  EXPECT_TRUE(clipboardBecomes("kept"));
-
-  // A window with nothing selected copies nothing.
-  auto empty = focusedWindow({"", "deskagent-test-window"});
-  ASSERT_EQ(empty->readLineStartingWith("focus in"), "focus in");
-  send({{"type", "read-selection"}});
-  EXPECT_EQ(next("selection"), json({{"type", "selection"}, {"ok", false}, {"reason", "empty"}}));
-  EXPECT_EQ(clipboard(), "kept");
-}
-
-// A clipboard whose owner never gives its content cannot be saved, so it is never replaced.
-TEST_F(WaylandAgentTest, AClipboardThatCannotBeSavedIsNeverReplaced) {
+// A clipboard whose owner never gives its content cannot be saved, so it is never replaced; after
+// the compositor has gone, the agent says it can no longer paste, and still ends cleanly.
+TEST_F(WaylandAgentTest, WhatCannotBeDoneSafelyIsRefused) {
   startWindowAndAgent("stuck");
   ASSERT_EQ(window_->readLineStartingWith("copied: "), "copied: selected in the window");
   send({{"type", "paste"}, {"text", "dictated"}});
   EXPECT_EQ(next("paste"), json({{"type", "paste"}, {"ok", false}, {"reason", "clipboard"}}));
   EXPECT_EQ(runToEnd({"wl-paste", "--list-types"}), "text/plain;charset=utf-8\n");
-}
 
-// A compositor that goes away: the agent says it can no longer paste, and still ends cleanly.
-TEST_F(WaylandAgentTest, ACompositorThatGoesAwayIsAnsweredHonestly) {
-  startAgent();
   sway_.stop();
   send({{"type", "paste"}, {"text", "dictated"}});
   EXPECT_EQ(next("paste"), json({{"type", "paste"}, {"ok", false}, {"reason", "accessibility"}}));

@@ -46,11 +46,12 @@ static void say(const char* line) {
   fflush(stdout);
 }
 
-/* One type of the clipboard, or NULL. */
+/* One type of the clipboard; empty when there is none. */
 static char* receive(const char* type) {
   static char text[65536];
   int fds[2];
-  if (selection_offer == NULL || pipe2(fds, O_CLOEXEC) != 0) return NULL;
+  text[0] = '\0';
+  if (selection_offer == NULL || pipe2(fds, O_CLOEXEC) != 0) return text;
   wl_data_offer_receive(selection_offer, type, fds[1]);
   close(fds[1]);
   wl_display_flush(display);
@@ -68,11 +69,9 @@ static char* receive(const char* type) {
 
 static void paste(void) {
   /* The hint first: a read of the text is what tells the agent the paste is done. */
-  char hint[256] = "<none>";
-  const char* offered = receive("x-kde-passwordManagerHint");
-  if (offered) snprintf(hint, sizeof(hint), "%s", offered);
-  char* text = receive("text/plain;charset=utf-8");
-  printf("pasted: %s hint: %s\n", text ? text : "<none>", hint);
+  char hint[256];
+  snprintf(hint, sizeof(hint), "%s", receive("x-kde-passwordManagerHint"));
+  printf("pasted: %s hint: %s\n", receive("text/plain;charset=utf-8"), hint);
   fflush(stdout);
 }
 
