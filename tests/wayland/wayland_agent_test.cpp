@@ -50,21 +50,14 @@ class Sway {
     }
     argv.insert(argv.end(), {"sway", "-c", (dir_ / "config").string()});
     sway_ = std::make_unique<ChildProcess>(std::move(argv));
-    // Ready once its socket is there (a fraction of a second).
-    auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (std::chrono::steady_clock::now() < deadline) {
-      for (const auto& entry : fs::directory_iterator(dir_ / "runtime")) {
-        std::string name = entry.path().filename();
-        if (name.starts_with("wayland-") && !name.ends_with(".lock")) {
-          ::setenv("XDG_RUNTIME_DIR", (dir_ / "runtime").c_str(), 1);
-          ::setenv("WAYLAND_DISPLAY", name.c_str(), 1);
-          ::unsetenv("DISPLAY");
-          return true;
-        }
-      }
-      ::usleep(20000);
-    }
-    return false;
+    // Ready once its socket is there (a fraction of a second), under the first name libwayland
+    // gives, the runtime directory being its alone.
+    const fs::path socket = dir_ / "runtime" / "wayland-1";
+    if (!becomes([&] { return std::to_string(fs::exists(socket)); }, "1", 20s)) return false;
+    ::setenv("XDG_RUNTIME_DIR", (dir_ / "runtime").c_str(), 1);
+    ::setenv("WAYLAND_DISPLAY", "wayland-1", 1);
+    ::unsetenv("DISPLAY");
+    return true;
   }
   // Ends the compositor abruptly, as a crash would.
   void stop() { sway_.reset(); }
@@ -79,12 +72,11 @@ class Sway {
 };
 
 // The clipboard's text, or its content of another type.
-std::string clipboard(const std::string& type = "") {
-  if (type.empty()) return runToEnd({"wl-paste", "--no-newline"});
+std::string clipboard(const std::string& type = "text") {
   return runToEnd({"wl-paste", "--no-newline", "--type", type});
 }
 
-bool clipboardBecomes(const std::string& expected, const std::string& type = "") {
+bool clipboardBecomes(const std::string& expected, const std::string& type = "text") {
   return becomes([&] { return clipboard(type); }, expected);
 }
 
