@@ -91,10 +91,6 @@ class EvdevKeyWatchTest : public ::testing::Test {
       loop_.runUntilIdle();
     }
   }
-  void noticeDeviceChange() {
-    ASSERT_EQ(::write(changes_[1], "x", 1), 1);
-    loop_.runUntilIdle();
-  }
 
   static constexpr std::uint64_t kShiftFlags = 0x20002;    // Shift + left Shift's own bit
   static constexpr std::uint64_t kControlFlags = 0x40001;  // Control + left Control's own bit
@@ -134,7 +130,8 @@ TEST_F(EvdevKeyWatchTest, PressesAndReleasesOnceEachWhateverTheReadsCutApart) {
 TEST_F(EvdevKeyWatchTest, KeyboardsComeAndGoWithTheirHeldKeys) {
   // A second keyboard plugged in, found through the change notice, holding Shift already.
   nodes_["/dev/input/event7"] = {true, -1, {KEY_LEFTSHIFT}};
-  noticeDeviceChange();
+  ASSERT_EQ(::write(changes_[1], "x", 1), 1);
+  loop_.runUntilIdle();
   // The same key on both keyboards is one press and one release for the desktop.
   send("/dev/input/event3", {{KEY_LEFTSHIFT, 1}});
   EXPECT_TRUE(delivered_.empty());
