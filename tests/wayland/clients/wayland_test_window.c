@@ -41,11 +41,6 @@ static const char* selected_text = "selected by the test window";
 static int configured;
 static int stuck;
 
-static void say(const char* line) {
-  printf("%s\n", line);
-  fflush(stdout);
-}
-
 /* One type of the clipboard; empty when there is none. */
 static char* receive(const char* type) {
   static char text[65536];
@@ -72,7 +67,6 @@ static void paste(void) {
   char hint[256];
   snprintf(hint, sizeof(hint), "%s", receive("x-kde-passwordManagerHint"));
   printf("pasted: %s hint: %s\n", receive("text/plain;charset=utf-8"), hint);
-  fflush(stdout);
 }
 
 static void source_send(void* data, struct wl_data_source* source, const char* type, int fd) {
@@ -97,7 +91,6 @@ static void copy(uint32_t serial) {
   wl_data_device_set_selection(data_device, source, serial);
   wl_display_flush(display); /* the compositor has it before the test hears of it */
   printf("copied: %s\n", selected_text);
-  fflush(stdout);
 }
 
 static void kb_keymap(void* d, struct wl_keyboard* k, uint32_t format, int fd, uint32_t size) {
@@ -109,14 +102,11 @@ static void kb_keymap(void* d, struct wl_keyboard* k, uint32_t format, int fd, u
   keymap = xkb_keymap_new_from_string(xkb, text, XKB_KEYMAP_FORMAT_TEXT_V1, 0);
   munmap(text, size);
   xkb_state = keymap ? xkb_state_new(keymap) : NULL;
-  if (keymap) {
-    printf("keymap %s\n", xkb_keymap_layout_get_name(keymap, 0));
-    fflush(stdout);
-  }
+  if (keymap) printf("keymap %s\n", xkb_keymap_layout_get_name(keymap, 0));
 }
 static void kb_enter(void* d, struct wl_keyboard* k, uint32_t serial, struct wl_surface* s,
                      struct wl_array* keys) {
-  say("focus in");
+  puts("focus in");
   if (stuck) copy(serial);
 }
 static void kb_leave(void* d, struct wl_keyboard* k, uint32_t serial, struct wl_surface* s) {}
@@ -131,7 +121,6 @@ static void kb_key(void* d, struct wl_keyboard* k, uint32_t serial, uint32_t tim
   int shift =
       xkb_state_mod_name_is_active(xkb_state, XKB_MOD_NAME_SHIFT, XKB_STATE_MODS_EFFECTIVE) > 0;
   printf("key %s %d %d\n", name, ctrl, shift);
-  fflush(stdout);
   xkb_keysym_t lower = xkb_keysym_to_lower(sym);
   if (ctrl && lower == XKB_KEY_v) paste();
   if (ctrl && lower == XKB_KEY_c && *selected_text) copy(serial);
@@ -189,7 +178,7 @@ static void xdg_configure(void* d, struct xdg_surface* xs, uint32_t serial) {
     configured = 1;
     wl_surface_attach(surface, black_buffer(200, 100), 0, 0);
     wl_surface_commit(surface);
-    say("ready");
+    puts("ready");
   }
 }
 static const struct xdg_surface_listener xdg_surface_listener = {xdg_configure};
@@ -215,6 +204,7 @@ static void global_remove(void* d, struct wl_registry* r, uint32_t n) {}
 static const struct wl_registry_listener registry_listener = {global, global_remove};
 
 int main(int argc, char** argv) {
+  setvbuf(stdout, NULL, _IOLBF, 0); /* each line reaches the test as it is printed */
   if (argc > 1) selected_text = argv[1];
   stuck = argc > 3 && strcmp(argv[3], "stuck") == 0;
   display = wl_display_connect(NULL);
