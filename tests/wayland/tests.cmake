@@ -32,15 +32,11 @@ add_custom_command(
 add_executable(wayland_test_window ${CMAKE_CURRENT_LIST_DIR}/clients/wayland_test_window.c
                                    ${xdg_dir}/xdg-shell-protocol.c ${xdg_dir}/xdg-shell-client.h)
 target_include_directories(wayland_test_window PRIVATE ${xdg_dir})
-target_link_libraries(wayland_test_window PRIVATE PkgConfig::DESKAGENT_WAYLAND_DEPS)
-# Another keyboard holding Shift, through the vendored virtual-keyboard protocol.
-add_executable(wayland_hold_shift ${CMAKE_CURRENT_LIST_DIR}/clients/wayland_hold_shift.c)
-target_link_libraries(wayland_hold_shift PRIVATE deskagent_wayland_protocols)
-# Their listeners take every argument the protocol hands them, and use few.
-set_property(TARGET wayland_test_window wayland_hold_shift APPEND
-             PROPERTY COMPILE_OPTIONS -Wno-unused-parameter)
+# Its keyboard of the user's comes through the vendored virtual-keyboard protocol.
+target_link_libraries(wayland_test_window PRIVATE deskagent_wayland_protocols)
+# Its listeners take every argument the protocol hands them, and use few.
+target_compile_options(wayland_test_window PRIVATE -Wno-unused-parameter)
 target_compile_definitions(wayland_tests PRIVATE
   DESKAGENT_BINARY="$<TARGET_FILE:deskagent>"
-  WAYLAND_TEST_WINDOW="$<TARGET_FILE:wayland_test_window>"
-  WAYLAND_HOLD_SHIFT="$<TARGET_FILE:wayland_hold_shift>")
-add_dependencies(wayland_tests deskagent wayland_test_window wayland_hold_shift)
+  WAYLAND_TEST_WINDOW="$<TARGET_FILE:wayland_test_window>")
+add_dependencies(wayland_tests deskagent wayland_test_window)

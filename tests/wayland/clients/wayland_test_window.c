@@ -7,12 +7,14 @@
  *   pasted: <text> hint: <hint>   Control+V (with or without Shift): the clipboard's text and
  *                                 its x-kde-passwordManagerHint
  *   copied: <text>                Control+C: it set the clipboard to its selection
- * Arguments: its selection (empty: nothing selected, Control+C copies nothing), its app id, and
+ * Arguments: its selection (empty: nothing selected, Control+C copies nothing), its app id,
  * "stuck" for a window that takes the clipboard as it gets the focus and then never gives its
- * content.
+ * content, and a layout and variant: the user's keyboard in that layout, holding Left Shift (a
+ * virtual keyboard of its own, made before it maps).
  */
 #define _GNU_SOURCE
 #include <fcntl.h>
+#include <linux/input-event-codes.h>
 #include <poll.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -22,6 +24,7 @@
 #include <wayland-client.h>
 #include <xkbcommon/xkbcommon.h>
 
+#include "virtual-keyboard-unstable-v1-client.h"
 #include "xdg-shell-client.h"
 
 static struct wl_display* display;
@@ -30,6 +33,7 @@ static struct wl_shm* shm;
 static struct wl_seat* seat;
 static struct xdg_wm_base* wm_base;
 static struct wl_data_device_manager* data_manager;
+static struct zwp_virtual_keyboard_manager_v1* keyboards;
 static struct wl_data_device* data_device;
 static struct wl_data_offer* selection_offer;
 static struct wl_keyboard* keyboard;
@@ -188,6 +192,22 @@ static void top_close(void* d, struct xdg_toplevel* t) {}
 static const struct xdg_toplevel_listener toplevel_listener = {top_configure, top_close, NULL,
                                                                NULL}; /* bound at version 1 */
 
+/* The user's keyboard in that layout, with Left Shift down. */
+static void hold_shift(const char* layout, const char* variant) {
+  struct xkb_rule_names names = {NULL, NULL, layout, variant, NULL};
+  struct xkb_keymap* map = xkb_keymap_new_from_names(xkb, &names, 0);
+  char* text = map ? xkb_keymap_get_as_string(map, XKB_KEYMAP_FORMAT_TEXT_V1) : NULL;
+  int fd = memfd_create("keymap", MFD_CLOEXEC);
+  if (keyboards == NULL || text == NULL || fd < 0 || write(fd, text, strlen(text) + 1) < 0) exit(1);
+  struct zwp_virtual_keyboard_v1* keyboard =
+      zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(keyboards, seat);
+  zwp_virtual_keyboard_v1_keymap(keyboard, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd,
+                                 (uint32_t)strlen(text) + 1);
+  zwp_virtual_keyboard_v1_key(keyboard, 0, KEY_LEFTSHIFT, WL_KEYBOARD_KEY_STATE_PRESSED);
+  uint32_t shift = 1u << xkb_keymap_mod_get_index(map, XKB_MOD_NAME_SHIFT);
+  zwp_virtual_keyboard_v1_modifiers(keyboard, shift, 0, 0, 0);
+}
+
 static void global(void* d, struct wl_registry* r, uint32_t name, const char* iface, uint32_t v) {
   if (strcmp(iface, wl_compositor_interface.name) == 0)
     compositor = wl_registry_bind(r, name, &wl_compositor_interface, 4);
@@ -199,6 +219,8 @@ static void global(void* d, struct wl_registry* r, uint32_t name, const char* if
     wm_base = wl_registry_bind(r, name, &xdg_wm_base_interface, 1);
   else if (strcmp(iface, wl_data_device_manager_interface.name) == 0)
     data_manager = wl_registry_bind(r, name, &wl_data_device_manager_interface, 3);
+  else if (strcmp(iface, zwp_virtual_keyboard_manager_v1_interface.name) == 0)
+    keyboards = wl_registry_bind(r, name, &zwp_virtual_keyboard_manager_v1_interface, 1);
 }
 static void global_remove(void* d, struct wl_registry* r, uint32_t n) {}
 static const struct wl_registry_listener registry_listener = {global, global_remove};
@@ -213,6 +235,7 @@ int main(int argc, char** argv) {
   wl_registry_add_listener(wl_display_get_registry(display), &registry_listener, NULL);
   wl_display_roundtrip(display);
   if (!compositor || !shm || !seat || !wm_base || !data_manager) return 1;
+  if (argc > 5) hold_shift(argv[4], argv[5]);
   wl_seat_add_listener(seat, &seat_listener, NULL);
   data_device = wl_data_device_manager_get_data_device(data_manager, seat);
   wl_data_device_add_listener(data_device, &data_device_listener, NULL);
