@@ -163,34 +163,24 @@ static void wm_ping(void* d, struct xdg_wm_base* b, uint32_t serial) {
 }
 static const struct xdg_wm_base_listener wm_listener = {wm_ping};
 
-/* Black: a new memfd reads as zeros. */
-static struct wl_buffer* black_buffer(int width, int height) {
-  int stride = width * 4, size = stride * height;
+/* Mapped with its first configure, in black: a new memfd reads as zeros. */
+static void xdg_configure(void* d, struct xdg_surface* xs, uint32_t serial) {
+  xdg_surface_ack_configure(xs, serial);
+  if (configured) return;
+  configured = 1;
+  const int width = 200, height = 100, stride = width * 4, size = stride * height;
   int fd = memfd_create("test-window", MFD_CLOEXEC);
   if (fd < 0 || ftruncate(fd, size) != 0) exit(1);
   struct wl_shm_pool* pool = wl_shm_create_pool(shm, fd, size);
   struct wl_buffer* buffer =
       wl_shm_pool_create_buffer(pool, 0, width, height, stride, WL_SHM_FORMAT_XRGB8888);
+  wl_surface_attach(surface, buffer, 0, 0);
   wl_shm_pool_destroy(pool);
   close(fd);
-  return buffer;
-}
-
-static void xdg_configure(void* d, struct xdg_surface* xs, uint32_t serial) {
-  xdg_surface_ack_configure(xs, serial);
-  if (!configured) {
-    configured = 1;
-    wl_surface_attach(surface, black_buffer(200, 100), 0, 0);
-    wl_surface_commit(surface);
-    puts("ready");
-  }
+  wl_surface_commit(surface);
+  puts("ready");
 }
 static const struct xdg_surface_listener xdg_surface_listener = {xdg_configure};
-static void top_configure(void* d, struct xdg_toplevel* t, int32_t w, int32_t h,
-                          struct wl_array* s) {}
-static void top_close(void* d, struct xdg_toplevel* t) {}
-static const struct xdg_toplevel_listener toplevel_listener = {top_configure, top_close, NULL,
-                                                               NULL}; /* bound at version 1 */
 
 /* The user's keyboard in that layout, with Left Shift down. */
 static void hold_shift(const char* layout, const char* variant) {
@@ -243,8 +233,7 @@ int main(int argc, char** argv) {
   surface = wl_compositor_create_surface(compositor);
   struct xdg_surface* xs = xdg_wm_base_get_xdg_surface(wm_base, surface);
   xdg_surface_add_listener(xs, &xdg_surface_listener, NULL);
-  struct xdg_toplevel* top = xdg_surface_get_toplevel(xs);
-  xdg_toplevel_add_listener(top, &toplevel_listener, NULL);
+  struct xdg_toplevel* top = xdg_surface_get_toplevel(xs); /* its events need no answer */
   xdg_toplevel_set_app_id(top, argc > 2 ? argv[2] : "deskagent-test-window");
   wl_surface_commit(surface);
   while (wl_display_dispatch(display) >= 0) {
