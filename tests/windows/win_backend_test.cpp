@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <latch>
 #include <string>
 #include <thread>
 
@@ -125,22 +126,19 @@ TEST(WindowsClipboard, ARestoreThatFindsTheClipboardHeldComesALittleLater) {
       {PasteboardItem{{{"#13", std::string(reinterpret_cast<const char*>(text.c_str()),
                                            (text.size() + 1) * sizeof(wchar_t))}}}}};
   // Another thread holds the clipboard open (as a clipboard manager might) until told.
-  HANDLE held = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::latch held(1), release(1);
   std::thread holder([&] {
     OpenClipboard(nullptr);
-    SetEvent(held);
-    WaitForSingleObject(release, INFINITE);
+    held.count_down();
+    release.wait();
     CloseClipboard();
   });
-  WaitForSingleObject(held, INFINITE);
+  held.wait();
   clipboard.setContents(saved);  // waits out its patience, then leaves the restore for later
-  SetEvent(release);
+  release.count_down();
   holder.join();
   advanceVirtualTime(loop, clock, std::chrono::seconds(1));
   EXPECT_EQ(clipboard.text(), "saved");
-  CloseHandle(held);
-  CloseHandle(release);
 }
 
 }  // namespace

@@ -46,12 +46,6 @@ std::vector<std::string> underWine(const char* program) {
   return {WINE_RUN, WINE_PREFIX, program};
 }
 
-json key(const char* phase, int code) {
-  return json{{"type", "key"}, {"phase", phase}, {"keyCode", code}};
-}
-
-const json kPasted{{"type", "paste"}, {"ok", true}};
-
 class AgentUnderWine : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -92,8 +86,8 @@ TEST_F(AgentUnderWine, WatchReportsTheKeyPasteTypesControlVAloneAndCtrlCWaitsFor
   EXPECT_EQ(next(), json({{"type", "tap"}, {"active", true}, {"listening", true}}));
   // Left Option says nothing: the next lines are the right key's.
   press({"+Alt_L", "-Alt_L", "+Shift_R", "-Shift_R", "+Alt_R", "-Alt_R"});
-  EXPECT_EQ(next(), key("down", 61));
-  EXPECT_EQ(next(), key("up", 61));
+  EXPECT_EQ(next(), json({{"type", "key"}, {"phase", "down"}, {"keyCode", 61}}));
+  EXPECT_EQ(next(), json({{"type", "key"}, {"phase", "up"}, {"keyCode", 61}}));
 
   auto window = targetWindow();
   auto user = userClipboard("the user's own text");
@@ -107,7 +101,7 @@ TEST_F(AgentUnderWine, WatchReportsTheKeyPasteTypesControlVAloneAndCtrlCWaitsFor
   for (const auto& [held, text] : rows) {
     if (!held.empty()) press({"+" + held});
     send({{"type", "paste"}, {"text", text}});
-    EXPECT_EQ(next(), kPasted);
+    EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}}));
     typed += text;
     EXPECT_EQ(window->readLineStartingWith("paste ", 20s), "paste C " + x11_test::hex(typed))
         << "held: " << held;
@@ -118,7 +112,7 @@ TEST_F(AgentUnderWine, WatchReportsTheKeyPasteTypesControlVAloneAndCtrlCWaitsFor
   // Ctrl+C ends the agent as the end of its input does (the other test's end): the pending
   // restore runs first.
   send({{"type", "paste"}, {"text", "dictated"}});
-  EXPECT_EQ(next(), kPasted);
+  EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}}));
   ::kill(agent_->pid(), SIGINT);
   EXPECT_EQ(agent_->wait(15s), 0);
   EXPECT_EQ(clipboard(), "the user's own text");
