@@ -22,8 +22,8 @@ endif()
 target_sources(wayland_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/wayland_agent_test.cpp)
 target_include_directories(wayland_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 
-set(xdg_dir ${CMAKE_CURRENT_BINARY_DIR}/wayland-test-protocols)
-file(MAKE_DIRECTORY ${xdg_dir})
+# Generated beside the backend's protocols, whose folder the window has on its include path.
+set(xdg_dir ${DESKAGENT_WAYLAND_GENERATED_DIR})
 add_custom_command(
   OUTPUT ${xdg_dir}/xdg-shell-client.h ${xdg_dir}/xdg-shell-protocol.c
   COMMAND ${DESKAGENT_WAYLAND_SCANNER} client-header ${xdg_shell} ${xdg_dir}/xdg-shell-client.h
@@ -31,7 +31,6 @@ add_custom_command(
   DEPENDS ${xdg_shell} VERBATIM)
 add_executable(wayland_test_window ${CMAKE_CURRENT_LIST_DIR}/clients/wayland_test_window.c
                                    ${xdg_dir}/xdg-shell-protocol.c ${xdg_dir}/xdg-shell-client.h)
-target_include_directories(wayland_test_window PRIVATE ${xdg_dir})
 # Its keyboard of the user's comes through the vendored virtual-keyboard protocol.
 target_link_libraries(wayland_test_window PRIVATE deskagent_wayland_protocols)
 # Its listeners take every argument the protocol hands them, and use few.

@@ -115,8 +115,7 @@ class WaylandAgentTest : public ::testing::Test {
   void startAgent() {
     agent_ = std::make_unique<AgentProcess>();
     ASSERT_EQ(agent_->readLine(), R"({"type":"ready"})");
-    auto permissions = json::parse(agent_->readLine().value_or("{}"));
-    EXPECT_EQ(permissions["accessibility"], true);
+    EXPECT_EQ(json::parse(agent_->readLine().value_or("{}"))["accessibility"], true);
   }
 
   json next(const std::string& type) {
@@ -185,7 +184,6 @@ TEST_F(WaylandAgentTest, TheChordFollowsTheUsersLayout) {
   }
   EXPECT_EQ(line, "key v 1 0");
   EXPECT_EQ(keymap, "keymap English (Dvorak)");
-  EXPECT_EQ(window_->readLineStartingWith("pasted: "), "pasted: in dvorak hint: secret");
 }
 
 // A clipboard whose owner never gives its content cannot be saved, so it is never replaced; after

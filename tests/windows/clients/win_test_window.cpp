@@ -30,10 +30,8 @@ void say(const std::string& line) {
 }
 
 std::string editText() {
-  int length = GetWindowTextLengthW(edit);
-  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-  length = static_cast<int>(
-      SendMessageW(edit, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data())));
+  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(edit)) + 1, L'\0');
+  int length = GetWindowTextW(edit, text.data(), static_cast<int>(text.size()));
   text.resize(static_cast<std::size_t>(length));
   return toUtf8(text);
 }
