@@ -108,6 +108,11 @@ TEST_F(AgentUnderWine, WatchReportsTheKeyPasteTypesControlVAloneAndCtrlCWaitsFor
     if (!held.empty()) press({"-" + held});
     EXPECT_TRUE(clipboardBecomes("the user's own text")) << "held: " << held;
   }
+  // Nothing selected in the window now: its copy leaves the clipboard as it was.
+  send({{"type", "read-selection"}});
+  EXPECT_EQ(next(), json({{"type", "selection"}, {"ok", false}, {"reason", "empty"}}));
+  EXPECT_EQ(window->readLine(20s), "copy C");
+  EXPECT_EQ(clipboard(), "the user's own text");
 
   // Ctrl+C ends the agent as the end of its input does (the other test's end): the pending
   // restore runs first.
@@ -125,13 +130,6 @@ TEST_F(AgentUnderWine, ReadSelectionCopiesWithControlCAndPutsTheClipboardBack) {
   EXPECT_EQ(next(), json({{"type", "selection"}, {"ok", true}, {"text", "chosen words"}}));
   EXPECT_EQ(window->readLine(20s), "copy C");
   EXPECT_TRUE(clipboardBecomes("the user's own text"));
-
-  // Nothing selected: the copy leaves the clipboard as it was.
-  auto empty = targetWindow();
-  send({{"type", "read-selection"}});
-  EXPECT_EQ(next(), json({{"type", "selection"}, {"ok", false}, {"reason", "empty"}}));
-  EXPECT_EQ(empty->readLine(20s), "copy C");
-  EXPECT_EQ(clipboard(), "the user's own text");
 }
 
 }  // namespace
