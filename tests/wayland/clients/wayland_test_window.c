@@ -78,12 +78,9 @@ static void source_send(void* data, struct wl_data_source* source, const char* t
 static void source_cancelled(void* data, struct wl_data_source* source) {
   wl_data_source_destroy(source);
 }
-static void source_ignore_str(void* d, struct wl_data_source* s, const char* t) {}
-static void source_ignore(void* d, struct wl_data_source* s) {}
-static void source_ignore_u(void* d, struct wl_data_source* s, uint32_t u) {}
-static const struct wl_data_source_listener source_listener = {source_ignore_str, source_send,
-                                                               source_cancelled,  source_ignore,
-                                                               source_ignore,     source_ignore_u};
+/* Drag-and-drop events never come: the seat has no pointer. */
+static const struct wl_data_source_listener source_listener = {NULL, source_send, source_cancelled,
+                                                               NULL, NULL,        NULL};
 
 static void copy(uint32_t serial) {
   struct wl_data_source* source = wl_data_device_manager_create_data_source(data_manager);
@@ -130,9 +127,8 @@ static void kb_modifiers(void* d, struct wl_keyboard* k, uint32_t serial, uint32
                          uint32_t latched, uint32_t locked, uint32_t group) {
   if (xkb_state) xkb_state_update_mask(xkb_state, depressed, latched, locked, 0, 0, group);
 }
-static void kb_repeat(void* d, struct wl_keyboard* k, int32_t rate, int32_t delay) {}
-static const struct wl_keyboard_listener keyboard_listener = {kb_keymap, kb_enter,     kb_leave,
-                                                              kb_key,    kb_modifiers, kb_repeat};
+static const struct wl_keyboard_listener keyboard_listener = {
+    kb_keymap, kb_enter, kb_leave, kb_key, kb_modifiers, NULL}; /* no repeat information at v1 */
 
 static void seat_capabilities(void* d, struct wl_seat* s, uint32_t caps) {
   if ((caps & WL_SEAT_CAPABILITY_KEYBOARD) && keyboard == NULL) {
@@ -140,20 +136,15 @@ static void seat_capabilities(void* d, struct wl_seat* s, uint32_t caps) {
     wl_keyboard_add_listener(keyboard, &keyboard_listener, NULL);
   }
 }
-static void seat_name(void* d, struct wl_seat* s, const char* n) {}
-static const struct wl_seat_listener seat_listener = {seat_capabilities, seat_name};
+static const struct wl_seat_listener seat_listener = {seat_capabilities, NULL}; /* no name at v1 */
 
 static void dd_offer(void* d, struct wl_data_device* dd, struct wl_data_offer* offer) {}
-static void dd_enter(void* d, struct wl_data_device* dd, uint32_t s, struct wl_surface* sf,
-                     wl_fixed_t x, wl_fixed_t y, struct wl_data_offer* o) {}
-static void dd_leave(void* d, struct wl_data_device* dd) {}
-static void dd_motion(void* d, struct wl_data_device* dd, uint32_t t, wl_fixed_t x, wl_fixed_t y) {}
 static void dd_selection(void* d, struct wl_data_device* dd, struct wl_data_offer* offer) {
   if (selection_offer) wl_data_offer_destroy(selection_offer);
   selection_offer = offer;
 }
 static const struct wl_data_device_listener data_device_listener = {
-    dd_offer, dd_enter, dd_leave, dd_motion, dd_leave, dd_selection};
+    dd_offer, NULL, NULL, NULL, NULL, dd_selection}; /* no drag and drop either */
 
 static void wm_ping(void* d, struct xdg_wm_base* b, uint32_t serial) {
   xdg_wm_base_pong(b, serial);
@@ -201,11 +192,11 @@ static void global(void* d, struct wl_registry* r, uint32_t name, const char* if
   else if (strcmp(iface, wl_shm_interface.name) == 0)
     shm = wl_registry_bind(r, name, &wl_shm_interface, 1);
   else if (strcmp(iface, wl_seat_interface.name) == 0 && seat == NULL)
-    seat = wl_registry_bind(r, name, &wl_seat_interface, 5);
+    seat = wl_registry_bind(r, name, &wl_seat_interface, 1);
   else if (strcmp(iface, xdg_wm_base_interface.name) == 0)
     wm_base = wl_registry_bind(r, name, &xdg_wm_base_interface, 1);
   else if (strcmp(iface, wl_data_device_manager_interface.name) == 0)
-    data_manager = wl_registry_bind(r, name, &wl_data_device_manager_interface, 3);
+    data_manager = wl_registry_bind(r, name, &wl_data_device_manager_interface, 1);
   else if (strcmp(iface, zwp_virtual_keyboard_manager_v1_interface.name) == 0)
     keyboards = wl_registry_bind(r, name, &zwp_virtual_keyboard_manager_v1_interface, 1);
 }
