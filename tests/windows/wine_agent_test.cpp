@@ -42,15 +42,16 @@ class WineDesktop : public ::testing::Environment {
 
 const auto* const desktop = ::testing::AddGlobalTestEnvironment(new WineDesktop);
 
-std::vector<std::string> underWine(const char* program) {
-  return {WINE_RUN, WINE_PREFIX, program};
+std::vector<std::string> underWine(std::vector<std::string> command) {
+  command.insert(command.begin(), {WINE_RUN, WINE_PREFIX});
+  return command;
 }
 
 class AgentUnderWine : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!WineDesktop::ready) GTEST_SKIP() << "no Xvfb or Wine";
-    agent_ = std::make_unique<ChildProcess>(underWine(DESKAGENT_BINARY));
+    agent_ = std::make_unique<ChildProcess>(underWine({DESKAGENT_BINARY}));
     ASSERT_EQ(next(), json({{"type", "ready"}}));
     EXPECT_EQ(next(), json({{"type", "permissions"},
                             {"accessibility", true},
@@ -64,16 +65,11 @@ class AgentUnderWine : public ::testing::Test {
   }
 
   void send(const json& command) { agent_->write(command.dump() + "\n"); }
-  json next() {
-    auto line = agent_->readLine(20s);
-    return line ? json::parse(*line) : json{{"type", "nothing"}};
-  }
+  json next() { return json::parse(agent_->readLine(20s).value_or(R"({"type":"nothing"})")); }
 
   // Our Windows application, focused, its EDIT control holding `selected`, all of it selected.
   static std::unique_ptr<ChildProcess> targetWindow(const std::string& selected = "") {
-    auto argv = underWine(WIN_TEST_WINDOW);
-    argv.push_back(selected);
-    auto window = std::make_unique<ChildProcess>(std::move(argv));
+    auto window = std::make_unique<ChildProcess>(underWine({WIN_TEST_WINDOW, selected}));
     EXPECT_EQ(window->readLine(30s), "ready");
     return window;
   }
@@ -94,6 +90,11 @@ TEST_F(AgentUnderWine, WatchReportsTheKeyPasteTypesControlVAloneAndCtrlCWaitsFor
   // The chord's own Control is no key of the user's: the watch passes over it. (The tap is there
   // already, so this watch is not answered.)
   send({{"type", "watch"}, {"keyCode", 59}});
+  // Nothing selected in the window yet: its copy leaves the clipboard as it was.
+  send({{"type", "read-selection"}});
+  EXPECT_EQ(next(), json({{"type", "selection"}, {"ok", false}, {"reason", "empty"}}));
+  EXPECT_EQ(window->readLine(20s), "copy C");
+  EXPECT_EQ(clipboard(), "the user's own text");
   std::string typed;
   // Plain, with Shift held, with Right Alt held: Control+V alone reaches the window each time.
   const std::vector<std::pair<std::string, std::string>> rows{
@@ -108,11 +109,6 @@ TEST_F(AgentUnderWine, WatchReportsTheKeyPasteTypesControlVAloneAndCtrlCWaitsFor
     if (!held.empty()) press({"-" + held});
     EXPECT_TRUE(clipboardBecomes("the user's own text")) << "held: " << held;
   }
-  // Nothing selected in the window now: its copy leaves the clipboard as it was.
-  send({{"type", "read-selection"}});
-  EXPECT_EQ(next(), json({{"type", "selection"}, {"ok", false}, {"reason", "empty"}}));
-  EXPECT_EQ(window->readLine(20s), "copy C");
-  EXPECT_EQ(clipboard(), "the user's own text");
 
   // Ctrl+C ends the agent as the end of its input does (the other test's end): the pending
   // restore runs first.
