@@ -89,13 +89,6 @@ class WaylandAgentTest : public ::testing::Test {
     ASSERT_TRUE(sway_.start());
   }
 
-  // The user's last copy; wl-copy holds it in the foreground until someone else copies.
-  void userCopies(const std::string& text) {
-    userClipboard_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{"wl-copy", "--foreground", "--", text});
-    ASSERT_TRUE(clipboardBecomes(text));
-  }
-
   // A test window (arguments as clients/wayland_test_window.c takes them), focused.
   std::unique_ptr<ChildProcess> focusedWindow(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), WAYLAND_TEST_WINDOW);
@@ -125,13 +118,14 @@ class WaylandAgentTest : public ::testing::Test {
   void send(const json& command) { ASSERT_TRUE(agent_->write(command.dump() + "\n")); }
 
   Sway sway_;
-  std::unique_ptr<ChildProcess> userClipboard_;
   std::unique_ptr<ChildProcess> window_;
   std::unique_ptr<AgentProcess> agent_;
 };
 
 TEST_F(WaylandAgentTest, PastesAndReadsThroughTheChordsAndGivesTheClipboardBack) {
-  userCopies("the user's own");
+  // The user's last copy; wl-copy holds it in the foreground until someone else copies.
+  ChildProcess user({"wl-copy", "--foreground", "--", "the user's own"});
+  ASSERT_TRUE(clipboardBecomes("the user's own"));
   startWindowAndAgent();
   send({{"type", "paste"}, {"text", "héllo ✓ wörld"}});
   // Control+V and nothing else; the text is marked for clipboard managers as not to keep.
@@ -146,10 +140,9 @@ TEST_F(WaylandAgentTest, PastesAndReadsThroughTheChordsAndGivesTheClipboardBack)
 
   // Not only text comes back.
   const std::string png("\x89PNG\r\n\x1a\n\0\x01\xfe\xff", 12);
-  userClipboard_ = std::make_unique<ChildProcess>(
-      std::vector<std::string>{"wl-copy", "--foreground", "--type", "image/png"});
-  userClipboard_->write(png);
-  userClipboard_->closeStdin();
+  ChildProcess image({"wl-copy", "--foreground", "--type", "image/png"});
+  image.write(png);
+  image.closeStdin();
   ASSERT_TRUE(clipboardBecomes(png, "image/png"));
   send({{"type", "paste"}, {"text", "more"}});
   EXPECT_EQ(window_->readLineStartingWith("pasted: "), "pasted: more hint: secret");
