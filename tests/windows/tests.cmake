@@ -3,13 +3,11 @@
 # given DESKAGENT_WINDOWS_BUILD (the cross build's folder): the end-to-end tests, which run
 # deskagent.exe under Wine on an Xvfb of their own and drive it as a host would.
 
-set(DESKAGENT_WINDOWS_TEST_DIR ${CMAKE_CURRENT_LIST_DIR})
-
 if(WIN32)
-  target_sources(unit_tests PRIVATE ${DESKAGENT_WINDOWS_TEST_DIR}/win_backend_test.cpp)
-  add_executable(win_test_window ${DESKAGENT_WINDOWS_TEST_DIR}/clients/win_test_window.cpp)
+  target_sources(unit_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/win_backend_test.cpp)
+  add_executable(win_test_window ${CMAKE_CURRENT_LIST_DIR}/clients/win_test_window.cpp)
   target_include_directories(win_test_window PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-  target_link_libraries(win_test_window PRIVATE user32 Threads::Threads)
+  target_link_libraries(win_test_window PRIVATE deskagent_windows)
   return()
 endif()
 
@@ -18,7 +16,7 @@ if(NOT DESKAGENT_WINDOWS_BUILD OR NOT TARGET x11_press)
   return()
 endif()
 
-add_executable(wine_tests ${DESKAGENT_WINDOWS_TEST_DIR}/wine_agent_test.cpp)
+add_executable(wine_tests ${CMAKE_CURRENT_LIST_DIR}/wine_agent_test.cpp)
 target_include_directories(wine_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(wine_tests PRIVATE nlohmann_json::nlohmann_json GTest::gtest_main)
 target_compile_definitions(wine_tests PRIVATE
