@@ -8,7 +8,6 @@
 //   > {"type":"watch","keyCode":61}   a command line from the host
 //   < {"type":"tap","active":true,"listening":true}   an event expected since the last step
 //   +1.5s   +250ms                 let virtual time pass
-//   end-of-input                   the host closes stdin: everything in flight finishes
 //   press 61                       any other word: a registered action on the simulated desktop
 //
 // Events are compared as JSON objects, in order. Every step first checks that the events since

@@ -65,9 +65,6 @@ class Runner {
       c_.loop.runUntilIdle();
     } else if (text.starts_with("+")) {
       advanceVirtualTime(c_.loop, c_.clock, parseDuration(text.substr(1)));  // "+1.5s"
-    } else if (text == "end-of-input") {
-      drainVirtualTime(c_.loop, c_.clock);
-      if (c_.loop.hasPendingWork()) throw ScenarioError("work still pending after end of input");
     } else {
       std::istringstream in(text);
       std::string name;
