@@ -21,14 +21,10 @@ std::map<std::string, ScenarioAction>& registry() {
   return actions;
 }
 
-struct Step {
-  int lineNumber;
-  std::string text;
-};
-
-std::vector<Step> readScript(const std::filesystem::path& path) {
+// The steps of a script, each with its line number.
+std::vector<std::pair<int, std::string>> readScript(const std::filesystem::path& path) {
   std::ifstream in(path);
-  std::vector<Step> steps;
+  std::vector<std::pair<int, std::string>> steps;
   std::string line;
   for (int n = 1; std::getline(in, line); ++n) {
     auto first = line.find_first_not_of(" \t");
@@ -122,9 +118,9 @@ TEST_P(Scenario, Runs) {
   Runner runner(context);
   int lastLine = 0;
   try {
-    for (const Step& s : readScript(path)) {
-      lastLine = s.lineNumber;
-      runner.step(s.text);
+    for (const auto& [n, text] : readScript(path)) {
+      lastLine = n;
+      runner.step(text);
     }
     runner.finish();
   } catch (const std::exception& e) {
@@ -171,17 +167,11 @@ bool argYes(const Args& args, std::size_t i) {
 }
 
 Duration parseDuration(const std::string& text) {
-  std::string number = text;
-  double scale = 1e9;
-  if (number.ends_with("ms")) {
-    number.resize(number.size() - 2);
-    scale = 1e6;
-  } else if (number.ends_with("s")) {
-    number.pop_back();
-  } else {
-    throw ScenarioError("a duration reads 1.5s or 250ms: " + text);
-  }
-  return Duration(static_cast<Duration::rep>(std::stod(number) * scale + 0.5));
+  std::size_t end = 0;
+  double number = std::stod(text, &end);
+  std::string unit = text.substr(end);
+  if (unit != "s" && unit != "ms") throw ScenarioError("a duration reads 1.5s or 250ms: " + text);
+  return Duration(static_cast<Duration::rep>(number * (unit == "s" ? 1e9 : 1e6) + 0.5));
 }
 
 void expectEqual(long long actual, long long expected, const std::string& what) {

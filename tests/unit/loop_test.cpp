@@ -65,27 +65,16 @@ TEST(Loop, ATaskScheduledByATaskWaitsForTheNextTurn) {
   EXPECT_EQ(v.trace, "abcd");
 }
 
-TEST(Loop, RepeatingTimersKeepTheirGridAndStopWhenTheirHandleLetsGo) {
+// The grid of the ticks shows in the scenarios (the access watch ticks at exactly 1.5 s).
+TEST(Loop, RepeatingTimersHoldNoLoopOpenAndStopWhenTheirHandleLetsGoEvenInATick) {
   VirtualLoop v;
-  int ticks = 0;
-  LoopHandle timer = v.loop.startRepeating(1500ms, [&] { ++ticks; });
-  advanceVirtualTime(v.loop, v.clock, 1499ms);
-  EXPECT_EQ(ticks, 0);
-  advanceVirtualTime(v.loop, v.clock, 1ms);
-  EXPECT_EQ(ticks, 1);
-  advanceVirtualTime(v.loop, v.clock, 4500ms);
-  EXPECT_EQ(ticks, 4);
-  EXPECT_FALSE(v.loop.hasPendingWork());  // repeating timers do not hold the loop open
-  timer.reset();
-  advanceVirtualTime(v.loop, v.clock, 10s);
-  EXPECT_EQ(ticks, 4);
-
+  LoopHandle timer = v.loop.startRepeating(1s, v.mark('a'));
   // A handle given a new timer stops the old one; a tick may stop its own timer.
-  timer = v.loop.startRepeating(1s, v.mark('a'));
   timer = v.loop.startRepeating(1s, [&] {
     v.trace += 'b';
     timer.reset();
   });
+  EXPECT_FALSE(v.loop.hasPendingWork());
   advanceVirtualTime(v.loop, v.clock, 5s);
   EXPECT_EQ(v.trace, "b");
 }

@@ -1,6 +1,6 @@
 // The watcher where the order of loop turns matters: key events already on their way when the
-// tap is taken down or turned off, and the watcher's hold on its tap and timers. Scenario steps
-// always run the loop to idle, so these need the turns in hand.
+// tap is taken down or turned off. Scenario steps always run the loop to idle, so these need the
+// turns in hand.
 
 #include <gtest/gtest.h>
 
@@ -62,27 +62,6 @@ TEST_F(WatcherInFlight, ReleaseSeenJustBeforeTheSystemTurnsTheTapOffIsReportedOn
   c.loop.runUntilIdle();
   EXPECT_EQ(c.lines, std::vector<std::string>{kUp61});
   EXPECT_EQ(c.sim.keyboard().listeningTaps(), 1);
-}
-
-// The timers hold the watcher weakly and the watcher owns its tap: a watcher let go of leaves
-// nothing behind that still reaches it or holds the system's tap.
-TEST(WatcherOwnership, ReplacingTheWatcherStopsItsTimersAndReleasesItsTap) {
-  testing::ScenarioContext c;
-  c.sim.keyboard().hidGrantsTaps = false;
-  c.sim.keyboard().sessionGrantsTaps = false;
-  c.agent->start();
-  handleCommand(*c.agent, R"({"type":"watch","keyCode":61})");  // refused: retried every 2 s
-  c.agent->watcher = std::make_shared<ModifierWatcher>(*c.agent);
-  c.sim.microphoneStatus = 3;  // news the old access watch would report
-  c.lines.clear();
-  advanceVirtualTime(c.loop, c.clock, 10s);
-  EXPECT_TRUE(c.lines.empty());
-
-  c.sim.keyboard().sessionGrantsTaps = true;
-  handleCommand(*c.agent, R"({"type":"watch","keyCode":61})");
-  ASSERT_EQ(c.sim.keyboard().liveTaps(), 1);
-  c.agent->watcher = std::make_shared<ModifierWatcher>(*c.agent);
-  EXPECT_EQ(c.sim.keyboard().liveTaps(), 0);
 }
 
 }  // namespace
