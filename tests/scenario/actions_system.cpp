@@ -99,18 +99,13 @@ SCENARIO_ACTION("microphone", [](ScenarioContext& c, const Args& args) {
 
 // expect-tried none | hid|session...: the tap creations since the last such check, in order.
 SCENARIO_ACTION("expect-tried", [](ScenarioContext& c, const Args& args) {
-  std::string expected;
-  for (const auto& word : args) {
-    if (word != "none") expected += word + " ";
-  }
-  std::string actual;
+  std::string expected, actual;
+  for (const auto& word : args) expected += " " + word;
   for (TapLocation location : c.sim.keyboard().locationsTried) {
-    actual += location == TapLocation::hid ? "hid " : "session ";
+    actual += location == TapLocation::hid ? " hid" : " session";
   }
   c.sim.keyboard().locationsTried.clear();
-  if (actual != expected) {
-    throw ScenarioError("taps tried: expected [" + expected + "], got [" + actual + "]");
-  }
+  if ((actual.empty() ? " none" : actual) != expected) throw ScenarioError("taps tried:" + actual);
 });
 
 // expect-taps LIVE LISTENING: taps the agent holds, and how many of them hear the keyboard.
