@@ -27,15 +27,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   while (in.remaining_bytes() > 0) {
     std::string name = in.ConsumeRandomLengthString(32);
     if (!names.insert(sanitizeUtf8(name)).second) continue;
-    switch (in.ConsumeIntegralInRange(0, 2)) {
-      case 0:
-        event.members.emplace_back(name, in.ConsumeRandomLengthString(4096));
-        break;
-      case 1:
-        event.members.emplace_back(name, in.ConsumeBool());
-        break;
-      default:
-        event.members.emplace_back(name, in.ConsumeIntegral<std::int64_t>());
+    int kind = in.ConsumeIntegralInRange(0, 2);
+    if (kind == 0) {
+      event.members.emplace_back(name, in.ConsumeRandomLengthString(4096));
+    } else {
+      event.members.emplace_back(name, kind == 1 ? EventValue(in.ConsumeBool())
+                                                 : EventValue(in.ConsumeIntegral<std::int64_t>()));
     }
   }
 

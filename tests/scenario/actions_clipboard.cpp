@@ -5,7 +5,6 @@
 
 #include <nlohmann/json.hpp>
 #include <numeric>
-#include <sstream>
 
 #include "scenario/scenario.hpp"
 
@@ -51,15 +50,14 @@ PasteboardContents contentsFrom(const Args& args, std::size_t first) {
   return {{rich, item(platform::kSimImageType, "photo of " + text)}};
 }
 
+// Each item as an object of its representations, by type.
 std::string describe(const PasteboardContents& contents) {
-  if (contents.items.empty()) return "(empty)";
-  std::ostringstream out;
+  json items = json::array();
   for (const auto& item : contents.items) {
-    out << "[";
-    for (const auto& r : item.representations) out << " " << r.type << "=" << json(r.data).dump();
-    out << " ]";
+    json& representations = items.emplace_back(json::object());
+    for (const auto& r : item.representations) representations[r.type] = r.data;
   }
-  return out.str();
+  return items.dump();
 }
 
 // --- What the user has on the clipboard ---
