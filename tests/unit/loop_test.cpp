@@ -30,8 +30,9 @@ struct VirtualLoop {
   }
 };
 
-// Also: a task cancelled by an earlier task of the same turn does not run.
-TEST(Loop, DelayedTasksRunByDeadlineThenInSchedulingOrder) {
+// Also: a task cancelled by an earlier task of the same turn does not run, and a task scheduled by
+// a task waits for the next turn.
+TEST(Loop, DelayedTasksRunByDeadlineThenInSchedulingOrderOneTurnAtATime) {
   VirtualLoop v;
   TimerId cancelled = 0;
   v.loop.postDelayed(20ms, v.mark('c'));
@@ -49,10 +50,8 @@ TEST(Loop, DelayedTasksRunByDeadlineThenInSchedulingOrder) {
   advanceVirtualTime(v.loop, v.clock, 100ms);
   EXPECT_EQ(v.trace, "pabc");
   EXPECT_FALSE(v.loop.hasPendingWork());
-}
 
-TEST(Loop, ATaskScheduledByATaskWaitsForTheNextTurn) {
-  VirtualLoop v;
+  v.trace.clear();
   v.loop.postDelayed(0ms, [&] {
     v.trace += 'a';
     v.loop.postDelayed(0ms, v.mark('c'));

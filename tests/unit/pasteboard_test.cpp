@@ -90,14 +90,12 @@ TEST(TransferQueue, ALongRunOfRefusalsBehindATransferIsServedInOrder) {
       readSelection(*c.agent);
     }
   }
-  EXPECT_TRUE(c.lines.empty());
   onSmallStack([&] { drainVirtualTime(c.loop, c.clock); });
   ASSERT_EQ(c.lines.size(), static_cast<std::size_t>(kQueued) + 1);
   EXPECT_EQ(c.lines[0], "{\"type\":\"selection\",\"ok\":false,\"reason\":\"empty\"}\n");
   EXPECT_EQ(c.lines[1], "{\"type\":\"paste\",\"ok\":false,\"reason\":\"accessibility\"}\n");
   EXPECT_EQ(c.lines[2], "{\"type\":\"selection\",\"ok\":false,\"reason\":\"accessibility\"}\n");
   EXPECT_EQ(c.lines.back(), c.lines[2]);
-  EXPECT_FALSE(c.loop.hasPendingWork());
 }
 
 }  // namespace
