@@ -3,10 +3,8 @@
 // Texts are JSON strings. A step's words are split at white space and joined again with single
 // spaces, so write "a  b" (two spaces) as "a\u0020 b".
 
-#include <chrono>
 #include <nlohmann/json.hpp>
 #include <numeric>
-#include <sstream>
 
 #include "scenario/scenario.hpp"
 
@@ -19,7 +17,7 @@ using platform::PasteboardItem;
 using platform::PasteboardRepresentation;
 using platform::SimDesktop;
 
-json jsonFrom(const std::vector<std::string>& args, std::size_t first) {
+json jsonFrom(const Args& args, std::size_t first) {
   if (first >= args.size()) throw ScenarioError("missing argument " + std::to_string(first + 1));
   std::string text = std::accumulate(
       args.begin() + static_cast<long>(first) + 1, args.end(), args[first],
@@ -29,113 +27,89 @@ json jsonFrom(const std::vector<std::string>& args, std::size_t first) {
   return value;
 }
 
-std::string textFrom(const std::vector<std::string>& args, std::size_t first) {
+std::string textFrom(const Args& args, std::size_t first) {
   json value = jsonFrom(args, first);
   if (!value.is_string()) throw ScenarioError("not a JSON string: " + value.dump());
   return value.get<std::string>();
 }
 
+// empty | text JSON | rich JSON | image NAME, from args[first]. Rich text comes as a word
+// processor would put it: rich text beside the plain text, and a second item with an image.
+PasteboardContents contentsFrom(const Args& args, std::size_t first) {
+  const std::string& form = argWord(args, first);
+  auto item = [](const char* type, std::string data) {
+    return PasteboardItem{{PasteboardRepresentation{type, std::move(data)}}};
+  };
+  if (form == "empty") return {};
+  if (form == "text") return platform::simPlainText(textFrom(args, first + 1));
+  if (form == "image") return {{item(platform::kSimImageType, argWord(args, first + 1))}};
+  if (form != "rich") throw ScenarioError("empty | text JSON | rich JSON | image NAME");
+  std::string text = textFrom(args, first + 1);
+  PasteboardItem rich = item(platform::kSimRichTextType, "{\\rtf1 " + text + "}");
+  rich.representations.push_back(PasteboardRepresentation{platform::kSimPlainTextType, text});
+  return {{rich, item(platform::kSimImageType, "photo of " + text)}};
+}
+
+// Each item as an object of its representations, by type.
 std::string describe(const PasteboardContents& contents) {
-  if (contents.items.empty()) return "(empty)";
-  std::ostringstream out;
+  json items = json::array();
   for (const auto& item : contents.items) {
-    out << "[";
-    for (const auto& r : item.representations) out << " " << r.type << "=" << json(r.data).dump();
-    out << " ]";
+    json& representations = items.emplace_back(json::object());
+    for (const auto& r : item.representations) representations[r.type] = r.data;
   }
-  return out.str();
-}
-
-void expectClipboard(const SimDesktop& desktop, const PasteboardContents& expected) {
-  if (desktop.clipboard() != expected) {
-    throw ScenarioError("clipboard: expected " + describe(expected) + ", got " +
-                        describe(desktop.clipboard()));
-  }
-}
-
-// The rich text a word processor would put beside the plain text.
-PasteboardContents richTextWithImage(const std::string& text) {
-  return PasteboardContents{{
-      PasteboardItem{{PasteboardRepresentation{platform::kSimRichTextType, "{\\rtf1 " + text + "}"},
-                      PasteboardRepresentation{platform::kSimPlainTextType, text}}},
-      PasteboardItem{{PasteboardRepresentation{platform::kSimImageType, "photo of " + text}}},
-  }};
+  return items.dump();
 }
 
 // --- What the user has on the clipboard ---
 
-// clipboard-empty: the clipboard holds nothing at all.
-SCENARIO_ACTION("clipboard-empty", [](ScenarioContext& c, const std::vector<std::string>&) {
-  c.sim.desktop().userCopies({});
-});
-
-// clipboard-text JSON / user-copies JSON: one item of plain text, copied by the user.
-void userCopiesText(ScenarioContext& c, const std::vector<std::string>& args) {
-  c.sim.desktop().userCopies(platform::simPlainText(textFrom(args, 0)));
-}
-SCENARIO_ACTION("clipboard-text", userCopiesText);
-SCENARIO_ACTION("user-copies", userCopiesText);
-
-// clipboard-rich JSON: rich text with its plain text, and a second item with an image.
-SCENARIO_ACTION("clipboard-rich", [](ScenarioContext& c, const std::vector<std::string>& args) {
-  c.sim.desktop().userCopies(richTextWithImage(textFrom(args, 0)));
-});
-
-// clipboard-image NAME: one item holding only an image.
-SCENARIO_ACTION("clipboard-image", [](ScenarioContext& c, const std::vector<std::string>& args) {
-  c.sim.desktop().userCopies(PasteboardContents{
-      {PasteboardItem{{PasteboardRepresentation{platform::kSimImageType, argWord(args, 0)}}}}});
+// user-copies empty | text JSON | rich JSON | image NAME
+SCENARIO_ACTION("user-copies", [](ScenarioContext& c, const Args& args) {
+  c.sim.desktop().userCopies(contentsFrom(args, 0));
 });
 
 // clipboard-notifies-read yes|no: whether the platform can tell when the target read the text.
-SCENARIO_ACTION("clipboard-notifies-read",
-                [](ScenarioContext& c, const std::vector<std::string>& args) {
-                  c.sim.desktop().notifiesPasteRead = argWord(args, 0) == "yes";
-                });
-
-// clipboard-tells-writer yes|no: whether the platform can tell who made the clipboard's content.
-SCENARIO_ACTION("clipboard-tells-writer",
-                [](ScenarioContext& c, const std::vector<std::string>& args) {
-                  c.sim.desktop().tellsWriter = argWord(args, 0) == "yes";
-                });
-
-// clipboard-owner-silent: the current content's owner stops answering; it cannot be read.
-SCENARIO_ACTION("clipboard-owner-silent", [](ScenarioContext& c, const std::vector<std::string>&) {
-  c.sim.desktop().ownerFallsSilent();
+SCENARIO_ACTION("clipboard-notifies-read", [](ScenarioContext& c, const Args& args) {
+  c.sim.desktop().notifiesPasteRead = argYes(args, 0);
 });
 
+// clipboard-tells-writer yes|no: whether the platform can tell who made the clipboard's content.
+SCENARIO_ACTION("clipboard-tells-writer", [](ScenarioContext& c, const Args& args) {
+  c.sim.desktop().tellsWriter = argYes(args, 0);
+});
+
+// clipboard-owner-silent: the current content's owner stops answering; it cannot be read.
+SCENARIO_ACTION("clipboard-owner-silent",
+                [](ScenarioContext& c, const Args&) { c.sim.desktop().ownerFallsSilent(); });
+
 // clipboard-read-time 300ms: how long reading the whole clipboard takes.
-SCENARIO_ACTION("clipboard-read-time",
-                [](ScenarioContext& c, const std::vector<std::string>& args) {
-                  c.sim.desktop().snapshotTime = parseDuration(argWord(args, 0));
-                });
+SCENARIO_ACTION("clipboard-read-time", [](ScenarioContext& c, const Args& args) {
+  c.sim.desktop().snapshotTime = parseDuration(argWord(args, 0));
+});
 
 // --- The frontmost application ---
 
-// app-selection JSON: what the application copies on Command-C.
-SCENARIO_ACTION("app-selection", [](ScenarioContext& c, const std::vector<std::string>& args) {
-  c.sim.desktop().onCopy = SimDesktop::OnCopy::copiesSelection;
-  c.sim.desktop().selection = textFrom(args, 0);
-});
-
-SCENARIO_ACTION("app-ignores-copy", [](ScenarioContext& c, const std::vector<std::string>&) {
-  c.sim.desktop().onCopy = SimDesktop::OnCopy::ignores;
-});
-
-// app-copies-image: Command-C puts an image and no text on the clipboard.
-SCENARIO_ACTION("app-copies-image", [](ScenarioContext& c, const std::vector<std::string>&) {
-  c.sim.desktop().onCopy = SimDesktop::OnCopy::copiesImage;
+// app-copies selection JSON | nothing | image: what the application does on Command-C.
+SCENARIO_ACTION("app-copies", [](ScenarioContext& c, const Args& args) {
+  const std::string& what = argWord(args, 0);
+  SimDesktop& desktop = c.sim.desktop();
+  if (what == "selection") {
+    desktop.onCopy = SimDesktop::OnCopy::copiesSelection;
+    desktop.selection = textFrom(args, 1);
+  } else if (what == "nothing" || what == "image") {
+    desktop.onCopy =
+        what == "image" ? SimDesktop::OnCopy::copiesImage : SimDesktop::OnCopy::ignores;
+  } else {
+    throw ScenarioError("app-copies selection JSON | nothing | image");
+  }
 });
 
 // app-latency 300ms: how long after a chord the application copies, or reads what it pastes.
-SCENARIO_ACTION("app-latency", [](ScenarioContext& c, const std::vector<std::string>& args) {
+SCENARIO_ACTION("app-latency", [](ScenarioContext& c, const Args& args) {
   c.sim.desktop().appLatency = parseDuration(argWord(args, 0));
 });
 
-// --- The synthetic keys ---
-
 // key-fails down|up: that event of the chord cannot be created.
-SCENARIO_ACTION("key-fails", [](ScenarioContext& c, const std::vector<std::string>& args) {
+SCENARIO_ACTION("key-fails", [](ScenarioContext& c, const Args& args) {
   const std::string& which = argWord(args, 0);
   if (which != "down" && which != "up") throw ScenarioError("key-fails down|up");
   (which == "down" ? c.sim.desktop().keyDownCreatable : c.sim.desktop().keyUpCreatable) = false;
@@ -146,27 +120,24 @@ SCENARIO_ACTION("key-fails", [](ScenarioContext& c, const std::vector<std::strin
 // expect-clipboard empty | text JSON | users-copy | untouched
 //   users-copy: what the user last copied, every item and type of it;
 //   untouched: that, and nobody has replaced it since (not even with the same content).
-SCENARIO_ACTION("expect-clipboard", [](ScenarioContext& c, const std::vector<std::string>& args) {
+SCENARIO_ACTION("expect-clipboard", [](ScenarioContext& c, const Args& args) {
   const SimDesktop& desktop = c.sim.desktop();
   const std::string& form = argWord(args, 0);
-  if (form == "empty") {
-    expectClipboard(desktop, {});
-  } else if (form == "text") {
-    expectClipboard(desktop, platform::simPlainText(textFrom(args, 1)));
-  } else if (form == "users-copy") {
-    expectClipboard(desktop, desktop.usersCopy());
-  } else if (form == "untouched") {
-    expectClipboard(desktop, desktop.usersCopy());
+  bool users = form == "users-copy" || form == "untouched";
+  PasteboardContents expected = users ? desktop.usersCopy() : contentsFrom(args, 0);
+  if (desktop.clipboard() != expected) {
+    throw ScenarioError("clipboard: expected " + describe(expected) + ", got " +
+                        describe(desktop.clipboard()));
+  }
+  if (form == "untouched") {
     expectEqual(desktop.changeCount(), desktop.changeCountAfterUsersCopy(),
                 "change count since the user's copy");
-  } else {
-    throw ScenarioError("expect-clipboard empty | text JSON | users-copy | untouched");
   }
 });
 
 // expect-pasted ["a", null]: what the application pasted since the last expect-pasted, in
 // order; null where it found no plain text.
-SCENARIO_ACTION("expect-pasted", [](ScenarioContext& c, const std::vector<std::string>& args) {
+SCENARIO_ACTION("expect-pasted", [](ScenarioContext& c, const Args& args) {
   json expected = jsonFrom(args, 0);
   auto& pasted = c.sim.desktop().pasted;
   json actual = json::array();
@@ -178,7 +149,7 @@ SCENARIO_ACTION("expect-pasted", [](ScenarioContext& c, const std::vector<std::s
 });
 
 // expect-untouched: the agent has not used the clipboard nor made a keyboard event so far.
-SCENARIO_ACTION("expect-untouched", [](ScenarioContext& c, const std::vector<std::string>&) {
+SCENARIO_ACTION("expect-untouched", [](ScenarioContext& c, const Args&) {
   const SimDesktop& desktop = c.sim.desktop();
   expectEqual(desktop.agentClipboardCalls, 0, "the agent's clipboard calls");
   expectEqual(desktop.eventSourcesCreated, 0, "event sources created");
@@ -186,7 +157,7 @@ SCENARIO_ACTION("expect-untouched", [](ScenarioContext& c, const std::vector<std
 });
 
 // expect-chords N: how many chords the agent has posted (key-downs with exactly Command).
-SCENARIO_ACTION("expect-chords", [](ScenarioContext& c, const std::vector<std::string>& args) {
+SCENARIO_ACTION("expect-chords", [](ScenarioContext& c, const Args& args) {
   long long chords = 0;
   for (const auto& key : c.sim.desktop().postedKeys) {
     if (key.keyDown && key.flags == platform::kFlagCommand) ++chords;
@@ -195,13 +166,13 @@ SCENARIO_ACTION("expect-chords", [](ScenarioContext& c, const std::vector<std::s
 });
 
 // expect-transfers-idle: no paste or read is in flight or waiting its turn.
-SCENARIO_ACTION("expect-transfers-idle", [](ScenarioContext& c, const std::vector<std::string>&) {
+SCENARIO_ACTION("expect-transfers-idle", [](ScenarioContext& c, const Args&) {
   if (!c.agent->transfers.idle()) throw ScenarioError("a transfer is still in flight");
 });
 
 // expect-no-pending-work: nothing at all is left for the loop to finish (the simulated
 // application's own delayed actions included).
-SCENARIO_ACTION("expect-no-pending-work", [](ScenarioContext& c, const std::vector<std::string>&) {
+SCENARIO_ACTION("expect-no-pending-work", [](ScenarioContext& c, const Args&) {
   if (c.loop.hasPendingWork()) throw ScenarioError("work is still pending");
 });
 

@@ -8,7 +8,6 @@
 //   > {"type":"watch","keyCode":61}   a command line from the host
 //   < {"type":"tap","active":true,"listening":true}   an event expected since the last step
 //   +1.5s   +250ms                 let virtual time pass
-//   end-of-input                   the host closes stdin: everything in flight finishes
 //   press 61                       any other word: a registered action on the simulated desktop
 //
 // Events are compared as JSON objects, in order. Every step first checks that the events since
@@ -41,14 +40,16 @@ struct ScenarioError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-using ScenarioAction = std::function<void(ScenarioContext&, const std::vector<std::string>& args)>;
+using Args = std::vector<std::string>;
+using ScenarioAction = std::function<void(ScenarioContext&, const Args& args)>;
 
 // Makes `name` a step word. Returns true so it can initialise a static in the action's file.
 bool registerScenarioAction(const std::string& name, ScenarioAction action);
 
 // Helpers for actions.
-long long argInt(const std::vector<std::string>& args, std::size_t i);
-const std::string& argWord(const std::vector<std::string>& args, std::size_t i);
+long long argInt(const Args& args, std::size_t i);
+const std::string& argWord(const Args& args, std::size_t i);
+bool argYes(const Args& args, std::size_t i);     // "yes" or "no"
 Duration parseDuration(const std::string& text);  // "1.5s" or "250ms"
 void expectEqual(long long actual, long long expected, const std::string& what);
 

@@ -6,6 +6,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <utility>
 
 #include "agent/protocol.hpp"
 #include "scenario/scenario.hpp"
@@ -20,14 +21,10 @@ std::map<std::string, ScenarioAction>& registry() {
   return actions;
 }
 
-struct Step {
-  int lineNumber;
-  std::string text;
-};
-
-std::vector<Step> readScript(const std::filesystem::path& path) {
+// The steps of a script, each with its line number.
+std::vector<std::pair<int, std::string>> readScript(const std::filesystem::path& path) {
   std::ifstream in(path);
-  std::vector<Step> steps;
+  std::vector<std::pair<int, std::string>> steps;
   std::string line;
   for (int n = 1; std::getline(in, line); ++n) {
     auto first = line.find_first_not_of(" \t");
@@ -38,44 +35,40 @@ std::vector<Step> readScript(const std::filesystem::path& path) {
   return steps;
 }
 
-std::vector<std::string> words(const std::string& text) {
-  std::istringstream in(text);
-  std::vector<std::string> out;
-  for (std::string w; in >> w;) out.push_back(w);
-  return out;
-}
-
 class Runner {
  public:
   explicit Runner(ScenarioContext& context) : c_(context) {}
 
-  void step(const Step& s) {
-    line_ = s.lineNumber;
-    if (s.text.starts_with("<")) {
-      expected_.push_back({s.lineNumber, s.text.substr(1)});
+  void step(const std::string& text) {
+    if (text.starts_with("<")) {
+      json event = json::parse(text.substr(1), nullptr, /*allow_exceptions=*/false);
+      if (event.is_discarded()) throw ScenarioError("not JSON");
+      expected_.push_back(event);
       return;
     }
     check();
-    if (s.text == "start") {
+    if (text == "start") {
       c_.agent->start();
       c_.loop.runUntilIdle();
-      if (c_.lines.empty() || c_.lines[0] != "{\"type\":\"ready\"}\n") fail("no ready first");
+      if (c_.lines.empty() || c_.lines[0] != "{\"type\":\"ready\"}\n") {
+        throw ScenarioError("no ready first");
+      }
       seen_ = 1;
-    } else if (s.text.starts_with(">")) {
-      std::string command = s.text.substr(s.text.find_first_not_of(" ", 1));
+    } else if (text.starts_with(">")) {
+      std::string command = text.substr(text.find_first_not_of(" ", 1));
       // As the reader does: the line is posted to the loop, which then serves it.
       c_.loop.post([this, command] { handleCommand(*c_.agent, command); });
       c_.loop.runUntilIdle();
-    } else if (s.text.starts_with("+")) {
-      advanceVirtualTime(c_.loop, c_.clock, parseDuration(s.text.substr(1)));  // "+1.5s"
-    } else if (s.text == "end-of-input") {
-      drainVirtualTime(c_.loop, c_.clock);
-      if (c_.loop.hasPendingWork()) fail("work still pending after end of input");
+    } else if (text.starts_with("+")) {
+      advanceVirtualTime(c_.loop, c_.clock, parseDuration(text.substr(1)));  // "+1.5s"
     } else {
-      auto w = words(s.text);
-      auto it = registry().find(w[0]);
-      if (it == registry().end()) throw ScenarioError("unknown step: " + s.text);
-      std::vector<std::string> args(w.begin() + 1, w.end());
+      std::istringstream in(text);
+      std::string name;
+      in >> name;
+      std::vector<std::string> args;
+      for (std::string w; in >> w;) args.push_back(w);
+      auto it = registry().find(name);
+      if (it == registry().end()) throw ScenarioError("unknown step: " + text);
       it->second(c_, args);
       c_.loop.runUntilIdle();
     }
@@ -84,44 +77,28 @@ class Runner {
   void finish() {
     check();
     drainVirtualTime(c_.loop, c_.clock);
-    if (c_.loop.hasPendingWork()) fail("work still pending at the end of the scenario");
+    if (c_.loop.hasPendingWork()) throw ScenarioError("work still pending at the end");
     check();  // nothing may have come out while draining
   }
 
  private:
   // The events since the previous step must be exactly the expected ones.
   void check() {
-    std::vector<std::string> actual(c_.lines.begin() + static_cast<long>(seen_), c_.lines.end());
+    json actual = json::array();
+    for (std::size_t i = seen_; i < c_.lines.size(); ++i) {
+      actual.push_back(json::parse(c_.lines[i], nullptr, false));
+    }
     seen_ = c_.lines.size();
-    bool same = actual.size() == expected_.size();
-    for (std::size_t i = 0; same && i < actual.size(); ++i) {
-      json a = json::parse(actual[i], nullptr, false);
-      json e = json::parse(expected_[i].second, nullptr, false);
-      if (e.is_discarded()) fail("line " + std::to_string(expected_[i].first) + " is not JSON");
-      same = a == e;
+    json expected = std::exchange(expected_, json::array());
+    if (actual != expected) {
+      throw ScenarioError("events differ\n  expected: " + expected.dump() +
+                          "\n  actual:   " + actual.dump());
     }
-    if (!same) {
-      std::ostringstream diff;
-      diff << "events before line " << line_ << " differ\n  expected:\n";
-      for (auto& [n, text] : expected_) diff << "    " << text << "   (line " << n << ")\n";
-      if (expected_.empty()) diff << "    (none)\n";
-      diff << "  actual:\n";
-      for (auto& text : actual) diff << "    " << text.substr(0, text.size() - 1) << "\n";
-      if (actual.empty()) diff << "    (none)\n";
-      expected_.clear();
-      throw ScenarioError(diff.str());
-    }
-    expected_.clear();
-  }
-
-  [[noreturn]] void fail(const std::string& message) {
-    throw ScenarioError("line " + std::to_string(line_) + ": " + message);
   }
 
   ScenarioContext& c_;
-  std::vector<std::pair<int, std::string>> expected_;
+  json expected_ = json::array();
   std::size_t seen_ = 0;
-  int line_ = 0;
 };
 
 std::vector<std::string> scenarioFiles() {
@@ -141,9 +118,9 @@ TEST_P(Scenario, Runs) {
   Runner runner(context);
   int lastLine = 0;
   try {
-    for (const Step& s : readScript(path)) {
-      lastLine = s.lineNumber;
-      runner.step(s);
+    for (const auto& [n, text] : readScript(path)) {
+      lastLine = n;
+      runner.step(text);
     }
     runner.finish();
   } catch (const std::exception& e) {
@@ -169,7 +146,7 @@ bool registerScenarioAction(const std::string& name, ScenarioAction action) {
   return true;
 }
 
-long long argInt(const std::vector<std::string>& args, std::size_t i) {
+long long argInt(const Args& args, std::size_t i) {
   if (i >= args.size()) throw ScenarioError("missing argument " + std::to_string(i + 1));
   try {
     return std::stoll(args[i], nullptr, 0);
@@ -178,23 +155,23 @@ long long argInt(const std::vector<std::string>& args, std::size_t i) {
   }
 }
 
-const std::string& argWord(const std::vector<std::string>& args, std::size_t i) {
+const std::string& argWord(const Args& args, std::size_t i) {
   if (i >= args.size()) throw ScenarioError("missing argument " + std::to_string(i + 1));
   return args[i];
 }
 
+bool argYes(const Args& args, std::size_t i) {
+  const std::string& word = argWord(args, i);
+  if (word != "yes" && word != "no") throw ScenarioError("yes or no, not " + word);
+  return word == "yes";
+}
+
 Duration parseDuration(const std::string& text) {
-  std::string number = text;
-  double scale = 1e9;
-  if (number.ends_with("ms")) {
-    number.resize(number.size() - 2);
-    scale = 1e6;
-  } else if (number.ends_with("s")) {
-    number.pop_back();
-  } else {
-    throw ScenarioError("a duration reads 1.5s or 250ms: " + text);
-  }
-  return Duration(static_cast<Duration::rep>(std::stod(number) * scale + 0.5));
+  std::size_t end = 0;
+  double number = std::stod(text, &end);
+  std::string unit = text.substr(end);
+  if (unit != "s" && unit != "ms") throw ScenarioError("a duration reads 1.5s or 250ms: " + text);
+  return Duration(static_cast<Duration::rep>(number * (unit == "s" ? 1e9 : 1e6) + 0.5));
 }
 
 void expectEqual(long long actual, long long expected, const std::string& what) {

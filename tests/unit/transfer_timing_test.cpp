@@ -37,15 +37,14 @@ TEST(TransferTiming, ReadAndRestoreWaitTheirFullTimeAfterASlowTurn) {
   d.sim.desktop().appLatency = 300ms + 50ms;
   d.commandAfterBusyTurn(300ms, R"({"type":"read-selection"})");
   advanceVirtualTime(d.loop, d.clock, 2s);
-  ASSERT_EQ(d.lines.size(), 1u);
-  EXPECT_EQ(d.lines[0], "{\"type\":\"selection\",\"ok\":true,\"text\":\"picked\"}\n");
+  EXPECT_EQ(d.lines,
+            std::vector<std::string>{"{\"type\":\"selection\",\"ok\":true,\"text\":\"picked\"}\n"});
 
   d.sim.desktop().notifiesPasteRead = false;
   d.sim.desktop().appLatency = 300ms + 100ms;
   d.commandAfterBusyTurn(300ms, R"({"type":"paste","text":"dictated"})");
   advanceVirtualTime(d.loop, d.clock, 2s);
-  ASSERT_EQ(d.sim.desktop().pasted.size(), 1u);
-  EXPECT_EQ(d.sim.desktop().pasted[0], std::optional<std::string>("dictated"));
+  EXPECT_EQ(d.sim.desktop().pasted, std::vector<std::optional<std::string>>{"dictated"});
   EXPECT_EQ(d.sim.desktop().clipboard(), platform::simPlainText("mine"));
 }
 

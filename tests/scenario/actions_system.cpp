@@ -1,5 +1,5 @@
-// Scenario steps for what the user does on the simulated keyboard and what the system's tap
-// service allows, and checks of what the agent asked of that service.
+// Scenario steps for what the user does on the simulated keyboard, what the system's tap service
+// and its permissions allow, and checks of what the agent asked of them.
 
 #include <string>
 
@@ -22,25 +22,20 @@ void pressOrRelease(SimKeyboard& keyboard, const std::string& verb, long long ke
   }
 }
 
-void eachKey(ScenarioContext& c, const std::string& verb, const std::vector<std::string>& args) {
+// press N... / release N...: the user presses or lets go of these keys (virtual key codes), one
+// after the other.
+void eachKey(ScenarioContext& c, const std::string& verb, const Args& args) {
   if (args.empty()) throw ScenarioError(verb + " needs a key code");
   for (std::size_t i = 0; i < args.size(); ++i) {
     pressOrRelease(c.sim.keyboard(), verb, argInt(args, i));
   }
 }
-
-// press N...: the user presses these keys (virtual key codes), one after the other.
-SCENARIO_ACTION("press", [](ScenarioContext& c, const std::vector<std::string>& args) {
-  eachKey(c, "press", args);
-});
-
-// release N...: the user lets go of these keys, one after the other.
-SCENARIO_ACTION("release", [](ScenarioContext& c, const std::vector<std::string>& args) {
-  eachKey(c, "release", args);
-});
+SCENARIO_ACTION("press", [](ScenarioContext& c, const Args& args) { eachKey(c, "press", args); });
+SCENARIO_ACTION("release",
+                [](ScenarioContext& c, const Args& args) { eachKey(c, "release", args); });
 
 // tap-locations none|session|both: where the system grants a tap from now on.
-SCENARIO_ACTION("tap-locations", [](ScenarioContext& c, const std::vector<std::string>& args) {
+SCENARIO_ACTION("tap-locations", [](ScenarioContext& c, const Args& args) {
   const std::string& which = argWord(args, 0);
   if (which != "none" && which != "session" && which != "both") {
     throw ScenarioError("tap-locations none|session|both, not " + which);
@@ -50,22 +45,20 @@ SCENARIO_ACTION("tap-locations", [](ScenarioContext& c, const std::vector<std::s
 });
 
 // lose-taps: the system's tap service goes away; every tap is invalid from now on.
-SCENARIO_ACTION("lose-taps", [](ScenarioContext& c, const std::vector<std::string>&) {
-  c.sim.keyboard().loseTaps();
-});
+SCENARIO_ACTION("lose-taps", [](ScenarioContext& c, const Args&) { c.sim.keyboard().loseTaps(); });
 
 // taps-deaf yes|no: installed taps hear no key (input access withdrawn).
-SCENARIO_ACTION("taps-deaf", [](ScenarioContext& c, const std::vector<std::string>& args) {
-  c.sim.keyboard().tapsDeaf = argWord(args, 0) == "yes";
+SCENARIO_ACTION("taps-deaf", [](ScenarioContext& c, const Args& args) {
+  c.sim.keyboard().tapsDeaf = argYes(args, 0);
 });
 
 // state-device-bits yes|no: whether the keyboard's flags state carries the left/right bits.
-SCENARIO_ACTION("state-device-bits", [](ScenarioContext& c, const std::vector<std::string>& args) {
-  c.sim.keyboard().stateHasDeviceBits = argWord(args, 0) == "yes";
+SCENARIO_ACTION("state-device-bits", [](ScenarioContext& c, const Args& args) {
+  c.sim.keyboard().stateHasDeviceBits = argYes(args, 0);
 });
 
 // tap-grants-left N|any: the system grants only N more taps, then refuses, wherever asked.
-SCENARIO_ACTION("tap-grants-left", [](ScenarioContext& c, const std::vector<std::string>& args) {
+SCENARIO_ACTION("tap-grants-left", [](ScenarioContext& c, const Args& args) {
   if (argWord(args, 0) == "any") {
     c.sim.keyboard().tapsLeftToGrant.reset();
   } else {
@@ -75,48 +68,62 @@ SCENARIO_ACTION("tap-grants-left", [](ScenarioContext& c, const std::vector<std:
 
 // disable-tap timeout|user-input [press N | release N]...: the system turns the tap off, and
 // the user does what follows before the agent's loop hears of it.
-SCENARIO_ACTION("disable-tap", [](ScenarioContext& c, const std::vector<std::string>& args) {
+SCENARIO_ACTION("disable-tap", [](ScenarioContext& c, const Args& args) {
   const std::string& reason = argWord(args, 0);
-  TapEventType type;
-  if (reason == "timeout") {
-    type = TapEventType::disabledByTimeout;
-  } else if (reason == "user-input") {
-    type = TapEventType::disabledByUserInput;
-  } else {
+  if (reason != "timeout" && reason != "user-input") {
     throw ScenarioError("disable-tap timeout|user-input, not " + reason);
   }
+  auto type =
+      reason == "timeout" ? TapEventType::disabledByTimeout : TapEventType::disabledByUserInput;
   if (c.sim.keyboard().disableTaps(type) == 0) throw ScenarioError("no enabled tap to disable");
   for (std::size_t i = 1; i < args.size(); i += 2) {
     pressOrRelease(c.sim.keyboard(), args[i], argInt(args, i + 1));
   }
 });
 
+// trust yes|no: whether the agent is a trusted Accessibility client.
+SCENARIO_ACTION("trust",
+                [](ScenarioContext& c, const Args& args) { c.sim.trusted = argYes(args, 0); });
+
+// input-monitoring N: the listen-event access type (0 granted, 1 denied, 2 unknown, ...).
+SCENARIO_ACTION("input-monitoring", [](ScenarioContext& c, const Args& args) {
+  c.sim.listenEventAccess = argInt(args, 0);
+});
+
+// microphone N: the raw audio authorization status.
+SCENARIO_ACTION("microphone", [](ScenarioContext& c, const Args& args) {
+  c.sim.microphoneStatus = argInt(args, 0);
+});
+
+// --- Checks ---
+
 // expect-tried none | hid|session...: the tap creations since the last such check, in order.
-SCENARIO_ACTION("expect-tried", [](ScenarioContext& c, const std::vector<std::string>& args) {
-  std::string expected;
-  for (const auto& word : args) {
-    if (word != "none") expected += word + " ";
-  }
-  std::string actual;
+SCENARIO_ACTION("expect-tried", [](ScenarioContext& c, const Args& args) {
+  std::string expected, actual;
+  for (const auto& word : args) expected += " " + word;
   for (TapLocation location : c.sim.keyboard().locationsTried) {
-    actual += location == TapLocation::hid ? "hid " : "session ";
+    actual += location == TapLocation::hid ? " hid" : " session";
   }
   c.sim.keyboard().locationsTried.clear();
-  if (actual != expected) {
-    throw ScenarioError("taps tried: expected [" + expected + "], got [" + actual + "]");
-  }
+  if ((actual.empty() ? " none" : actual) != expected) throw ScenarioError("taps tried:" + actual);
 });
 
 // expect-taps LIVE LISTENING: taps the agent holds, and how many of them hear the keyboard.
-SCENARIO_ACTION("expect-taps", [](ScenarioContext& c, const std::vector<std::string>& args) {
+SCENARIO_ACTION("expect-taps", [](ScenarioContext& c, const Args& args) {
   expectEqual(c.sim.keyboard().liveTaps(), argInt(args, 0), "live taps");
   expectEqual(c.sim.keyboard().listeningTaps(), argInt(args, 1), "listening taps");
 });
 
 // expect-timers N: repeating timers on the loop (the access watch, and the retry while refused).
-SCENARIO_ACTION("expect-timers", [](ScenarioContext& c, const std::vector<std::string>& args) {
+SCENARIO_ACTION("expect-timers", [](ScenarioContext& c, const Args& args) {
   expectEqual(static_cast<long long>(c.loop.repeatingTimerCount()), argInt(args, 0),
               "repeating timers");
+});
+
+// prompts A I: how often the user was asked for Accessibility and for Input Monitoring.
+SCENARIO_ACTION("prompts", [](ScenarioContext& c, const Args& args) {
+  expectEqual(c.sim.accessibilityPrompts, argInt(args, 0), "Accessibility prompts");
+  expectEqual(c.sim.inputMonitoringRequests, argInt(args, 1), "Input Monitoring requests");
 });
 
 }  // namespace
