@@ -92,6 +92,8 @@ TEST_F(AgentOnX, WatchReportsThePressesAndReleasesOfExactlyTheWatchedKey) {
   press({"+Alt_L", "-Alt_L", "+Alt_R", "-Alt_R"});
   EXPECT_EQ(next(), json({{"type", "key"}, {"phase", "down"}, {"keyCode", 61}}));
   EXPECT_EQ(next(), json({{"type", "key"}, {"phase", "up"}, {"keyCode", 61}}));
+  send({{"type", "permissions"}});
+  EXPECT_EQ(next().at("type"), "permissions");  // and no third key line before it
 }
 
 // A toolkit that takes 0.4 s to serve a 5 MiB image among a dozen targets, then a 50 MiB text
