@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <cstring>
-#include <latch>
 #include <string>
 #include <thread>
 
@@ -119,17 +118,21 @@ TEST(WindowsClipboard, ThePromisedTextTellsOfItsReadAndTheSnapshotComesBackWhole
   // A restore that finds the clipboard held open by another thread (as a clipboard manager
   // might hold it) until told comes a little later.
   ASSERT_TRUE(clipboard.setTextNotifyingRead("dictated again", [] {}));
-  std::latch held(1), release(1);
+  // Win32 events, not std::latch: the MinGW library's waits can miss a wake-up and hang.
+  HANDLE held = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   std::thread holder([&] {
     OpenClipboard(nullptr);
-    held.count_down();
-    release.wait();
+    SetEvent(held);
+    WaitForSingleObject(release, INFINITE);
     CloseClipboard();
   });
-  held.wait();
+  WaitForSingleObject(held, INFINITE);
   clipboard.setContents(saved);  // waits out its patience, then leaves the restore for later
-  release.count_down();
+  SetEvent(release);
   holder.join();
+  CloseHandle(held);
+  CloseHandle(release);
   advanceVirtualTime(loop, clock, std::chrono::seconds(1));
   EXPECT_EQ(clipboard.text(), "the user's \xe2\x9c\x93");
 }
