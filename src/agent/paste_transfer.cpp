@@ -26,11 +26,18 @@ void PasteTransfer::clipboardSaved() {
   platform::Platform& platform = agent_.platform;
   if (refusedForClipboard("paste", saved_)) return;
   std::weak_ptr<Transfer> weak = weak_from_this();
-  platformNotifiesRead_ = platform.writePasteboardTextNotifyingRead(text_, [weak] {
+  auto written = platform.writePasteboardTextNotifyingRead(text_, [weak] {
     if (auto self = std::static_pointer_cast<PasteTransfer>(weak.lock())) {
       self->soon(&PasteTransfer::targetRead);
     }
   });
+  if (written == platform::PasteboardTextWrite::failed) {
+    // The chord would paste what the user has on the clipboard. Nothing was written, so nothing
+    // is put back.
+    refuse("paste", "clipboard");
+    return;
+  }
+  platformNotifiesRead_ = written == platform::PasteboardTextWrite::writtenNotifyingRead;
   writtenChangeCount_ = platform.pasteboardChangeCount();
   text_ = std::string();  // the clipboard has it now
   postCommandKeyChord(agent_, platform.keyCodeForShortcutLetter('v', agent_.virtualKeyV));

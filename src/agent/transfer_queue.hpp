@@ -54,6 +54,8 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   // The host gets {"type":eventType,"ok":false,"reason":"clipboard"}, no chord is sent, and the
   // transfer is over.
   bool refusedForClipboard(const char* eventType, const SavedClipboard& saved);
+  // {"type":eventType,"ok":false,"reason":reason}, and the transfer is over.
+  void refuse(const char* eventType, const char* reason);
 
   Agent& agent_;
   SavedClipboard saved_;
@@ -63,7 +65,6 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   void schedule(Duration delay, std::function<void(Transfer&)> step);
   void postStep(std::function<void(Transfer&)> step);
   void cancelPending();
-  void refuse(const char* eventType, const char* reason);
 
   std::optional<TimerId> pending_;
   bool finished_ = false;

@@ -121,6 +121,11 @@ using PasteboardReadCallback = std::function<void()>;
 // manager, the agent itself), or not known.
 enum class PasteboardWriter { chordTarget, other, unknown };
 
+// What writePasteboardTextNotifyingRead did. `failed` only where nothing was written: the
+// clipboard is exactly as it was (held by another program past the agent's patience, the display
+// gone).
+enum class PasteboardTextWrite { failed, written, writtenNotifyingRead };
+
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -174,14 +179,14 @@ class Platform {
   virtual void writePasteboardContents(const PasteboardContents& contents) = 0;
   // Writes `text` as the plain-text content, offered so the platform learns when a reader asks
   // for it where it safely can; marked transient for clipboard managers where the platform has a
-  // convention. Returns false where the platform cannot tell (then `onRead` is never called, the
+  // convention. `written` where the platform cannot tell (then `onRead` is never called, the
   // text is on the clipboard already, and the restore comes at the fixed delay).
-  virtual bool writePasteboardTextNotifyingRead(const std::string& text,
-                                                PasteboardReadCallback onRead) {
+  virtual PasteboardTextWrite writePasteboardTextNotifyingRead(const std::string& text,
+                                                               PasteboardReadCallback onRead) {
     (void)onRead;
     clearPasteboard();
     setPasteboardString(text);
-    return false;
+    return PasteboardTextWrite::written;
   }
 
   // Who made the clipboard's current content, where the platform can tell.

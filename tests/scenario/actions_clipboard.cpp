@@ -72,6 +72,12 @@ SCENARIO_ACTION("clipboard-notifies-read", [](ScenarioContext& c, const Args& ar
   c.sim.desktop().notifiesPasteRead = argYes(args, 0);
 });
 
+// clipboard-write-fails yes|no: whether another program holds the clipboard so that the agent's
+// text cannot be written.
+SCENARIO_ACTION("clipboard-write-fails", [](ScenarioContext& c, const Args& args) {
+  c.sim.desktop().textWriteFails = argYes(args, 0);
+});
+
 // clipboard-tells-writer yes|no: whether the platform can tell who made the clipboard's content.
 SCENARIO_ACTION("clipboard-tells-writer", [](ScenarioContext& c, const Args& args) {
   c.sim.desktop().tellsWriter = argYes(args, 0);

@@ -128,6 +128,8 @@ TEST(WindowsClipboard, ThePromisedTextTellsOfItsReadAndTheSnapshotComesBackWhole
     CloseClipboard();
   });
   WaitForSingleObject(held, INFINITE);
+  // Nor can a paste's text be written: the paste is then refused (not a chord over the user's).
+  EXPECT_FALSE(clipboard.setTextNotifyingRead("not written", [] {}));
   clipboard.setContents(saved);  // waits out its patience, then leaves the restore for later
   SetEvent(release);
   holder.join();

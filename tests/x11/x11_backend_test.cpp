@@ -17,6 +17,7 @@ namespace deskagent::testing {
 namespace {
 
 using platform::KeyboardEvent;
+using platform::PasteboardTextWrite;
 using platform::TapEventType;
 
 // The X modifier state bits the test window reports.
@@ -177,7 +178,8 @@ TEST_F(X11Backend, TheChordFitsTheWindowKeepsTheUsersHeldKeysAndItsReadIsReporte
     ChildProcess window(argv);
     ASSERT_TRUE(window.readLine() == "ready");
     int reads = 0;
-    ASSERT_TRUE(platform_->writePasteboardTextNotifyingRead("dictated", [&] { ++reads; }));
+    ASSERT_EQ(platform_->writePasteboardTextNotifyingRead("dictated", [&] { ++reads; }),
+              PasteboardTextWrite::writtenNotifyingRead);
     // A manager reading the markers has not read the text.
     for (const char* marker : {"application/x-copyq-hidden", "application/x-copyq-secret"}) {
       EXPECT_EQ(serveWhileRunning({"xclip", "-o", "-selection", "clipboard", "-t", marker}), "1");

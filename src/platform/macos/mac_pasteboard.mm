@@ -78,8 +78,8 @@ void MacPlatform::writePasteboardContents(const PasteboardContents& contents) {
   }
 }
 
-bool MacPlatform::writePasteboardTextNotifyingRead(const std::string& text,
-                                                   PasteboardReadCallback onRead) {
+PasteboardTextWrite MacPlatform::writePasteboardTextNotifyingRead(const std::string& text,
+                                                                  PasteboardReadCallback onRead) {
   (void)onRead;
   // Written eagerly: a promise that is never asked for, asked for first by a clipboard manager,
   // or left behind by a helper that dies would cost the user their paste. So the agent cannot
@@ -96,7 +96,8 @@ bool MacPlatform::writePasteboardTextNotifyingRead(const std::string& text,
       [pasteboard setString:toNSString(text) forType:NSPasteboardTypeString];
     }
   }
-  return false;
+  // Never `failed`: the contents were cleared above, so the restore must run whatever happened.
+  return PasteboardTextWrite::written;
 }
 
 }  // namespace deskagent::platform

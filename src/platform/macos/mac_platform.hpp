@@ -35,8 +35,8 @@ class MacPlatform final : public Platform {
   PasteboardContents readPasteboardContents() override;
   void readPasteboardContentsInTurns(PasteboardContentsCallback done) override;
   void writePasteboardContents(const PasteboardContents& contents) override;
-  bool writePasteboardTextNotifyingRead(const std::string& text,
-                                        PasteboardReadCallback onRead) override;
+  PasteboardTextWrite writePasteboardTextNotifyingRead(const std::string& text,
+                                                       PasteboardReadCallback onRead) override;
 
  private:
   MainLoop& loop_;

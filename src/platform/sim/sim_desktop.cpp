@@ -164,13 +164,14 @@ void SimDesktop::writePasteboardContents(const PasteboardContents& contents) {
   replace(contents);
 }
 
-bool SimDesktop::writePasteboardTextNotifyingRead(const std::string& text,
-                                                  PasteboardReadCallback onRead) {
+PasteboardTextWrite SimDesktop::writePasteboardTextNotifyingRead(const std::string& text,
+                                                                 PasteboardReadCallback onRead) {
   ++agentClipboardCalls;
+  if (textWriteFails) return PasteboardTextWrite::failed;
   replace(simPlainText(text));
-  if (!notifiesPasteRead) return false;
+  if (!notifiesPasteRead) return PasteboardTextWrite::written;
   pendingReadNotice_ = std::move(onRead);
-  return true;
+  return PasteboardTextWrite::writtenNotifyingRead;
 }
 
 PasteboardWriter SimDesktop::pasteboardWriter() const {
@@ -213,8 +214,8 @@ void SimPlatform::writePasteboardContents(const PasteboardContents& contents) {
 PasteboardWriter SimPlatform::pasteboardWriter() {
   return desktop_.pasteboardWriter();
 }
-bool SimPlatform::writePasteboardTextNotifyingRead(const std::string& text,
-                                                   PasteboardReadCallback onRead) {
+PasteboardTextWrite SimPlatform::writePasteboardTextNotifyingRead(const std::string& text,
+                                                                  PasteboardReadCallback onRead) {
   return desktop_.writePasteboardTextNotifyingRead(text, std::move(onRead));
 }
 

@@ -41,6 +41,8 @@ class SimDesktop {
   bool notifiesPasteRead = true;
   // Whether the platform can tell who made the clipboard's content.
   bool tellsWriter = true;
+  // Another program holds the clipboard: the agent's text write fails and leaves it as it was.
+  bool textWriteFails = false;
   // The owner of the current content stops answering: it cannot be read until replaced.
   void ownerFallsSilent() { ownerSilent_ = true; }
   // How long reading the full content takes; the agent's loop keeps turning meanwhile.
@@ -89,7 +91,8 @@ class SimDesktop {
   PasteboardContents readPasteboardContents();
   void readPasteboardContentsInTurns(PasteboardContentsCallback done);
   void writePasteboardContents(const PasteboardContents& contents);
-  bool writePasteboardTextNotifyingRead(const std::string& text, PasteboardReadCallback onRead);
+  PasteboardTextWrite writePasteboardTextNotifyingRead(const std::string& text,
+                                                       PasteboardReadCallback onRead);
   PasteboardWriter pasteboardWriter() const;
 
   // Called by a posted synthetic event.

@@ -49,8 +49,8 @@ class SimPlatform final : public Platform {
   PasteboardContents readPasteboardContents() override;
   void readPasteboardContentsInTurns(PasteboardContentsCallback done) override;
   void writePasteboardContents(const PasteboardContents& contents) override;
-  bool writePasteboardTextNotifyingRead(const std::string& text,
-                                        PasteboardReadCallback onRead) override;
+  PasteboardTextWrite writePasteboardTextNotifyingRead(const std::string& text,
+                                                       PasteboardReadCallback onRead) override;
   PasteboardWriter pasteboardWriter() override;
 
  private:

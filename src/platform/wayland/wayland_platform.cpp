@@ -141,11 +141,11 @@ class WaylandPlatform final : public Platform {
   void writePasteboardContents(const PasteboardContents& contents) override {
     core_->clipboard.setContents(contents);
   }
-  bool writePasteboardTextNotifyingRead(const std::string& text,
-                                        PasteboardReadCallback onRead) override {
-    if (core_->connection->lost()) return false;
+  PasteboardTextWrite writePasteboardTextNotifyingRead(const std::string& text,
+                                                       PasteboardReadCallback onRead) override {
+    if (core_->connection->lost()) return PasteboardTextWrite::failed;
     core_->clipboard.setTextNotifyingRead(text, std::move(onRead));
-    return true;
+    return PasteboardTextWrite::writtenNotifyingRead;
   }
 
   void shutdown() override { core_->connection->flush(); }

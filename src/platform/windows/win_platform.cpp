@@ -115,9 +115,12 @@ class WinPlatform final : public Platform {
   void writePasteboardContents(const PasteboardContents& contents) override {
     core_->clipboard.setContents(contents);
   }
-  bool writePasteboardTextNotifyingRead(const std::string& text,
-                                        PasteboardReadCallback onRead) override {
-    return core_->clipboard.setTextNotifyingRead(text, std::move(onRead));
+  PasteboardTextWrite writePasteboardTextNotifyingRead(const std::string& text,
+                                                       PasteboardReadCallback onRead) override {
+    // False when another program held the clipboard open past our patience: nothing written.
+    return core_->clipboard.setTextNotifyingRead(text, std::move(onRead))
+               ? PasteboardTextWrite::writtenNotifyingRead
+               : PasteboardTextWrite::failed;
   }
 
   void shutdown() override { core_->clipboard.renderAll(); }

@@ -210,13 +210,13 @@ class X11Platform final : public Platform {
       s->primaryPaste.end();
     }
   }
-  bool writePasteboardTextNotifyingRead(const std::string& text,
-                                        PasteboardReadCallback onRead) override {
+  PasteboardTextWrite writePasteboardTextNotifyingRead(const std::string& text,
+                                                       PasteboardReadCallback onRead) override {
     Session* s = core_->session();
-    if (s == nullptr) return false;
+    if (s == nullptr) return PasteboardTextWrite::failed;
     s->primaryPaste.end();
     s->clipboard.setTextNotifyingRead(text, std::move(onRead));
-    return true;
+    return PasteboardTextWrite::writtenNotifyingRead;
   }
 
   PasteboardWriter pasteboardWriter() override {
