@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -106,6 +107,16 @@ class ChildProcess {
   // A whole line if one has arrived, without waiting.
   std::optional<std::string> pollLine() { return readLine(0ms); }
 
+  // One command, as a host writes it.
+  bool send(const nlohmann::json& command) { return write(command.dump() + "\n"); }
+  // The next line starting with `prefix`, as JSON: {"type":"nothing"} at the end of output, on
+  // timeout, or for a line that is not JSON.
+  nlohmann::json nextJson(const std::string& prefix = "", std::chrono::milliseconds timeout = 10s) {
+    auto line = readLineStartingWith(prefix, timeout);
+    auto event = line ? nlohmann::json::parse(*line, nullptr, false) : nlohmann::json();
+    return event.is_discarded() || event.is_null() ? nlohmann::json{{"type", "nothing"}} : event;
+  }
+
   // Whatever output has arrived, lines or not, without waiting.
   std::string takeAvailable() {
     while (fill(out_, std::chrono::steady_clock::now())) {
@@ -180,7 +191,7 @@ class ChildProcess {
 // The built agent, as a host starts it; what it writes to stderr is kept for the tests.
 struct AgentProcess : ChildProcess {
   explicit AgentProcess(std::vector<std::string> arguments = {})
-      : ChildProcess(withBinary(std::move(arguments)), true) {}
+      : ChildProcess(withBinary(std::move(arguments)), /*keepStderr=*/true) {}
 
  private:
   static std::vector<std::string> withBinary(std::vector<std::string> arguments) {

@@ -19,14 +19,10 @@ using nlohmann::json;
 const std::string kHeadlessPermissions =
     R"({"type":"permissions","accessibility":false,"inputMonitoring":false,"microphone":"unknown"})";
 
-json parse(const std::optional<std::string>& line) {
-  return line ? json::parse(*line, nullptr, false) : json();
-}
-
 // Reads the ready line and the first permissions report.
 void expectStartup(AgentProcess& agent) {
   EXPECT_EQ(agent.readLine(), std::optional<std::string>(R"({"type":"ready"})"));
-  EXPECT_EQ(parse(agent.readLine()), json::parse(kHeadlessPermissions));
+  EXPECT_EQ(agent.nextJson(), json::parse(kHeadlessPermissions));
 }
 
 // The end of output, exit status 0 and nothing on stderr.
@@ -56,7 +52,7 @@ TEST(Process, InputThatEndsBeforeStartUpIsServedInOrder) {
                              R"({"type":"paste","ok":false,"reason":"accessibility"})",
                              R"({"type":"selection","ok":false,"reason":"accessibility"})",
                              kHeadlessPermissions.c_str(), kHeadlessPermissions.c_str()}) {
-    EXPECT_EQ(parse(agent.readLine()), json::parse(answer));
+    EXPECT_EQ(agent.nextJson(), json::parse(answer));
   }
   expectCleanExit(agent);
   EXPECT_NE(::access(log.c_str(), F_OK), 0);
@@ -155,7 +151,7 @@ TEST(Process, AHugeLineIsDealtWithAndTheNextOneServed) {
       agent.write("\n{\"type\":\"permissions\"}\n");
     });
     expectStartup(agent);
-    EXPECT_EQ(parse(agent.readLine()), json::parse(kHeadlessPermissions));
+    EXPECT_EQ(agent.nextJson(), json::parse(kHeadlessPermissions));
     if (!kSanitized) {  // sanitizers keep freed memory in quarantine
       EXPECT_LT(peakResidentMiB(agent.pid()), 2 * std::min<std::size_t>(row.mib, 64) + 16);
     }

@@ -111,11 +111,8 @@ class WaylandAgentTest : public ::testing::Test {
     EXPECT_EQ(json::parse(agent_->readLine().value_or("{}"))["accessibility"], true);
   }
 
-  json next(const std::string& type) {
-    return json::parse(agent_->readLineStartingWith(R"({"type":")" + type + "\"").value_or("{}"));
-  }
-
-  void send(const json& command) { ASSERT_TRUE(agent_->write(command.dump() + "\n")); }
+  json next(const std::string& type) { return agent_->nextJson(R"({"type":")" + type + "\""); }
+  void send(const json& command) { ASSERT_TRUE(agent_->send(command)); }
 
   Sway sway_;
   std::unique_ptr<ChildProcess> window_;

@@ -64,8 +64,8 @@ class AgentUnderWine : public ::testing::Test {
     EXPECT_EQ(agent_->wait(15s), 0);
   }
 
-  void send(const json& command) { agent_->write(command.dump() + "\n"); }
-  json next() { return json::parse(agent_->readLine(20s).value_or(R"({"type":"nothing"})")); }
+  void send(const json& command) { agent_->send(command); }
+  json next() { return agent_->nextJson("", 20s); }
 
   // Our Windows application, focused, its EDIT control holding `selected`, all of it selected.
   static std::unique_ptr<ChildProcess> targetWindow(const std::string& selected = "") {

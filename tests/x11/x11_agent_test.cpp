@@ -73,12 +73,8 @@ class AgentOnX : public ::testing::Test {
     EXPECT_EQ(agent_->readAllStderr(), "");
   }
 
-  void send(const json& command) { agent_->write(command.dump() + "\n"); }
-
-  json next() {
-    auto line = agent_->readLine();
-    return line ? json::parse(*line) : json{{"type", "nothing"}};
-  }
+  void send(const json& command) { agent_->send(command); }
+  json next() { return agent_->nextJson(); }
 
   XServer server_;
   std::unique_ptr<AgentProcess> agent_;
