@@ -274,10 +274,12 @@ void Clipboard::setContents(const PasteboardContents& contents) {
   own(std::move(first));
 }
 
-void Clipboard::setTextNotifyingRead(const std::string& text, PasteboardReadCallback onRead) {
+bool Clipboard::setTextNotifyingRead(const std::string& text, PasteboardReadCallback onRead) {
+  if (device_ == nullptr) return false;
   PasteboardContents contents = textContents(text);
   contents.items.front().representations.push_back({kSecretHintType, "secret"});
   own(std::move(contents), std::move(onRead));
+  return true;
 }
 
 }  // namespace deskagent::platform::wayland

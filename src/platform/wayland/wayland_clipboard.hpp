@@ -30,7 +30,8 @@ class Clipboard {
   void clear();
   void setText(const std::string& text);
   void setContents(const PasteboardContents& contents);
-  void setTextNotifyingRead(const std::string& text, PasteboardReadCallback onRead);
+  // False when nothing can be written: the compositor has ended our data device.
+  bool setTextNotifyingRead(const std::string& text, PasteboardReadCallback onRead);
 
  private:
   struct Offer {

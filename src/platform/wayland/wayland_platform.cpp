@@ -143,8 +143,10 @@ class WaylandPlatform final : public Platform {
   }
   PasteboardTextWrite writePasteboardTextNotifyingRead(const std::string& text,
                                                        PasteboardReadCallback onRead) override {
-    if (core_->connection->lost()) return PasteboardTextWrite::failed;
-    core_->clipboard.setTextNotifyingRead(text, std::move(onRead));
+    if (core_->connection->lost() ||
+        !core_->clipboard.setTextNotifyingRead(text, std::move(onRead))) {
+      return PasteboardTextWrite::failed;
+    }
     return PasteboardTextWrite::writtenNotifyingRead;
   }
 
