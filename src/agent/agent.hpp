@@ -36,8 +36,8 @@ struct Agent {
   // The device-dependent bit of each watchable modifier key (device-independent for Fn and
   // Caps Lock), by macOS virtual key code.
   const std::map<std::int64_t, std::uint64_t> deviceFlagForKeyCode;
-  const std::uint16_t virtualKeyV = 9;  // the ANSI V key
-  const std::uint16_t virtualKeyC = 8;  // the ANSI C key
+  const std::uint16_t virtualKeyV = platform::kMacKeyV;  // the ANSI V key
+  const std::uint16_t virtualKeyC = platform::kMacKeyC;  // the ANSI C key
   const Duration selectionCopyDelay = std::chrono::milliseconds(160);
   const Duration pasteboardRestoreDelay = std::chrono::milliseconds(250);
   std::mutex outputLock;

@@ -32,6 +32,10 @@ inline constexpr std::uint64_t kFlagAlternate = 0x80000;
 inline constexpr std::uint64_t kFlagCommand = 0x100000;
 inline constexpr std::uint64_t kFlagSecondaryFn = 0x800000;
 
+// macOS key codes of the shortcut letters the agent sends (kVK_ANSI_C, kVK_ANSI_V).
+inline constexpr std::uint16_t kMacKeyC = 8;
+inline constexpr std::uint16_t kMacKeyV = 9;
+
 enum class TapLocation { hid = 0, session = 1 };  // kCGHIDEventTap, kCGSessionEventTap
 
 // What a tap's callback is handed (kCGEventFlagsChanged and the two "disabled" notices).

@@ -15,10 +15,6 @@ namespace deskagent::platform::wayland {
 
 namespace {
 
-// macOS key codes of the shortcut letters the logic sends (kVK_ANSI_C, kVK_ANSI_V).
-constexpr std::uint16_t kMacKeyC = 8;
-constexpr std::uint16_t kMacKeyV = 9;
-
 constexpr std::uint32_t kKeyReleased = 0;  // wl_keyboard key states
 constexpr std::uint32_t kKeyPressed = 1;
 

@@ -42,16 +42,10 @@ void send(std::vector<INPUT>& inputs) {
   if (!inputs.empty()) SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
 }
 
-// The macOS key codes of the chord letters.
 std::optional<wchar_t> letterForMacKeyCode(std::uint16_t macKeyCode) {
-  switch (macKeyCode) {
-    case 9:
-      return L'v';
-    case 8:
-      return L'c';
-    default:
-      return std::nullopt;
-  }
+  if (macKeyCode == kMacKeyV) return L'v';
+  if (macKeyCode == kMacKeyC) return L'c';
+  return std::nullopt;
 }
 
 // The virtual key that types `letter` in the foreground window's layout; the letter's own key
