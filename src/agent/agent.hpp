@@ -6,7 +6,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <string_view>
+#include <string>
 
 #include "agent/pasteboard.hpp"
 #include "agent/permissions.hpp"
@@ -17,7 +17,7 @@
 namespace deskagent {
 
 // Where event lines go: called with one whole line, line feed included, under outputLock.
-using OutputSink = std::function<void(std::string_view line)>;
+using OutputSink = std::function<void(std::string line)>;
 
 // The agent's shared state, created once and kept for the life of the process. Everything in it
 // is used on the main loop's thread.

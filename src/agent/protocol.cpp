@@ -1,6 +1,7 @@
 #include "agent/protocol.hpp"
 
 #include <optional>
+#include <utility>
 
 #include "agent/agent.hpp"
 #include "agent/command.hpp"
@@ -11,7 +12,7 @@ void emit(Agent& agent, const Event& event) {
   std::string line = serializeEvent(event);
   line.push_back('\n');
   std::lock_guard lock(agent.outputLock);
-  agent.output(line);
+  agent.output(std::move(line));
 }
 
 namespace {

@@ -28,7 +28,7 @@ int main() {
   auto platform = connectPlatform(*loop);
   Backlog backlog;
   OutputQueue output(backlog, writeToStandardOutput, writeToStandardOutputAtOnce);
-  Agent agent(*loop, *platform, [&](std::string_view line) { output.push(std::string(line)); });
+  Agent agent(*loop, *platform, [&](std::string line) { output.push(std::move(line)); });
 
   auto input = openStandardInput();
   StdinReader reader(
