@@ -15,7 +15,7 @@ struct OutputQueue::State {
   void run() {
     std::unique_lock lock(mutex);
     for (;;) {
-      changed.wait(lock, [&] { return !lines.empty() || closed; });
+      changed.wait(lock, [&] { return !lines.empty() || backlog == nullptr; });
       if (lines.empty()) return;
       std::string line = std::move(lines.front());
       lines.pop_front();
@@ -24,7 +24,7 @@ struct OutputQueue::State {
       write(line);
       lock.lock();
       writing = false;
-      if (backlog == nullptr) return;  // abandoned while the write was under way
+      if (backlog == nullptr) return;  // finished while the write was under way
       backlog->release(line.size());
       if (lines.empty()) changed.notify_all();
     }
@@ -34,8 +34,7 @@ struct OutputQueue::State {
   std::condition_variable changed;
   std::deque<std::string> lines;
   bool writing = false;
-  bool closed = false;
-  Backlog* backlog;  // null once abandoned
+  Backlog* backlog;  // null once finished: lines pushed after are dropped
   const Write write;
   const TryWrite tryWrite;
 };
@@ -53,7 +52,7 @@ OutputQueue::~OutputQueue() {
 
 void OutputQueue::push(std::string line) {
   std::lock_guard lock(state_->mutex);
-  if (state_->closed) return;
+  if (state_->backlog == nullptr) return;
   // Under the lock, so the writer cannot start a line meanwhile: the order stays.
   if (state_->lines.empty() && !state_->writing && state_->tryWrite && state_->tryWrite(line)) {
     return;
@@ -72,7 +71,6 @@ bool OutputQueue::finish(std::chrono::steady_clock::time_point deadline) {
       s.changed.wait_until(lock, deadline, [&] { return s.lines.empty() && !s.writing; });
   for (const std::string& line : s.lines) s.backlog->release(line.size());
   s.lines.clear();
-  s.closed = true;
   s.backlog = nullptr;
   s.changed.notify_all();
   return written;
