@@ -24,7 +24,7 @@ void PasteTransfer::start() {
 
 void PasteTransfer::clipboardSaved() {
   platform::Platform& platform = agent_.platform;
-  if (refusedForClipboard("paste", saved_)) return;
+  if (refusedForClipboard("paste")) return;
   std::weak_ptr<Transfer> weak = weak_from_this();
   auto written = platform.writePasteboardTextNotifyingRead(text_, [weak] {
     if (auto self = std::static_pointer_cast<PasteTransfer>(weak.lock())) {

@@ -35,7 +35,7 @@ void SelectionRead::start() {
 
 void SelectionRead::clipboardSaved() {
   platform::Platform& platform = agent_.platform;
-  if (refusedForClipboard("selection", saved_)) return;
+  if (refusedForClipboard("selection")) return;
   // After the save: a copy during it would otherwise go unnoticed.
   savedChangeCount_ = platform.pasteboardChangeCount();
   lastCount_ = savedChangeCount_;

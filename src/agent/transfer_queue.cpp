@@ -51,8 +51,8 @@ bool Transfer::refusedForAccessibility(const char* eventType) {
   return true;
 }
 
-bool Transfer::refusedForClipboard(const char* eventType, const SavedClipboard& saved) {
-  if (saved.complete()) return false;
+bool Transfer::refusedForClipboard(const char* eventType) {
+  if (saved_.complete()) return false;
   refuse(eventType, "clipboard");
   return true;
 }

@@ -53,7 +53,7 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   // The gate after the save: a user's content that could not be read whole is never replaced.
   // The host gets {"type":eventType,"ok":false,"reason":"clipboard"}, no chord is sent, and the
   // transfer is over.
-  bool refusedForClipboard(const char* eventType, const SavedClipboard& saved);
+  bool refusedForClipboard(const char* eventType);
   // {"type":eventType,"ok":false,"reason":reason}, and the transfer is over.
   void refuse(const char* eventType, const char* reason);
 
