@@ -1,21 +1,19 @@
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <utility>
 
 #include "app/end_signals.hpp"
+#include "loop/self_pipe_unix.hpp"
 
 namespace deskagent {
 namespace {
 
 constexpr int kEndSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
-// The self-pipe: the handler only writes a byte, and the loop watches the other end.
-int gNoticeRead = -1;
-int gNoticeWrite = -1;
+// The handler only writes a byte to it, and the loop watches the other end. Set before any
+// handler is installed, and kept for the life of the process.
+const SelfPipe* gNotice = nullptr;
 
 // Set by the first signal, whichever thread the system hands it to: two signals arriving on two
 // threads at once must still count as two.
@@ -41,8 +39,7 @@ void onEndSignal(int signal) {
       ::sigaction(each, &byDefault, nullptr);
     }
   }
-  char byte = 1;
-  [[maybe_unused]] auto n = ::write(gNoticeWrite, &byte, 1);
+  gNotice->notify();
   errno = savedErrno;
 }
 
@@ -52,14 +49,9 @@ void catchEndSignals() {
   // A write to a host that has closed our output must fail, not end us: restores may be pending.
   std::signal(SIGPIPE, SIG_IGN);
 
-  int fds[2];
-  if (::pipe(fds) != 0) return;  // then the signals keep their default action
-  for (int fd : fds) {
-    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-  }
-  gNoticeRead = fds[0];
-  gNoticeWrite = fds[1];
+  static const SelfPipe notice;
+  if (notice.readFd() < 0) return;  // then the signals keep their default action
+  gNotice = &notice;
 
   struct sigaction action {};
   action.sa_handler = onEndSignal;
@@ -77,11 +69,9 @@ void catchEndSignals() {
 }
 
 LoopHandle watchEndSignals(MainLoop& loop, Task onEnd) {
-  if (gNoticeRead < 0) return {};
-  return loop.watchReadable(gNoticeRead, [onEnd = std::move(onEnd), done = false]() mutable {
-    char buffer[16];
-    while (::read(gNoticeRead, buffer, sizeof buffer) > 0) {
-    }
+  if (gNotice == nullptr) return {};
+  return loop.watchReadable(gNotice->readFd(), [onEnd = std::move(onEnd), done = false]() mutable {
+    gNotice->drain();
     if (!std::exchange(done, true)) onEnd();
   });
 }

@@ -1,4 +1,3 @@
-#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -6,6 +5,7 @@
 #include <climits>
 
 #include "app/std_streams.hpp"
+#include "loop/self_pipe_unix.hpp"
 
 namespace deskagent {
 namespace {
@@ -14,25 +14,11 @@ namespace {
 // otherwise wait for a host that writes nothing more.
 class StandardInput final : public InputStream {
  public:
-  StandardInput() {
-    int fds[2];
-    if (::pipe(fds) != 0) return;
-    for (int fd : fds) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-    ::fcntl(fds[1], F_SETFL, ::fcntl(fds[1], F_GETFL) | O_NONBLOCK);
-    interruptRead_ = fds[0];
-    interruptWrite_ = fds[1];
-  }
-  ~StandardInput() override {
-    for (int fd : {interruptRead_, interruptWrite_}) {
-      if (fd >= 0) ::close(fd);
-    }
-  }
-
   std::size_t read(char* buffer, std::size_t size) override {
     for (;;) {
       // A host may hand us a non-blocking pipe: waiting here first serves both kinds.
-      pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {interruptRead_, POLLIN, 0}};
-      if (::poll(fds, interruptRead_ >= 0 ? 2 : 1, -1) < 0) {
+      pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {interrupt_.readFd(), POLLIN, 0}};
+      if (::poll(fds, interrupt_.readFd() >= 0 ? 2 : 1, -1) < 0) {
         if (errno == EINTR) continue;
         return 0;
       }
@@ -49,15 +35,10 @@ class StandardInput final : public InputStream {
     return ::poll(&p, 1, 0) == 1 && (p.revents & POLLHUP) != 0;
   }
 
-  void interrupt() override {
-    if (interruptWrite_ < 0) return;
-    char byte = 1;
-    [[maybe_unused]] auto n = ::write(interruptWrite_, &byte, 1);
-  }
+  void interrupt() override { interrupt_.notify(); }
 
  private:
-  int interruptRead_ = -1;
-  int interruptWrite_ = -1;
+  SelfPipe interrupt_;
 };
 
 }  // namespace

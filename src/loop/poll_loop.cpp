@@ -1,37 +1,15 @@
 #include "loop/poll_loop.hpp"
 
-#include <fcntl.h>
 #include <poll.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <vector>
 
 namespace deskagent {
 
-PollLoop::PollLoop(Clock& clock) : TaskLoop(clock) {
-  int fds[2];
-  if (::pipe(fds) == 0) {
-    for (int fd : fds) {
-      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-      ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-    }
-    wakeRead_ = fds[0];
-    wakeWrite_ = fds[1];
-  }
-}
-
-PollLoop::~PollLoop() {
-  if (wakeRead_ >= 0) ::close(wakeRead_);
-  if (wakeWrite_ >= 0) ::close(wakeWrite_);
-}
-
 void PollLoop::wake() {
   // One byte per wake-up never fills the pipe: the loop empties it on every turn.
-  if (wakeWrite_ >= 0) {
-    char byte = 1;
-    [[maybe_unused]] auto n = ::write(wakeWrite_, &byte, 1);
-  }
+  wake_.notify();
 }
 
 LoopHandle PollLoop::watchReadable(int fd, Task onReadable, std::function<bool()> hasPending) {
@@ -60,7 +38,7 @@ void PollLoop::serveSources(std::optional<Duration> timeout) {
   // A post between the decision to wait and the wait has written to the pipe: it ends the wait.
   std::vector<pollfd> fds;
   std::vector<TimerId> ids;
-  if (wakeRead_ >= 0) fds.push_back({wakeRead_, POLLIN, 0});
+  if (wake_.readFd() >= 0) fds.push_back({wake_.readFd(), POLLIN, 0});
   std::size_t first = fds.size();
   for (auto& [id, watch] : watches_) {
     fds.push_back({watch.fd, POLLIN, 0});
@@ -68,11 +46,7 @@ void PollLoop::serveSources(std::optional<Duration> timeout) {
   }
   int n = ::poll(fds.data(), fds.size(), timeoutMs);
   if (n < 0 && errno != EINTR) n = 0;
-  if (wakeRead_ >= 0 && (fds[0].revents & POLLIN)) {
-    char buffer[64];
-    while (::read(wakeRead_, buffer, sizeof buffer) > 0) {
-    }
-  }
+  if (wake_.readFd() >= 0 && (fds[0].revents & POLLIN)) wake_.drain();
   // The wait may have been long: what the callbacks schedule counts from when they run.
   if (timeoutMs != 0) updateNow();
   for (std::size_t i = 0; i < ids.size(); ++i) {

@@ -3,6 +3,7 @@
 #include <functional>
 #include <map>
 
+#include "loop/self_pipe_unix.hpp"
 #include "loop/task_loop.hpp"
 
 namespace deskagent {
@@ -10,8 +11,7 @@ namespace deskagent {
 // The main loop on poll(2): the task loop with file-descriptor watches, woken through a pipe.
 class PollLoop final : public TaskLoop {
  public:
-  explicit PollLoop(Clock& clock);
-  ~PollLoop() override;
+  explicit PollLoop(Clock& clock) : TaskLoop(clock) {}
   PollLoop(const PollLoop&) = delete;
   PollLoop& operator=(const PollLoop&) = delete;
 
@@ -31,8 +31,7 @@ class PollLoop final : public TaskLoop {
   };
 
   std::map<TimerId, Watch> watches_;
-  int wakeRead_ = -1;
-  int wakeWrite_ = -1;
+  SelfPipe wake_;
 };
 
 }  // namespace deskagent
