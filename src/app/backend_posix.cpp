@@ -9,6 +9,9 @@
 #ifdef DESKAGENT_HAVE_WAYLAND
 #include "platform/wayland/wayland_platform.hpp"
 #endif
+#ifdef DESKAGENT_HAVE_DESKTOPS
+#include "platform/kde/kde_platform.hpp"
+#endif
 #ifdef DESKAGENT_HAVE_X11
 #include "platform/x11/x11_platform.hpp"
 #endif
@@ -35,6 +38,10 @@ std::unique_ptr<platform::Platform> connectPlatform([[maybe_unused]] MainLoop& l
   // A compositor with the clipboard and keyboard protocols reaches native windows; without
   // them, the X11 backend reaches XWayland's.
   if (auto wayland = platform::wayland::connectWaylandPlatform(loop)) return wayland;
+#endif
+#ifdef DESKAGENT_HAVE_DESKTOPS
+  // KDE Plasma: KWin's data-control with the keys through its EIS.
+  if (auto kde = platform::kde::connectKdePlatform(loop)) return kde;
 #endif
 #ifdef DESKAGENT_HAVE_X11
   // A display that can be opened now; without one the agent runs headless for good.

@@ -1,49 +1,73 @@
 #pragma once
 
-#include <xkbcommon/xkbcommon.h>
-
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <vector>
 
+#include "platform/wayland/focused_application.hpp"
+#include "platform/wayland/shortcut_keys.hpp"
 #include "platform/wayland/wayland_connection.hpp"
-#include "platform/wayland/wayland_toplevels.hpp"
 
 namespace deskagent::platform::wayland {
 
-// Types the shortcut chords through one virtual keyboard, made once and kept: a new one costs
-// the focused window a focus change, and its first key is lost. The Command flag means the
-// platform's shortcut modifier, Control; in a terminal the chord also carries Shift, since
-// Control+Shift+V and Control+Shift+C are the terminals' paste and copy. The modifiers are sent
-// as such too: key events alone give the target no Control.
+// Where synthetic keys go: a virtual keyboard of ours, or a compositor's own input API.
+class KeySink {
+ public:
+  virtual ~KeySink() = default;
+  virtual bool ready() const = 0;
+  // One evdev key's press or release.
+  virtual void key(std::uint32_t evdevKey, bool down) = 0;
+  // The modifiers now held, as the keymap's mask: for a sink whose keys alone give the target no
+  // Control (a virtual keyboard); others derive them from the keys.
+  virtual void modifiers(std::uint32_t depressed) { (void)depressed; }
+  // The chord half is complete: send what is queued.
+  virtual void flush() {}
+};
+
+// Types the shortcut chords into a key sink. The Command flag means the platform's shortcut
+// modifier, Control; in a terminal the chord also carries Shift, since Control+Shift+V and
+// Control+Shift+C are the terminals' paste and copy. Where the focused application is unknown
+// there is no copy chord at all: Control+C would interrupt the program in a terminal.
 class ChordPoster {
  public:
-  ChordPoster(Connection& connection, Toplevels& toplevels);
+  ChordPoster(const ShortcutKeymap& keymap, KeySink& sink, FocusedApplication& focus);
   ~ChordPoster();
   ChordPoster(const ChordPoster&) = delete;
   ChordPoster& operator=(const ChordPoster&) = delete;
 
-  bool ready() const { return keyboard_ != nullptr && keymap_ != nullptr; }
+  bool ready() const { return sink_.ready(); }
   // One half of a chord: the key's press (with its modifiers) or its release (and theirs).
   void post(std::uint16_t macKeyCode, bool down, std::uint64_t flags);
   // Chords sent so far.
   const std::uint64_t& chords() const { return chords_; }
 
  private:
-  std::optional<std::uint32_t> evdevKeyOf(xkb_keysym_t keysym) const;
-  void key(std::uint32_t evdevKey, bool down);
-  void modifiers(std::uint32_t depressed);
-
-  Connection& connection_;
-  Toplevels& toplevels_;
-  xkb_context* context_ = nullptr;
-  xkb_keymap* keymap_ = nullptr;
-  zwp_virtual_keyboard_v1* keyboard_ = nullptr;
+  const ShortcutKeymap& keymap_;
+  KeySink& sink_;
+  FocusedApplication& focus_;
   std::uint64_t chords_ = 0;
   // Between a chord's press and its release.
   std::optional<std::uint32_t> pressedKey_;
   std::vector<std::uint32_t> pressedModifiers_;
+};
+
+// A virtual keyboard of ours (zwp_virtual_keyboard_v1) with the shortcut keymap, made once and
+// kept: a new one costs the focused window a focus change, and its first key is lost.
+class VirtualKeyboard final : public KeySink {
+ public:
+  VirtualKeyboard(Connection& connection, const ShortcutKeymap& keymap);
+  ~VirtualKeyboard() override;
+  VirtualKeyboard(const VirtualKeyboard&) = delete;
+  VirtualKeyboard& operator=(const VirtualKeyboard&) = delete;
+
+  bool ready() const override { return keyboard_ != nullptr && !connection_.lost(); }
+  void key(std::uint32_t evdevKey, bool down) override;
+  void modifiers(std::uint32_t depressed) override;
+  void flush() override { connection_.flush(); }
+
+ private:
+  Connection& connection_;
+  zwp_virtual_keyboard_v1* keyboard_ = nullptr;
 };
 
 }  // namespace deskagent::platform::wayland

@@ -48,10 +48,7 @@ std::unique_ptr<Connection> Connection::open() {
   // The globals. What the bound ones say of themselves comes with the next roundtrip, once
   // their users have their listeners on.
   if (!connection->roundtrip()) return nullptr;
-  if (connection->seat_ == nullptr || connection->dataControl_ == nullptr ||
-      connection->virtualKeyboards_ == nullptr) {
-    return nullptr;
-  }
+  if (connection->seat_ == nullptr) return nullptr;
   return connection;
 }
 

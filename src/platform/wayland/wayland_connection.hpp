@@ -13,8 +13,8 @@ namespace deskagent::platform::wayland {
 // The connection to the compositor WAYLAND_DISPLAY names, with the globals the backend binds.
 class Connection {
  public:
-  // Nothing when there is no such compositor, or it offers no seat, data-control or virtual
-  // keyboard.
+  // Nothing when there is no such compositor, or it offers no seat. The protocols it does not
+  // offer are null.
   static std::unique_ptr<Connection> open();
   ~Connection();
   Connection(const Connection&) = delete;
@@ -22,8 +22,10 @@ class Connection {
 
   wl_display* display() const { return display_; }
   wl_seat* seat() const { return seat_; }
-  zwlr_data_control_manager_v1* dataControl() const { return dataControl_; }
-  zwp_virtual_keyboard_manager_v1* virtualKeyboards() const { return virtualKeyboards_; }
+  zwlr_data_control_manager_v1* dataControl() const { return dataControl_; }  // may be null
+  zwp_virtual_keyboard_manager_v1* virtualKeyboards() const {
+    return virtualKeyboards_;
+  }                                                                           // may be null
   zwlr_foreign_toplevel_manager_v1* toplevels() const { return toplevels_; }  // may be null
   // Whether the seat has a keyboard now (asking one of a seat without is a protocol error).
   bool seatHasKeyboard() const { return seatCapabilities_ & WL_SEAT_CAPABILITY_KEYBOARD; }

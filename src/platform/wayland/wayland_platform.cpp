@@ -19,11 +19,13 @@ using TapState = SharedTapState;
 // find it gone instead of dangling.
 class Core : public std::enable_shared_from_this<Core> {
  public:
-  Core(MainLoop& loop, std::unique_ptr<Connection> connection)
+  Core(MainLoop& loop, std::unique_ptr<Connection> connection,
+       std::unique_ptr<ShortcutKeymap> keymap, KeyboardSide side)
       : loop_(loop),
         connection(std::move(connection)),
-        toplevels(*this->connection),
-        chord(*this->connection, toplevels),
+        keymap(std::move(keymap)),
+        side(std::move(side)),
+        chord(*this->keymap, *this->side.keys, *this->side.focus),
         clipboard(*this->connection, loop, chord.chords()) {}
 
   void start() {
@@ -72,7 +74,8 @@ class Core : public std::enable_shared_from_this<Core> {
 
   MainLoop& loop_;
   std::unique_ptr<Connection> connection;
-  Toplevels toplevels;
+  std::unique_ptr<ShortcutKeymap> keymap;
+  KeyboardSide side;
   ChordPoster chord;
   Clipboard clipboard;
   LoopHandle watch;
@@ -101,7 +104,7 @@ class WaylandPlatform final : public Platform {
  public:
   explicit WaylandPlatform(std::shared_ptr<Core> core) : core_(std::move(core)) {}
 
-  // The virtual keyboard is what synthetic input needs here; nobody is asked for it.
+  // The keyboard side is what synthetic input needs here; nobody is asked for it.
   bool isProcessTrusted(bool) override {
     core_->connection->dispatch();  // a compositor that has just gone shows itself here
     return !core_->connection->lost() && core_->chord.ready();
@@ -150,6 +153,10 @@ class WaylandPlatform final : public Platform {
     return PasteboardTextWrite::writtenNotifyingRead;
   }
 
+  std::optional<std::string> selectedTextWithoutCopying() override {
+    return core_->side.focus->selectedTextWithoutCopying();
+  }
+
   void shutdown() override { core_->connection->flush(); }
 
  private:
@@ -158,12 +165,28 @@ class WaylandPlatform final : public Platform {
 
 }  // namespace
 
-std::unique_ptr<Platform> connectWaylandPlatform(MainLoop& loop) {
+std::unique_ptr<Platform> connectDataControlPlatform(MainLoop& loop,
+                                                     const KeyboardSideFactory& keyboard) {
   auto connection = Connection::open();
-  if (!connection) return nullptr;
-  auto core = std::make_shared<Core>(loop, std::move(connection));
+  if (!connection || connection->dataControl() == nullptr) return nullptr;
+  auto keymap = std::make_unique<ShortcutKeymap>(connection.get());
+  auto side = keyboard(*connection, loop, *keymap);
+  if (!side) return nullptr;
+  auto core =
+      std::make_shared<Core>(loop, std::move(connection), std::move(keymap), std::move(*side));
   core->start();
   return std::make_unique<WaylandPlatform>(std::move(core));
+}
+
+std::unique_ptr<Platform> connectWaylandPlatform(MainLoop& loop) {
+  return connectDataControlPlatform(
+      loop,
+      [](Connection& connection, MainLoop&,
+         const ShortcutKeymap& keymap) -> std::optional<KeyboardSide> {
+        if (connection.virtualKeyboards() == nullptr) return std::nullopt;
+        return KeyboardSide{nullptr, std::make_unique<VirtualKeyboard>(connection, keymap),
+                            std::make_unique<Toplevels>(connection)};
+      });
 }
 
 }  // namespace deskagent::platform::wayland

@@ -3,20 +3,24 @@
 #include <map>
 #include <string>
 
+#include "platform/wayland/focused_application.hpp"
 #include "platform/wayland/wayland_connection.hpp"
 
 namespace deskagent::platform::wayland {
 
 // The app ids of the windows the compositor tells of (foreign-toplevel), and which is active.
-class Toplevels {
+class Toplevels final : public FocusedApplication {
  public:
   explicit Toplevels(Connection& connection);
-  ~Toplevels();
+  ~Toplevels() override;
   Toplevels(const Toplevels&) = delete;
   Toplevels& operator=(const Toplevels&) = delete;
 
   // Whether the focused window is a terminal emulator; false where the compositor does not say.
   bool focusedIsTerminal() const;
+  FocusedKind kind() override {
+    return focusedIsTerminal() ? FocusedKind::terminal : FocusedKind::application;
+  }
 
  private:
   struct Window {
