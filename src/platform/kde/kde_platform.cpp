@@ -1,0 +1,34 @@
+#include "platform/kde/kde_platform.hpp"
+
+#include "platform/dbus/dbus_connection.hpp"
+#include "platform/kde/eis_keyboard.hpp"
+#include "platform/kde/kwin_focus.hpp"
+#include "platform/wayland/wayland_platform.hpp"
+
+namespace deskagent::platform::kde {
+
+std::unique_ptr<Platform> connectKdePlatform(MainLoop& loop, std::string* whyNot) {
+  std::string why = "WAYLAND_DISPLAY names no compositor with data-control";
+  auto platform = wayland::connectDataControlPlatform(
+      loop,
+      [&why](wayland::Connection&, MainLoop& loop,
+             const wayland::ShortcutKeymap&) -> std::optional<wayland::KeyboardSide> {
+        std::shared_ptr<dbus::Connection> bus = dbus::Connection::session(loop);
+        if (!bus) {
+          why = "no session bus";
+          return std::nullopt;
+        }
+        if (!bus->nameHasOwner("org.kde.KWin")) {
+          why = "KWin is not on the session bus";
+          return std::nullopt;
+        }
+        auto keys = EisKeyboard::connect(loop, *bus, why);
+        if (!keys) return std::nullopt;
+        auto focus = std::make_unique<KWinFocus>(*bus);
+        return wayland::KeyboardSide{bus, std::move(keys), std::move(focus)};
+      });
+  if (!platform && whyNot != nullptr) *whyNot = why;
+  return platform;
+}
+
+}  // namespace deskagent::platform::kde
