@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# The Debian 13 userland that the GNOME and KDE tests run in, made from Debian's registry inside
+# the build tree and entered without changing the host.
+#
+#   userland.sh make ROOT         makes ROOT (once: a finished one is kept and reused)
+#   userland.sh enter ROOT CMD..  runs CMD as root, chrooted into ROOT, with /dev, /dev/pts, /proc
+#                                 and /sys bound and a fresh tmpfs on /run; each directory named
+#                                 in DESKAGENT_USERLAND_BIND (colon-separated) is bound at its own
+#                                 path, read-only
+#
+# `enter` mounts in a mount namespace of its own: its mounts go when CMD and whatever CMD left
+# running have ended, and the processes still running in ROOT are ended first.
+set -euo pipefail
+
+# The desktops and what the tests drive on them. GNOME: the compositor, a GTK 4 window (Python),
+# the terminal (GNOME Console). KDE: the compositor with its EIS, a Qt 6 window, Konsole. Both:
+# the accessibility bus, wl-clipboard as the user's clipboard, and the agent's own libraries.
+packages=(
+  mutter dbus-daemon python3-gi gir1.2-gtk-4.0 gnome-console
+  kwin-wayland kwin-common libei1 python3-pyqt6 qt6-wayland konsole
+  at-spi2-core gir1.2-atspi-2.0 wayland-utils wl-clipboard
+  libwayland-client0 libxkbcommon0 libx11-6 libx11-xcb1 libxi6 libxtst6 libxfixes3
+)
+user_id=1000
+
+enter() {
+  local root=$1
+  shift
+  unshare --mount --propagation private -- bash -euo pipefail -c '
+    root=$1
+    shift
+    for dir in /dev /dev/pts /proc /sys; do mount --bind "$dir" "$root$dir"; done
+    mount -t tmpfs -o mode=0755 deskagent-run "$root/run"
+    IFS=: read -r -a binds <<<"${DESKAGENT_USERLAND_BIND:-}"
+    for dir in "${binds[@]}"; do
+      [ -n "$dir" ] || continue
+      mkdir -p "$root$dir"
+      mount --bind "$dir" "$root$dir"
+      mount -o remount,bind,ro "$root$dir"
+    done
+    status=0
+    chroot "$root" "$@" || status=$?
+    # What CMD left running (a service the session bus started, a window) would keep the mounts.
+    for link in /proc/[0-9]*/root; do
+      pid=${link#/proc/}
+      pid=${pid%/root}
+      [ "$(readlink "$link" 2>/dev/null)" = "$root" ] && kill -KILL "$pid" 2>/dev/null || true
+    done
+    exit $status' deskagent-userland "$root" "$@"
+}
+
+make_userland() {
+  local root=$1
+  [ -e "$root/.deskagent-ready" ] && return 0
+  local started=$SECONDS
+  rm -rf "$root.partial"
+  mkdir -p "$(dirname "$root")"
+  debootstrap --variant=minbase trixie "$root.partial" http://deb.debian.org/debian >/dev/null
+  # No service is started while packages are installed.
+  printf '#!/bin/sh\nexit 101\n' >"$root.partial/usr/sbin/policy-rc.d"
+  chmod +x "$root.partial/usr/sbin/policy-rc.d"
+  enter "$root.partial" env DEBIAN_FRONTEND=noninteractive \
+    apt-get install -y -qq --no-install-recommends "${packages[@]}" >/dev/null
+  enter "$root.partial" apt-get clean
+  echo "user:x:$user_id:$user_id::/home/user:/bin/sh" >>"$root.partial/etc/passwd"
+  echo "user:x:$user_id:" >>"$root.partial/etc/group"
+  mkdir -p "$root.partial/home/user"
+  chown "$user_id:$user_id" "$root.partial/home/user"
+  touch "$root.partial/.deskagent-ready"
+  rm -rf "$root"
+  mv "$root.partial" "$root"
+  echo "Debian 13 userland made in $((SECONDS - started)) s ($(du -sh "$root" | cut -f1)): $root"
+}
+
+case ${1:-} in
+  make) make_userland "$(realpath -m "$2")" ;;
+  enter) root=$(realpath "$2"); shift 2; enter "$root" "$@" ;;
+  *) echo "usage: $0 make ROOT | enter ROOT CMD..." >&2; exit 2 ;;
+esac
