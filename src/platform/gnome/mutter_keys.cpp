@@ -1,0 +1,63 @@
+#include "platform/gnome/mutter_keys.hpp"
+
+#include <chrono>
+
+namespace deskagent::platform::gnome {
+
+namespace {
+
+// A transfer that began and sent no chord (its clipboard could not be saved, say) ends its
+// session after this, so the indicator does not stay.
+constexpr auto kUnusedSession = std::chrono::seconds(6);
+
+}  // namespace
+
+MutterKeys::MutterKeys(MainLoop& loop, dbus::Connection& bus) : loop_(loop), bus_(bus) {}
+
+MutterKeys::~MutterKeys() {
+  if (idleStop_) loop_.cancel(*idleStop_);
+}
+
+bool MutterKeys::ready() const {
+  return !refusal_ && bus_.open();
+}
+
+void MutterKeys::refuse(const dbus::CallError& error) {
+  refusal_ = "mutter's remote-desktop API refused us (" + error.describe() + ")";
+  session_.reset();
+}
+
+bool MutterKeys::begin() {
+  if (idleStop_) loop_.cancel(*idleStop_);
+  idleStop_ = loop_.postDelayed(kUnusedSession, [this] {
+    idleStop_.reset();
+    if (held_ == 0) session_.reset();
+  });
+  if (session_ && session_->started()) return true;
+  dbus::CallError error;
+  session_ = MutterSession::create(bus_, error);
+  if (!session_ || !session_->start(error)) {
+    refuse(error);
+    return false;
+  }
+  session_->onRefused([this](const dbus::CallError& refused) { refuse(refused); });
+  return true;
+}
+
+void MutterKeys::key(std::uint32_t evdevKey, bool down) {
+  if (!(session_ && session_->started()) && !begin()) return;
+  session_->key(evdevKey, down);
+  held_ += down ? 1 : -1;
+}
+
+void MutterKeys::flush() {
+  // The chord is over: so is the session, and with it the indicator.
+  if (held_ <= 0) {
+    held_ = 0;
+    session_.reset();
+    if (idleStop_) loop_.cancel(*idleStop_);
+    idleStop_.reset();
+  }
+}
+
+}  // namespace deskagent::platform::gnome
