@@ -4,12 +4,14 @@ line each, what reaches it:
   focus in | focus out   it gained or lost the keyboard focus
   key <name> <ctrl> <shift>  a key press, with whether Control and Shift were held
   text: <JSON string>    its text, each time it changes (a paste arrives here)
+  copied                 it took the clipboard (after "copy" on its input)
 Arguments: its text, selected whole at the start (empty: nothing selected); its app id.
+On its input, "copy" makes it the clipboard's owner with the user's content of several types.
 """
 import json
 import sys
 
-from PyQt6.QtCore import QEvent, QObject, Qt
+from PyQt6.QtCore import QByteArray, QEvent, QMimeData, QObject, QSocketNotifier, Qt
 from PyQt6.QtGui import QKeySequence
 from PyQt6.QtWidgets import QApplication, QTextEdit
 
@@ -33,7 +35,27 @@ class Watch(QObject):
         return False  # the edit still gets it
 
 
+# The user's content: text, markup and application data that is not text.
+USERS_CONTENT = {
+    "text/plain;charset=utf-8": "the user's own ✓".encode(),
+    "text/html": b"<b>the user's own</b>",
+    "application/x-deskagent-test": b"\x00\x01\xfe\xff",
+}
+
+
+def command():
+    line = sys.stdin.readline()
+    if line.strip() == "copy":
+        content = QMimeData()
+        for kind, data in USERS_CONTENT.items():
+            content.setData(kind, QByteArray(data))
+        QApplication.clipboard().setMimeData(content)
+        say("copied")
+
+
 app = QApplication([sys.argv[0]])
+commands = QSocketNotifier(sys.stdin.fileno(), QSocketNotifier.Type.Read)
+commands.activated.connect(command)
 app.setDesktopFileName(sys.argv[2])
 edit = QTextEdit()
 edit.setAcceptRichText(False)

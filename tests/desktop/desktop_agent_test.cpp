@@ -1,0 +1,162 @@
+// The built agent end to end on GNOME and KDE, headless in a Debian 13 userland
+// (desktop_session.hpp): driven as a host drives it, pasting into and reading from real windows
+// (a GTK 4 text view, a Qt 6 text edit, the desktops' terminals), with the user's clipboard of
+// several types checked byte for byte afterwards and a clipboard manager reading every change.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "desktop/desktop_session.hpp"
+
+namespace deskagent::testing {
+namespace {
+
+using nlohmann::json;
+
+// A file the session writes, as it stands now.
+std::string contents(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+bool fileHasLine(const std::filesystem::path& path, const std::string& line) {
+  return becomes(
+      [&] {
+        return std::to_string(("\n" + contents(path)).find("\n" + line + "\n") !=
+                              std::string::npos);
+      },
+      "1");
+}
+
+class DesktopAgentTest : public ::testing::TestWithParam<const char*> {
+ protected:
+  void SetUp() override {
+    session_ = std::make_unique<DesktopSession>(GetParam());
+    if (!session_->started()) GTEST_SKIP() << "no userland (tests/desktop/userland.sh, as root)";
+  }
+
+  std::string desktop() const { return GetParam(); }
+  // The test window of this desktop's toolkit, focused, holding `text` selected.
+  std::unique_ptr<ChildProcess> window(const std::string& text) {
+    auto window = session_->start(
+        {"python3", DesktopSession::client(desktop() == "kde" ? "qt_window.py" : "gtk_window.py"),
+         text, "org.deskagent.TestWindow"});
+    EXPECT_EQ(window->readLineStartingWith("ready", 30s), "ready");
+    return window;
+  }
+  // The desktop's terminal, focused, running the program that logs what reaches it to `log`.
+  std::unique_ptr<ChildProcess> terminal(const std::string& log) {
+    std::vector<std::string> argv = desktop() == "kde" ? std::vector<std::string>{"konsole", "-e"}
+                                                       : std::vector<std::string>{"kgx", "--"};
+    argv.insert(argv.end(), {"python3", DesktopSession::client("terminal_log.py"), log});
+    auto terminal = session_->start(argv);
+    EXPECT_TRUE(fileHasLine(session_->hostPath(log), "ready"));
+    return terminal;
+  }
+  void startAgent() {
+    agent_ = session_->agent();
+    ASSERT_EQ(agent_->readLine(30s), R"({"type":"ready"})");
+    EXPECT_EQ(json::parse(agent_->readLine().value_or("{}"))["accessibility"], true);
+  }
+  json next(const std::string& type) { return agent_->nextJson(R"({"type":")" + type + "\""); }
+  void send(const json& command) { ASSERT_TRUE(agent_->send(command)); }
+
+  // Every type the clipboard offers, with its bytes.
+  std::map<std::string, std::string> clipboard() {
+    std::map<std::string, std::string> all;
+    std::istringstream types(session_->run({"wl-paste", "--list-types"}));
+    for (std::string type; std::getline(types, type);) {
+      all[type] = session_->run({"wl-paste", "--no-newline", "--type", type});
+    }
+    return all;
+  }
+  bool clipboardBecomes(const std::map<std::string, std::string>& expected) {
+    auto bytes = [](const std::map<std::string, std::string>& all) {
+      std::string out;
+      for (const auto& [type, data] : all)
+        out += type + " " + std::to_string(data.size()) + " " + data;
+      return out;
+    };
+    return becomes([&] { return bytes(clipboard()); }, bytes(expected));
+  }
+
+  std::unique_ptr<DesktopSession> session_;
+  std::unique_ptr<ChildProcess> agent_;
+};
+
+// A read and a paste in the toolkit's window and in the terminal, with the user's clipboard of
+// several types byte-identical after each, while a clipboard manager reads every new clipboard
+// at once: its reads are not the target's, so the text is there when the window pastes.
+TEST_P(DesktopAgentTest, PastesAndReadsInWindowsAndTerminalsAndGivesTheClipboardBack) {
+  auto window = this->window("selected in the window");
+  window->write("copy\n");
+  ASSERT_EQ(window->readLineStartingWith("copied"), "copied");
+  const auto users = clipboard();
+  ASSERT_EQ(users.at("application/x-deskagent-test"), std::string("\x00\x01\xfe\xff", 4));
+  const std::string history = session_->scratch() + "/history";
+  auto manager = session_->start(
+      {"wl-paste", "--watch", "sh", "-c", "cat >>" + history + "; echo >>" + history});
+  startAgent();
+
+  send({{"type", "read-selection"}});
+  EXPECT_EQ(next("selection"),
+            json({{"type", "selection"}, {"ok", true}, {"text", "selected in the window"}}));
+  EXPECT_TRUE(clipboardBecomes(users));
+  send({{"type", "paste"}, {"text", "héllo ✓\nsecond line"}});
+  EXPECT_EQ(window->readLineStartingWith("text: "), R"(text: "héllo ✓\nsecond line")");
+  EXPECT_EQ(next("paste"), json({{"type", "paste"}, {"ok", true}}));
+  EXPECT_TRUE(clipboardBecomes(users));
+
+  // The terminal: the paste arrives as text (no ^V), the read sends no chord at all (a terminal
+  // may turn its copy key into Control+C): nothing reaches the program, no interrupt.
+  const std::string log = session_->scratch() + "/terminal";
+  auto terminal = this->terminal(log);
+  send({{"type", "read-selection"}});
+  EXPECT_EQ(next("selection"), json({{"type", "selection"}, {"ok", false}, {"reason", "empty"}}));
+  send({{"type", "paste"}, {"text", "ls -l"}});
+  EXPECT_EQ(next("paste"), json({{"type", "paste"}, {"ok", true}}));
+  EXPECT_TRUE(fileHasLine(session_->hostPath(log), R"(bytes "ls -l")"));
+  EXPECT_EQ(contents(session_->hostPath(log)), "ready\nbytes \"ls -l\"\n");
+  EXPECT_TRUE(clipboardBecomes(users));
+  agent_->closeStdin();
+  EXPECT_EQ(agent_->wait(), 0);
+  EXPECT_EQ(agent_->readAllStderr(), "");
+}
+
+// The end of the agent's input, or SIGTERM, with a paste's restore pending: the agent waits for
+// the window to take the text and for the restore, then exits 0. (Had it gone at once, its text
+// would have gone with it before the window read it.)
+TEST_P(DesktopAgentTest, EndOfInputAndSigtermWaitForThePendingRestore) {
+  auto window = this->window("");
+  std::string pasted;
+  for (bool bySignal : {false, true}) {
+    window->write("copy\n");
+    ASSERT_EQ(window->readLineStartingWith("copied"), "copied");
+    startAgent();
+    const std::string text = bySignal ? " by signal" : "at the end";
+    send({{"type", "paste"}, {"text", text}});
+    if (bySignal) {
+      // Once the chord is on its way, so the paste is under way.
+      ASSERT_TRUE(window->readLineStartingWith("key "));
+      ::kill(agent_->pid(), SIGTERM);
+    } else {
+      agent_->closeStdin();
+    }
+    EXPECT_EQ(next("paste"), json({{"type", "paste"}, {"ok", true}}));
+    EXPECT_EQ(agent_->wait(), 0);
+    EXPECT_EQ(agent_->readAllStderr(), "");
+    pasted += text;
+    EXPECT_EQ(window->readLineStartingWith("text: "), "text: \"" + pasted + "\"");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Desktops, DesktopAgentTest, ::testing::Values("kde"),
+                         [](const auto& info) { return std::string(info.param); });
+
+}  // namespace
+}  // namespace deskagent::testing
