@@ -9,7 +9,9 @@ packages=(
   libbenchmark-dev                         # the benchmarks
   libx11-dev libx11-xcb-dev libxi-dev libxtst-dev libxfixes-dev  # the X11 backend
   libwayland-dev libwayland-bin libxkbcommon-dev  # the Wayland backend
+  libsystemd-dev                           # the GNOME and KDE backends' D-Bus (sd-bus)
   wayland-protocols sway wl-clipboard      # the Wayland end-to-end tests
+  debootstrap                              # the GNOME and KDE tests' Debian 13 userland
   xvfb xclip                               # the X11 end-to-end tests and the demo
   xterm                                    # a real terminal for the X11 end-to-end tests
   xdotool xinput                           # what the X11 bench compares the agent with

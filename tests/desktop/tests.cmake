@@ -7,7 +7,8 @@ if(NOT TARGET deskagent_desktops)
   return()
 endif()
 
-set(DESKAGENT_USERLAND ${CMAKE_BINARY_DIR}/userland)
+set(DESKAGENT_USERLAND ${CMAKE_BINARY_DIR}/userland CACHE PATH
+    "Where the GNOME and KDE tests' Debian 13 userland is made (a build may share another's)")
 add_test(NAME desktop_userland
          COMMAND ${CMAKE_CURRENT_LIST_DIR}/userland.sh make ${DESKAGENT_USERLAND})
 set_tests_properties(desktop_userland PROPERTIES FIXTURES_SETUP desktop_userland
