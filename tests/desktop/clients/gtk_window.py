@@ -4,7 +4,9 @@ line each, what reaches it:
   focus in | focus out   it gained or lost the keyboard focus
   key <name> <ctrl> <shift>  a key press, with whether Control and Shift were held
   text: <JSON string>    its text, each time it changes (a paste arrives here)
+  copied                 it took the clipboard (after "copy" on its input)
 Arguments: its text, selected whole at the start (empty: nothing selected); its app id.
+On its input, "copy" makes it the clipboard's owner with the user's content of several types.
 """
 import json
 import sys
@@ -13,7 +15,14 @@ import gi
 
 gi.require_version("Gtk", "4.0")
 gi.require_version("Gdk", "4.0")
-from gi.repository import Gdk, Gio, Gtk  # noqa: E402
+from gi.repository import Gdk, Gio, GLib, Gtk  # noqa: E402
+
+# The user's content: text, markup and application data that is not text.
+USERS_CONTENT = {
+    "text/plain;charset=utf-8": "the user's own ✓".encode(),
+    "text/html": b"<b>the user's own</b>",
+    "application/x-deskagent-test": b"\x00\x01\xfe\xff",
+}
 
 
 def say(*words):
@@ -44,6 +53,15 @@ def activate(app):
     focus.connect("leave", lambda _c: say("focus out"))
     view.add_controller(focus)
 
+    def command(channel, _condition):
+        if channel.readline().strip() == "copy":
+            view.get_clipboard().set_content(Gdk.ContentProvider.new_union(
+                [Gdk.ContentProvider.new_for_bytes(kind, GLib.Bytes.new(data))
+                 for kind, data in USERS_CONTENT.items()]))
+            say("copied")
+        return True
+
+    GLib.io_add_watch(GLib.IOChannel.unix_new(sys.stdin.fileno()), GLib.IO_IN, command)
     window.set_child(view)
     window.present()
     view.grab_focus()
