@@ -56,6 +56,7 @@ make_userland() {
   rm -rf "$root.partial"
   mkdir -p "$(dirname "$root")"
   debootstrap --variant=minbase trixie "$root.partial" http://deb.debian.org/debian >/dev/null
+  local based=$SECONDS
   # No service is started while packages are installed.
   printf '#!/bin/sh\nexit 101\n' >"$root.partial/usr/sbin/policy-rc.d"
   chmod +x "$root.partial/usr/sbin/policy-rc.d"
@@ -71,7 +72,8 @@ make_userland() {
   touch "$root.partial/.deskagent-ready"
   rm -rf "$root"
   mv "$root.partial" "$root"
-  echo "Debian 13 userland made in $((SECONDS - started)) s ($(du -sh "$root" | cut -f1)): $root"
+  echo "Debian 13 userland made in $((SECONDS - started)) s (debootstrap $((based - started)) s," \
+    "the desktops $((SECONDS - based)) s; $(du -sh "$root" | cut -f1)): $root"
 }
 
 case ${1:-} in
