@@ -5,6 +5,7 @@
 # input ends.
 #   session.sh gnome|kde
 set -eu
+clients=$(dirname "$0")/clients
 install -d -o 1000 -g 1000 -m 0700 /run/user/1000
 exec setpriv --reuid=1000 --regid=1000 --clear-groups env -i HOME=/home/user USER=user \
   LANG=C.UTF-8 PATH=/usr/bin:/bin XDG_RUNTIME_DIR=/run/user/1000 \
@@ -19,5 +20,14 @@ exec setpriv --reuid=1000 --regid=1000 --clear-groups env -i HOME=/home/user USE
       [ $tries -lt 300 ] || exit 1
       sleep 0.1
     done
+    # Headless mutter has no keyboard on its seat; every desktop the agent serves has one.
+    if [ "$1" = gnome ]; then
+      python3 "$2/seat_keyboard.py" >"$XDG_RUNTIME_DIR/keyboard" &
+      until grep -q keyboard "$XDG_RUNTIME_DIR/keyboard"; do
+        tries=$((tries + 1))
+        [ $tries -lt 300 ] || exit 1
+        sleep 0.1
+      done
+    fi
     echo "session $$ $DBUS_SESSION_BUS_ADDRESS"
-    read -r _ || true' session "$1"
+    read -r _ || true' session "$1" "$clients"
