@@ -8,8 +8,8 @@
 #                                 in DESKAGENT_USERLAND_BIND (colon-separated) is bound at its own
 #                                 path, read-only
 #
-# `enter` mounts in a mount namespace of its own: its mounts go when CMD and whatever CMD left
-# running have ended, and the processes still running in ROOT are ended first.
+# `enter` mounts in a mount namespace of its own: its mounts go when CMD has ended, and with it
+# every process still in that namespace (what CMD left running, what was entered into it).
 set -euo pipefail
 
 # The desktops and what the tests drive on them. GNOME: the compositor, a GTK 4 window (Python),
@@ -40,11 +40,15 @@ enter() {
     done
     status=0
     chroot "$root" "$@" || status=$?
-    # What CMD left running (a service the session bus started, a window) would keep the mounts.
-    for link in /proc/[0-9]*/root; do
+    # What CMD left running (a service the session bus started, a window), and what was
+    # started in this namespace since, would keep the mounts: all of it ends here. Other
+    # namespaces in the same userland (the session of another test) are left alone.
+    namespace=$(readlink /proc/self/ns/mnt)
+    for link in /proc/[0-9]*/ns/mnt; do
       pid=${link#/proc/}
-      pid=${pid%/root}
-      [ "$(readlink "$link" 2>/dev/null)" = "$root" ] && kill -KILL "$pid" 2>/dev/null || true
+      pid=${pid%/ns/mnt}
+      [ "$pid" != $$ ] && [ "$(readlink "$link" 2>/dev/null)" = "$namespace" ] &&
+        kill -KILL "$pid" 2>/dev/null || true
     done
     exit $status' deskagent-userland "$root" "$@"
 }

@@ -1,10 +1,8 @@
 #include "platform/wayland/wayland_platform.hpp"
 
-#include <vector>
-
 #include "platform/linux/capture_devices.hpp"
 #include "platform/shared_tap.hpp"
-#include "platform/wayland/evdev_key_watch.hpp"
+#include "platform/wayland/evdev_taps.hpp"
 #include "platform/wayland/wayland_chord.hpp"
 #include "platform/wayland/wayland_clipboard.hpp"
 #include "platform/wayland/wayland_connection.hpp"
@@ -13,10 +11,8 @@
 namespace deskagent::platform::wayland {
 namespace {
 
-using TapState = SharedTapState;
-
-// Everything the platform and its taps share; posted tasks and taps that outlive the platform
-// find it gone instead of dangling.
+// Everything the platform shares with the tasks it posts; those that outlive the platform find it
+// gone instead of dangling.
 class Core : public std::enable_shared_from_this<Core> {
  public:
   Core(MainLoop& loop, std::unique_ptr<Connection> connection,
@@ -26,7 +22,8 @@ class Core : public std::enable_shared_from_this<Core> {
         keymap(std::move(keymap)),
         side(std::move(side)),
         chord(*this->keymap, *this->side.keys, *this->side.focus),
-        clipboard(*this->connection, loop, chord.chords()) {}
+        clipboard(*this->connection, loop, chord.chords()),
+        taps(EvdevTaps::start(loop)) {}
 
   void start() {
     std::weak_ptr<Core> weak = weak_from_this();
@@ -48,28 +45,10 @@ class Core : public std::enable_shared_from_this<Core> {
           auto core = weak.lock();
           return core && core->connection->hasQueuedEvents();
         });
-    keys = std::make_unique<EvdevKeyWatch>(loop_, systemInputDevices(),
-                                           [weak](const KeyboardEvent& event) {
-                                             if (auto core = weak.lock()) core->deliver(event);
-                                           });
   }
 
-  void registerTap(const std::shared_ptr<TapState>& tap) {
-    std::erase_if(taps_, [](const std::weak_ptr<TapState>& t) { return t.expired(); });
-    taps_.push_back(tap);
-  }
-
-  bool tapCanHear(const TapState&) const { return keys->canListen(); }
   void postSyntheticKey(std::uint16_t keyCode, bool down, std::uint64_t flags) {
     chord.post(keyCode, down, flags);
-  }
-
-  void updateListening() {
-    bool wanted = false;
-    for (const auto& weak : taps_) {
-      if (auto tap = weak.lock(); tap && tap->listening()) wanted = true;
-    }
-    keys->setListening(wanted);
   }
 
   MainLoop& loop_;
@@ -78,27 +57,9 @@ class Core : public std::enable_shared_from_this<Core> {
   KeyboardSide side;
   ChordPoster chord;
   Clipboard clipboard;
+  std::shared_ptr<EvdevTaps> taps;
   LoopHandle watch;
-  std::unique_ptr<EvdevKeyWatch> keys;
-
- private:
-  // The callback runs on a later loop turn, never inside a platform call the logic is making.
-  void deliver(const KeyboardEvent& event) {
-    for (const auto& weak : taps_) {
-      auto tap = weak.lock();
-      if (!tap || !tap->listening()) continue;
-      loop_.post([weak, event] {
-        if (auto t = weak.lock(); t && t->listening()) {
-          t->callback(TapEventType::flagsChanged, event);
-        }
-      });
-    }
-  }
-
-  std::vector<std::weak_ptr<TapState>> taps_;
 };
-
-using WaylandEventTap = SharedEventTap<Core>;
 
 class WaylandPlatform final : public Platform {
  public:
@@ -109,24 +70,17 @@ class WaylandPlatform final : public Platform {
     core_->connection->dispatch();  // a compositor that has just gone shows itself here
     return !core_->connection->lost() && core_->chord.ready();
   }
-  std::int64_t checkListenEventAccess() override {
-    return core_->keys->rescan() ? kAccessGranted : kAccessDenied;
-  }
+  std::int64_t checkListenEventAccess() override { return core_->taps->checkListenEventAccess(); }
   void requestListenEventAccess() override {}  // the input group is the user's to join
   std::int64_t microphoneAuthorizationStatus() override { return captureDeviceAuthorization(); }
 
-  // The session location has no counterpart here (the keyboards' own devices are the one
-  // listen-only source), so it is refused.
   std::unique_ptr<EventTap> createEventTap(TapLocation location, TapCallback callback) override {
-    if (location != TapLocation::hid || !core_->keys->rescan()) return nullptr;
-    auto state = std::make_shared<TapState>(std::move(callback));
-    core_->registerTap(state);
-    return std::make_unique<WaylandEventTap>(core_, std::move(state));
+    return core_->taps->createEventTap(location, std::move(callback));
   }
   std::unique_ptr<RunLoopSource> createRunLoopSource(EventTap& tap) override {
-    return makeSharedRunLoopSource(core_, tap);
+    return core_->taps->createRunLoopSource(tap);
   }
-  std::uint64_t currentModifierFlags() override { return core_->keys->currentFlags(); }
+  std::uint64_t currentModifierFlags() override { return core_->taps->currentModifierFlags(); }
 
   std::unique_ptr<EventSource> createEventSource() override {
     return std::make_unique<NoEventSource>();
