@@ -10,6 +10,7 @@
 #include "platform/wayland/wayland_platform.hpp"
 #endif
 #ifdef DESKAGENT_HAVE_DESKTOPS
+#include "platform/gnome/gnome_platform.hpp"
 #include "platform/kde/kde_platform.hpp"
 #endif
 #ifdef DESKAGENT_HAVE_X11
@@ -42,6 +43,8 @@ std::unique_ptr<platform::Platform> connectPlatform([[maybe_unused]] MainLoop& l
 #ifdef DESKAGENT_HAVE_DESKTOPS
   // KDE Plasma: KWin's data-control with the keys through its EIS.
   if (auto kde = platform::kde::connectKdePlatform(loop)) return kde;
+  // GNOME: mutter's remote-desktop API, refused or not (then nothing is pasted, and it says so).
+  if (auto gnome = platform::gnome::connectGnomePlatform(loop)) return gnome;
 #endif
 #ifdef DESKAGENT_HAVE_X11
   // A display that can be opened now; without one the agent runs headless for good.

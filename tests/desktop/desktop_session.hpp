@@ -39,8 +39,16 @@ class DesktopSession {
     std::istringstream words(*line);
     std::string word;
     words >> word >> pid_ >> bus_;
+    if (desktop == "kde") {
+      // Headless KWin's seat has no keyboard, and a window without the keyboard focus cannot
+      // take the clipboard. An agent of the session's own holds one (its EIS keyboard) for the
+      // session's life, as a desktop's own keyboard would.
+      keyboard_ = agent();
+      if (keyboard_->readLine(30s) != R"({"type":"ready"})") bus_.clear();
+    }
   }
   ~DesktopSession() {
+    keyboard_.reset();
     if (!session_) return;
     // Its input ends the session; what it left running goes with the userland's namespace.
     session_->closeStdin();
@@ -106,6 +114,7 @@ class DesktopSession {
   std::string pid_;
   std::string bus_;
   std::unique_ptr<ChildProcess> session_;
+  std::unique_ptr<ChildProcess> keyboard_;
 };
 
 }  // namespace deskagent::testing

@@ -12,8 +12,9 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// An application that does not answer this fast is taken as unknown.
-constexpr auto kPatience = milliseconds(200);
+// An application that does not answer this fast is taken as unknown (a GTK application answers
+// in well under a millisecond; a busy machine may hold it up much longer).
+constexpr auto kPatience = milliseconds(500);
 // The focused object is looked for among this many objects of the active window at most: a
 // text editor's or terminal's window holds a few dozen.
 constexpr std::size_t kObjectsSearched = 400;
@@ -41,7 +42,9 @@ bool isTerminalApplication(std::string_view name) {
 }  // namespace
 
 AccessibilityFocus::AccessibilityFocus(MainLoop& loop, Connection& session)
-    : loop_(loop), session_(session) {}
+    : loop_(loop), session_(session) {
+  bus();  // connected now, not in the first transfer
+}
 
 AccessibilityFocus::~AccessibilityFocus() = default;
 

@@ -126,7 +126,8 @@ void MutterClipboard::ownerChanged(sd_bus_message* signal) {
     }
     sd_bus_message_exit_container(signal);
   }
-  ++changeCount_;
+  // Our own offer was counted when made; its announcement, which may come later, is not a change.
+  if (!ours) ++changeCount_;
   types_ = std::move(types);
   ours_ = ours;
   if (!ours_) {
@@ -173,13 +174,31 @@ bool MutterClipboard::offer(Content content, std::function<void(const std::strin
   }
   if (types.empty()) return false;
   auto set = session_->call("SetSelection");
-  if (!set || !appendTypes(set.get(), types) || !bus_.call(set, kPatience)) return false;
-  offered_ = std::move(content);
-  onTransfer_ = std::move(onTransfer);
+  if (!set || !appendTypes(set.get(), types)) return false;
+  // In place before mutter asks for any of it.
+  auto previous = std::exchange(offered_, std::move(content));
+  auto previousTransfer = std::exchange(onTransfer_, std::move(onTransfer));
+  if (!bus_.call(set, kPatience)) {
+    offered_ = std::move(previous);
+    onTransfer_ = std::move(previousTransfer);
+    return false;
+  }
   ours_ = true;
   types_ = std::move(types);
   ++changeCount_;
+  settle();
   return true;
+}
+
+void MutterClipboard::settle() {
+  // Mutter's clipboard manager reads the text the moment the owner changes. Its ask is served
+  // here, before the caller's next step (a paste's chord), so that it is not taken for the
+  // target's: a round trip to mutter, and everything it sent before its answer handled.
+  auto ping = bus_.methodCall(kRemoteDesktopService, kRemoteDesktopPath,
+                              "org.freedesktop.DBus.Peer", "Ping");
+  auto answered = std::make_shared<bool>(false);
+  bus_.callAsync(ping, kPatience, [answered](sd_bus_message*) { *answered = true; });
+  bus_.serveUntil([answered] { return *answered; }, kPatience);
 }
 
 void MutterClipboard::read(const std::string& type, const Limits& limits,
@@ -190,6 +209,44 @@ void MutterClipboard::read(const std::string& type, const Limits& limits,
     loop_.post([weak] {
       if (auto self = weak.lock(); self && !(*self)->reading_) (*self)->readNext();
     });
+  }
+}
+
+std::optional<std::string> MutterClipboard::readNow(const std::string& type, const Limits& limits) {
+  if (ours_) {
+    for (const auto& [offeredType, bytes] : offered_) {
+      if (offeredType == type) return bytes;
+    }
+    return std::nullopt;
+  }
+  const auto until = std::chrono::steady_clock::now() + limits.firstAnswer;
+  dbus::Message reply;
+  for (;;) {
+    auto call = session_->call("SelectionRead");
+    if (!call || sd_bus_message_append(call.get(), "s", type.c_str()) < 0) return std::nullopt;
+    dbus::CallError error;
+    reply = bus_.call(call, limits.firstAnswer, &error);
+    if (reply) break;
+    if (error.name != "org.freedesktop.DBus.Error.LimitsExceeded" ||
+        std::chrono::steady_clock::now() >= until) {
+      return std::nullopt;
+    }
+    ::usleep(5000);  // mutter is still finishing the last read
+  }
+  int fd = -1;
+  if (sd_bus_message_read(reply.get(), "h", &fd) < 0) return std::nullopt;
+  std::string bytes;
+  char chunk[65536];
+  auto deadline = until;
+  for (;;) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, remainingMs(deadline)) <= 0) return std::nullopt;
+    ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n == 0) return bytes;
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n < 0 || bytes.size() + static_cast<std::size_t>(n) > limits.maxBytes) return std::nullopt;
+    bytes.append(chunk, static_cast<std::size_t>(n));
+    deadline = std::chrono::steady_clock::now() + limits.silence;
   }
 }
 

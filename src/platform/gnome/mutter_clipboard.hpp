@@ -43,7 +43,7 @@ class MutterClipboard {
   MutterClipboard(const MutterClipboard&) = delete;
   MutterClipboard& operator=(const MutterClipboard&) = delete;
 
-  // Moved by every owner change mutter announces, ours included.
+  // Moved by every owner change: each of our offers, and each that mutter announces of another.
   std::int64_t changeCount() const { return changeCount_; }
   // The current owner's types, in its order; ours while we own it.
   const std::vector<std::string>& types() const { return types_; }
@@ -52,6 +52,9 @@ class MutterClipboard {
   // Reads one type of the current owner's, one read at a time (mutter serves no two at once);
   // `done` is called once, on the loop, never before this returns.
   void read(const std::string& type, const Limits& limits, std::function<void(Read)> done);
+  // The same, read here and now, for a caller that must have the answer at once; nothing when it
+  // cannot be had whole within `limits`.
+  std::optional<std::string> readNow(const std::string& type, const Limits& limits);
   // Drops the reads not yet answered: their `done` is never called.
   void cancelReads();
   // Offers `content` as the clipboard; `onTransfer` is told each type a reader asks for, after
@@ -69,6 +72,7 @@ class MutterClipboard {
   void transfer(sd_bus_message* signal);
   // `first`: a read's first try, whose wait for an answer starts now.
   void readNext(bool first = true);
+  void settle();
   void readable();
   void finishRead(Read read);
 

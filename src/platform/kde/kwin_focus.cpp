@@ -15,8 +15,9 @@ namespace deskagent::platform::kde {
 namespace {
 
 constexpr const char* kCallbackPath = "/org/deskagent/ActiveWindow";
-// KWin loads, runs and answers in about 5 ms.
-constexpr auto kPatience = std::chrono::milliseconds(500);
+// KWin loads, runs and answers in about 5 ms; a KWin slowed by a busy machine is given a second,
+// since without its answer no copy chord may be sent.
+constexpr auto kPatience = std::chrono::seconds(1);
 
 std::string lower(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
