@@ -198,6 +198,27 @@ TEST_P(DesktopAgentTest, EndOfInputAndSigtermWaitForThePendingRestore) {
   }
 }
 
+// A GNOME that refuses mutter's API to the agent (here, its session bus refuses the clipboard):
+// the agent says it cannot paste, and nothing reaches the window; the X11 backend, which it would
+// otherwise fall back on, would have answered "ok":true.
+TEST(GnomeRestrictedTest, ARefusedApiIsReportedAndNothingIsPasted) {
+  DesktopSession gnome("gnome-restricted");
+  if (!gnome.started()) GTEST_SKIP() << "no userland (tests/desktop/userland.sh, as root)";
+  auto window = gnome.start(
+      {"python3", DesktopSession::client("gtk_window.py"), "", "org.deskagent.TestWindow"});
+  ASSERT_EQ(window->readLineStartingWith("ready", 30s), "ready");
+  auto agent = gnome.agent();
+  ASSERT_EQ(agent->readLine(30s), R"({"type":"ready"})");
+  EXPECT_EQ(json::parse(agent->readLine().value_or("{}"))["accessibility"], false);
+  ASSERT_TRUE(agent->send({{"type", "paste"}, {"text", "dictated"}}));
+  EXPECT_EQ(agent->nextJson(R"({"type":"paste")"),
+            json({{"type", "paste"}, {"ok", false}, {"reason", "accessibility"}}));
+  agent->closeStdin();
+  EXPECT_EQ(agent->wait(), 0);
+  EXPECT_EQ(agent->readAllStderr(), "");
+  EXPECT_EQ(window->readLineStartingWith("key ", 0ms), std::nullopt);
+}
+
 INSTANTIATE_TEST_SUITE_P(Desktops, DesktopAgentTest, ::testing::Values("kde", "gnome"),
                          [](const auto& info) { return std::string(info.param); });
 

@@ -5,6 +5,7 @@
 
 #include "platform/dbus/accessibility_focus.hpp"
 #include "platform/dbus/dbus_connection.hpp"
+#include "platform/gnome/mutter_clipboard.hpp"
 #include "platform/gnome/mutter_remote_desktop.hpp"
 
 namespace deskagent::platform::gnome {
@@ -43,7 +44,7 @@ BackendDescription describeGnomeBackend(MainLoop& loop) {
         "mutter offers no keyboard" + (types ? std::string() : " (" + error.describe() + ")");
     return d;
   }
-  if (!MutterSession::create(*bus, error)) {
+  if (!MutterClipboard::create(loop, *bus, error)) {
     d.detail = "mutter refused a remote-desktop session: " + error.describe();
     return d;
   }

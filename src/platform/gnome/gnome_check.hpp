@@ -6,8 +6,9 @@
 namespace deskagent::platform::gnome {
 
 // Whether mutter's remote-desktop API would let the agent type and use the clipboard in this
-// session, and what tells it the focused application. Asks mutter for a session and leaves it
-// unstarted (no indicator shows), so a refusal shows here, with mutter's reason.
+// session, and what tells it the focused application. Asks mutter for a session with the
+// clipboard and leaves it unstarted (no indicator shows), so a refusal shows here, with mutter's
+// reason.
 BackendDescription describeGnomeBackend(MainLoop& loop);
 
 }  // namespace deskagent::platform::gnome
