@@ -123,7 +123,7 @@ Message Connection::methodCall(const char* destination, const char* path, const 
 }
 
 Message Connection::call(const Message& call, Duration timeout, CallError* error) {
-  sd_bus_error e = SD_BUS_ERROR_NULL;
+  sd_bus_error e{};  // SD_BUS_ERROR_NULL, without its C compound literal
   sd_bus_message* reply = nullptr;
   int r = call ? sd_bus_call(bus_, call.get(), microseconds(timeout), &e, &reply) : -EINVAL;
   if (r < 0 && error != nullptr) *error = errorFrom(e, r);
