@@ -12,7 +12,8 @@ std::unique_ptr<Platform> connectKdePlatform(MainLoop& loop, std::string* whyNot
   auto platform = wayland::connectDataControlPlatform(
       loop,
       [&why](wayland::Connection&, MainLoop& loop,
-             const wayland::ShortcutKeymap&) -> std::optional<wayland::KeyboardSide> {
+             const std::function<const wayland::ShortcutKeymap&()>&)
+          -> std::optional<wayland::KeyboardSide> {
         std::shared_ptr<dbus::Connection> bus = dbus::Connection::session(loop);
         if (!bus) {
           why = "no session bus";

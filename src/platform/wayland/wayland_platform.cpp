@@ -123,9 +123,13 @@ std::unique_ptr<Platform> connectDataControlPlatform(MainLoop& loop,
                                                      const KeyboardSideFactory& keyboard) {
   auto connection = Connection::open();
   if (!connection || connection->dataControl() == nullptr) return nullptr;
-  auto keymap = std::make_unique<ShortcutKeymap>(connection.get());
-  auto side = keyboard(*connection, loop, *keymap);
+  std::unique_ptr<ShortcutKeymap> keymap;
+  auto side = keyboard(*connection, loop, [&]() -> const ShortcutKeymap& {
+    if (!keymap) keymap = std::make_unique<ShortcutKeymap>(connection.get());
+    return *keymap;
+  });
   if (!side) return nullptr;
+  if (!keymap) keymap = std::make_unique<ShortcutKeymap>(connection.get());
   auto core =
       std::make_shared<Core>(loop, std::move(connection), std::move(keymap), std::move(*side));
   core->start();
@@ -136,10 +140,13 @@ std::unique_ptr<Platform> connectWaylandPlatform(MainLoop& loop) {
   return connectDataControlPlatform(
       loop,
       [](Connection& connection, MainLoop&,
-         const ShortcutKeymap& keymap) -> std::optional<KeyboardSide> {
+         const std::function<const ShortcutKeymap&()>& keymap) -> std::optional<KeyboardSide> {
         if (connection.virtualKeyboards() == nullptr) return std::nullopt;
-        return KeyboardSide{nullptr, std::make_unique<VirtualKeyboard>(connection, keymap),
-                            std::make_unique<Toplevels>(connection)};
+        // The windows are told of as soon as there is a listener, which the keymap's round
+        // trips must find in place.
+        auto toplevels = std::make_unique<Toplevels>(connection);
+        return KeyboardSide{nullptr, std::make_unique<VirtualKeyboard>(connection, keymap()),
+                            std::move(toplevels)};
       });
 }
 

@@ -25,8 +25,10 @@ struct KeyboardSide {
   std::unique_ptr<KeySink> keys;
   std::unique_ptr<FocusedApplication> focus;
 };
+// `keymap` makes the shortcut keymap when first called (it asks the compositor, and dispatches
+// what comes meanwhile): whatever listens to the compositor is to be made before.
 using KeyboardSideFactory = std::function<std::optional<KeyboardSide>(
-    Connection& connection, MainLoop& loop, const ShortcutKeymap& keymap)>;
+    Connection& connection, MainLoop& loop, const std::function<const ShortcutKeymap&()>& keymap)>;
 
 // The data-control backend with the keyboard side `keyboard` makes; nothing when WAYLAND_DISPLAY
 // names no compositor with data-control, or `keyboard` makes none.
