@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "platform/linux/pipe_writer.hpp"
+
 namespace deskagent::platform::gnome {
 
 namespace {
@@ -18,31 +20,6 @@ constexpr auto kPatience = std::chrono::seconds(1);
 // A reader that stops taking what we write is given up on after this.
 constexpr auto kSendTimeout = std::chrono::seconds(2);
 constexpr auto kBusyRetry = std::chrono::milliseconds(5);
-
-int remainingMs(std::chrono::steady_clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-      deadline - std::chrono::steady_clock::now());
-  return static_cast<int>(std::max<std::int64_t>(left.count(), 0));
-}
-
-// Writes all of `data` to a reader's pipe, giving up on one that stops reading; true when whole.
-bool writeWhole(int fd, const std::string& data) {
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-  const auto deadline = std::chrono::steady_clock::now() + kSendTimeout;
-  std::size_t at = 0;
-  while (at < data.size()) {
-    ssize_t n = ::write(fd, data.data() + at, data.size() - at);
-    if (n > 0) {
-      at += static_cast<std::size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN) return false;  // the reader closed its end
-    pollfd p{fd, POLLOUT, 0};
-    if (::poll(&p, 1, remainingMs(deadline)) <= 0) return false;
-  }
-  return true;
-}
 
 // An options dictionary holding one list of types: {"mime-types": [...]}.
 bool appendTypes(sd_bus_message* m, const std::vector<std::string>& types) {
@@ -131,7 +108,7 @@ void MutterClipboard::ownerChanged(sd_bus_message* signal) {
   types_ = std::move(types);
   ours_ = ours;
   if (!ours_) {
-    offered_.clear();
+    offered_ = {};
     onTransfer_ = {};
   }
 }
@@ -141,9 +118,9 @@ void MutterClipboard::transfer(sd_bus_message* signal) {
   std::uint32_t serial = 0;
   if (sd_bus_message_read(signal, "su", &asked, &serial) < 0 || asked == nullptr) return;
   const std::string type = asked;
-  const std::string* bytes = nullptr;
-  for (const auto& [offeredType, data] : offered_) {
-    if (offeredType == type) bytes = &data;
+  const Bytes* bytes = nullptr;
+  for (const auto& rep : offered_.representations) {
+    if (rep.type == type) bytes = &rep.data;
   }
   auto done = [this, serial](bool success) {
     auto call = session_->call("SelectionWriteDone");
@@ -161,22 +138,23 @@ void MutterClipboard::transfer(sd_bus_message* signal) {
   dbus::CallError error;
   auto reply = bus_.call(write, kPatience, &error);
   int fd = -1;
-  const bool whole =
-      reply && sd_bus_message_read(reply.get(), "h", &fd) >= 0 && writeWhole(fd, *bytes);
+  const bool whole = reply && sd_bus_message_read(reply.get(), "h", &fd) >= 0 &&
+                     writeWhole(fd, bytes->str(), kSendTimeout);
   done(whole);
   if (onTransfer_) onTransfer_(type);
 }
 
-bool MutterClipboard::offer(Content content, std::function<void(const std::string&)> onTransfer) {
+bool MutterClipboard::offer(PasteboardItem item,
+                            std::function<void(const std::string&)> onTransfer) {
   std::vector<std::string> types;
-  for (const auto& [type, bytes] : content) {
-    if (std::find(types.begin(), types.end(), type) == types.end()) types.push_back(type);
+  for (const auto& rep : item.representations) {
+    if (std::find(types.begin(), types.end(), rep.type) == types.end()) types.push_back(rep.type);
   }
   if (types.empty()) return false;
   auto set = session_->call("SetSelection");
   if (!set || !appendTypes(set.get(), types)) return false;
   // In place before mutter asks for any of it.
-  auto previous = std::exchange(offered_, std::move(content));
+  auto previous = std::exchange(offered_, std::move(item));
   auto previousTransfer = std::exchange(onTransfer_, std::move(onTransfer));
   if (!bus_.call(set, kPatience)) {
     offered_ = std::move(previous);
@@ -201,52 +179,14 @@ void MutterClipboard::settle() {
   bus_.serveUntil([answered] { return *answered; }, kPatience);
 }
 
-void MutterClipboard::read(const std::string& type, const Limits& limits,
-                           std::function<void(Read)> done) {
+void MutterClipboard::read(const std::string& type, const PasteboardReadLimits& limits,
+                           PasteboardTypeCallback done) {
   pending_.push_back({type, limits, std::move(done)});
   if (!reading_) {
     std::weak_ptr<MutterClipboard*> weak = self_;
     loop_.post([weak] {
       if (auto self = weak.lock(); self && !(*self)->reading_) (*self)->readNext();
     });
-  }
-}
-
-std::optional<std::string> MutterClipboard::readNow(const std::string& type, const Limits& limits) {
-  if (ours_) {
-    for (const auto& [offeredType, bytes] : offered_) {
-      if (offeredType == type) return bytes;
-    }
-    return std::nullopt;
-  }
-  const auto until = std::chrono::steady_clock::now() + limits.firstAnswer;
-  dbus::Message reply;
-  for (;;) {
-    auto call = session_->call("SelectionRead");
-    if (!call || sd_bus_message_append(call.get(), "s", type.c_str()) < 0) return std::nullopt;
-    dbus::CallError error;
-    reply = bus_.call(call, limits.firstAnswer, &error);
-    if (reply) break;
-    if (error.name != "org.freedesktop.DBus.Error.LimitsExceeded" ||
-        std::chrono::steady_clock::now() >= until) {
-      return std::nullopt;
-    }
-    ::usleep(5000);  // mutter is still finishing the last read
-  }
-  int fd = -1;
-  if (sd_bus_message_read(reply.get(), "h", &fd) < 0) return std::nullopt;
-  std::string bytes;
-  char chunk[65536];
-  auto deadline = until;
-  for (;;) {
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, remainingMs(deadline)) <= 0) return std::nullopt;
-    ssize_t n = ::read(fd, chunk, sizeof chunk);
-    if (n == 0) return bytes;
-    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    if (n < 0 || bytes.size() + static_cast<std::size_t>(n) > limits.maxBytes) return std::nullopt;
-    bytes.append(chunk, static_cast<std::size_t>(n));
-    deadline = std::chrono::steady_clock::now() + limits.silence;
   }
 }
 
@@ -269,14 +209,14 @@ void MutterClipboard::readNext(bool first) {
   if (first) readStarted_ = std::chrono::steady_clock::now();
   if (ours_) {
     // Mutter does not let a session read its own selection: we have it here.
-    for (const auto& [type, bytes] : offered_) {
-      if (type == reading_->type) return finishRead({bytes, std::nullopt});
+    for (const auto& rep : offered_.representations) {
+      if (rep.type == reading_->type) return finishRead({rep.data, std::nullopt});
     }
-    return finishRead({{}, ReadError::refused});
+    return finishRead({{}, PasteboardReadError::refused});
   }
   auto call = session_->call("SelectionRead");
   if (!call || sd_bus_message_append(call.get(), "s", reading_->type.c_str()) < 0) {
-    return finishRead({{}, ReadError::failed});
+    return finishRead({{}, PasteboardReadError::failed});
   }
   std::weak_ptr<MutterClipboard*> weak = self_;
   const std::uint64_t serial = ++readSerial_;
@@ -304,13 +244,13 @@ void MutterClipboard::readNext(bool first) {
       const bool late = error->name == "org.freedesktop.DBus.Error.Timeout" ||
                         error->name == "org.freedesktop.DBus.Error.NoReply";
       return c.finishRead({{},
-                           none   ? ReadError::refused
-                           : late ? ReadError::timedOut
-                                  : ReadError::failed});
+                           none   ? PasteboardReadError::refused
+                           : late ? PasteboardReadError::timedOut
+                                  : PasteboardReadError::failed});
     }
     int fd = -1;
     if (sd_bus_message_read(reply, "h", &fd) < 0 || (c.fd_ = ::fcntl(fd, F_DUPFD_CLOEXEC, 3)) < 0) {
-      return c.finishRead({{}, ReadError::failed});
+      return c.finishRead({{}, PasteboardReadError::failed});
     }
     ::fcntl(c.fd_, F_SETFL, ::fcntl(c.fd_, F_GETFL) | O_NONBLOCK);
     c.watch_ = c.loop_.watchReadable(c.fd_, [weak, serial] {
@@ -319,7 +259,7 @@ void MutterClipboard::readNext(bool first) {
     c.deadline_ = c.loop_.postDelayed(c.reading_->limits.firstAnswer, [weak, serial] {
       if (auto s = weak.lock(); s && (*s)->readSerial_ == serial) {
         (*s)->deadline_.reset();
-        (*s)->finishRead({{}, ReadError::timedOut});
+        (*s)->finishRead({{}, PasteboardReadError::timedOut});
       }
     });
   });
@@ -332,13 +272,13 @@ void MutterClipboard::readable() {
     if (n > 0) {
       bytes_.append(chunk, static_cast<std::size_t>(n));
       if (bytes_.size() > reading_->limits.maxBytes) {
-        return finishRead({{}, ReadError::overBudget});
+        return finishRead({{}, PasteboardReadError::overBudget});
       }
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno == EAGAIN) break;
-    if (n < 0) return finishRead({{}, ReadError::failed});
+    if (n < 0) return finishRead({{}, PasteboardReadError::failed});
     return finishRead({std::exchange(bytes_, {}), std::nullopt});  // the end: all of it
   }
   // Something came: the owner now has `silence` for the next part.
@@ -348,12 +288,12 @@ void MutterClipboard::readable() {
   deadline_ = loop_.postDelayed(reading_->limits.silence, [weak, serial] {
     if (auto s = weak.lock(); s && (*s)->readSerial_ == serial) {
       (*s)->deadline_.reset();
-      (*s)->finishRead({{}, ReadError::timedOut});
+      (*s)->finishRead({{}, PasteboardReadError::timedOut});
     }
   });
 }
 
-void MutterClipboard::finishRead(Read read) {
+void MutterClipboard::finishRead(PasteboardTypeRead read) {
   auto done = std::move(reading_->done);
   reading_.reset();
   watch_.reset();

@@ -13,6 +13,7 @@
 #include "loop/main_loop.hpp"
 #include "platform/dbus/dbus_connection.hpp"
 #include "platform/gnome/mutter_remote_desktop.hpp"
+#include "platform/platform.hpp"
 
 namespace deskagent::platform::gnome {
 
@@ -23,19 +24,6 @@ namespace deskagent::platform::gnome {
 // as the session (when a session goes, mutter keeps only the text/plain;charset=utf-8 it read).
 class MutterClipboard {
  public:
-  // Why one read gave no bytes.
-  enum class ReadError { refused, failed, timedOut, overBudget };
-  struct Read {
-    std::string bytes;
-    std::optional<ReadError> error;
-  };
-  struct Limits {
-    std::size_t maxBytes = 0;
-    Duration firstAnswer{};
-    Duration silence{};
-  };
-  using Content = std::vector<std::pair<std::string, std::string>>;  // type, bytes
-
   // Null when mutter refuses a session or its clipboard, with `error` saying why.
   static std::unique_ptr<MutterClipboard> create(MainLoop& loop, dbus::Connection& bus,
                                                  dbus::CallError& error);
@@ -51,21 +39,19 @@ class MutterClipboard {
 
   // Reads one type of the current owner's, one read at a time (mutter serves no two at once);
   // `done` is called once, on the loop, never before this returns.
-  void read(const std::string& type, const Limits& limits, std::function<void(Read)> done);
-  // The same, read here and now, for a caller that must have the answer at once; nothing when it
-  // cannot be had whole within `limits`.
-  std::optional<std::string> readNow(const std::string& type, const Limits& limits);
+  void read(const std::string& type, const PasteboardReadLimits& limits,
+            PasteboardTypeCallback done);
   // Drops the reads not yet answered: their `done` is never called.
   void cancelReads();
-  // Offers `content` as the clipboard; `onTransfer` is told each type a reader asks for, after
-  // it has been served. False when mutter refuses (an empty content it always refuses).
-  bool offer(Content content, std::function<void(const std::string& type)> onTransfer = {});
+  // Offers `item` as the clipboard; `onTransfer` is told each type a reader asks for, after it
+  // has been served. False when mutter refuses (an item of no types it always refuses).
+  bool offer(PasteboardItem item, std::function<void(const std::string& type)> onTransfer = {});
 
  private:
   struct Pending {
     std::string type;
-    Limits limits;
-    std::function<void(Read)> done;
+    PasteboardReadLimits limits;
+    PasteboardTypeCallback done;
   };
   MutterClipboard(MainLoop& loop, dbus::Connection& bus, std::unique_ptr<MutterSession> session);
   void ownerChanged(sd_bus_message* signal);
@@ -74,7 +60,7 @@ class MutterClipboard {
   void readNext(bool first = true);
   void settle();
   void readable();
-  void finishRead(Read read);
+  void finishRead(PasteboardTypeRead read);
 
   MainLoop& loop_;
   dbus::Connection& bus_;
@@ -84,7 +70,7 @@ class MutterClipboard {
   std::int64_t changeCount_ = 0;
   std::vector<std::string> types_;
   bool ours_ = false;
-  Content offered_;
+  PasteboardItem offered_;
   std::function<void(const std::string&)> onTransfer_;
 
   std::deque<Pending> pending_;

@@ -27,7 +27,7 @@ void MutterKeys::refuse(const dbus::CallError& error) {
   session_.reset();
 }
 
-bool MutterKeys::begin() {
+bool MutterKeys::prepare() {
   if (idleStop_) loop_.cancel(*idleStop_);
   idleStop_ = loop_.postDelayed(kUnusedSession, [this] {
     idleStop_.reset();
@@ -45,7 +45,8 @@ bool MutterKeys::begin() {
 }
 
 void MutterKeys::key(std::uint32_t evdevKey, bool down) {
-  if (!(session_ && session_->started()) && !begin()) return;
+  if (!(session_ && session_->started()) && !prepare()) return;
+  if (down && held_ == 0) ++chords_;
   session_->key(evdevKey, down);
   held_ += down ? 1 : -1;
 }

@@ -28,7 +28,9 @@ class MutterKeys final : public wayland::KeySink {
 
   // A transfer starts: the session is started now, well before its chord, so that a refusal is
   // known before anything is written. False when mutter refuses.
-  bool begin();
+  bool prepare() override;
+  // Chords begun so far: a read of a paste's text counts only after one.
+  const std::uint64_t& chords() const { return chords_; }
   // Why mutter refused, when it did.
   const std::optional<std::string>& refusal() const { return refusal_; }
 
@@ -40,6 +42,7 @@ class MutterKeys final : public wayland::KeySink {
   std::unique_ptr<MutterSession> session_;
   std::optional<std::string> refusal_;
   int held_ = 0;
+  std::uint64_t chords_ = 0;
   std::optional<TimerId> idleStop_;
 };
 

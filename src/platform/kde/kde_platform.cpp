@@ -9,11 +9,12 @@ namespace deskagent::platform::kde {
 
 std::unique_ptr<Platform> connectKdePlatform(MainLoop& loop, std::string* whyNot) {
   std::string why = "WAYLAND_DISPLAY names no compositor with data-control";
-  auto platform = wayland::connectDataControlPlatform(
+  auto platform = wayland::connectDesktopPlatform(
       loop,
-      [&why](wayland::Connection&, MainLoop& loop,
+      [&why](wayland::Connection& connection, MainLoop& loop,
              const std::function<const wayland::ShortcutKeymap&()>&)
-          -> std::optional<wayland::KeyboardSide> {
+          -> std::optional<wayland::DesktopParts> {
+        if (connection.dataControl() == nullptr) return std::nullopt;
         std::shared_ptr<dbus::Connection> bus = dbus::Connection::session(loop);
         if (!bus) {
           why = "no session bus";
@@ -26,7 +27,7 @@ std::unique_ptr<Platform> connectKdePlatform(MainLoop& loop, std::string* whyNot
         auto keys = EisKeyboard::connect(loop, *bus, why);
         if (!keys) return std::nullopt;
         auto focus = std::make_unique<KWinFocus>(*bus);
-        return wayland::KeyboardSide{bus, std::move(keys), std::move(focus)};
+        return wayland::DesktopParts{bus, std::move(keys), std::move(focus), nullptr};
       });
   if (!platform && whyNot != nullptr) *whyNot = why;
   return platform;

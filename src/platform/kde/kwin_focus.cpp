@@ -1,11 +1,12 @@
 #include "platform/kde/kwin_focus.hpp"
 
-#include <sys/mman.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdlib>
 #include <string_view>
 
 #include "platform/wayland/wayland_toplevels.hpp"
@@ -25,21 +26,33 @@ std::string lower(std::string text) {
   return text;
 }
 
+// Writes the script where KWin can read it: the user's runtime directory (KWin reads scripts
+// from paths only, and our own /proc/PID/fd is closed to it, the agent being non-dumpable).
+std::optional<std::string> writeScript(const std::string& name, const std::string& script) {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime == nullptr || *runtime != '/') return std::nullopt;
+  std::string path = std::string(runtime) + "/" + name;
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return std::nullopt;
+  const bool whole =
+      ::write(fd, script.data(), script.size()) == static_cast<ssize_t>(script.size());
+  ::close(fd);
+  if (!whole) {
+    ::unlink(path.c_str());
+    return std::nullopt;
+  }
+  return path;
+}
+
 }  // namespace
 
 KWinFocus::KWinFocus(dbus::Connection& bus) : bus_(bus) {
-  const std::string script =
+  script_ =
       "const w = workspace.activeWindow;\n"
       "callDBus(\"" +
       bus_.uniqueName() + "\", \"" + kCallbackPath +
       "\", \"org.deskagent.ActiveWindow\", \"Tell\", "
       "w ? String(w.resourceClass) + \"\\n\" + String(w.resourceName) : \"\");\n";
-  script_ = ::memfd_create("deskagent-active-window.js", MFD_CLOEXEC);
-  if (script_ >= 0 &&
-      ::write(script_, script.data(), script.size()) != static_cast<ssize_t>(script.size())) {
-    ::close(script_);
-    script_ = -1;
-  }
   callback_ = bus_.serveObject(kCallbackPath, [this](sd_bus_message* call) {
     const char* classes = nullptr;
     if (sd_bus_message_read(call, "s", &classes) >= 0 && classes != nullptr) {
@@ -49,17 +62,22 @@ KWinFocus::KWinFocus(dbus::Connection& bus) : bus_(bus) {
   });
 }
 
-KWinFocus::~KWinFocus() {
-  if (script_ >= 0) ::close(script_);
-}
+KWinFocus::~KWinFocus() = default;
 
 std::optional<std::vector<std::string>> KWinFocus::activeWindowClasses() {
-  if (script_ < 0 || !callback_) return std::nullopt;
+  if (!callback_) return std::nullopt;
   // A name of its own each time: KWin frees an unloaded script only later, and refuses to load
   // one under a name still in use.
   const std::string pluginName =
       "deskagent-active-window-" + std::to_string(::getpid()) + "-" + std::to_string(++queries_);
-  const std::string path = "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(script_);
+  auto written = writeScript(pluginName + ".js", script_);
+  if (!written) return std::nullopt;
+  const std::string& path = *written;
+  // KWin has read it once it has run it, or has given up: it goes then, whatever happened.
+  struct Remove {
+    const std::string& path;
+    ~Remove() { ::unlink(path.c_str()); }
+  } remove{path};
   auto load = bus_.methodCall("org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting", "loadScript");
   if (!load || sd_bus_message_append(load.get(), "ss", path.c_str(), pluginName.c_str()) < 0) {
     return std::nullopt;

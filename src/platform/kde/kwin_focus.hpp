@@ -10,9 +10,10 @@
 
 namespace deskagent::platform::kde {
 
-// The focused window's application as KWin knows it: a KWin script of a few lines, loaded for
-// each question through KWin's scripting interface (org.kde.kwin.Scripting), calls us back with
-// the active window's resource class (its app id, or WM_CLASS for an X11 window). KWin offers its
+// The focused window's application as KWin knows it: a KWin script of a few lines, written for
+// each question to the user's runtime directory, loaded through KWin's scripting interface
+// (org.kde.kwin.Scripting) and removed once it has run, calls us back with the active window's
+// resource class (its app id, or WM_CLASS for an X11 window). KWin offers its
 // window list to ordinary clients in no other way, and Qt applications (Konsole among them)
 // show nothing on the accessibility bus unless a screen reader runs.
 class KWinFocus final : public wayland::FocusedApplication {
@@ -35,7 +36,7 @@ class KWinFocus final : public wayland::FocusedApplication {
 
  private:
   dbus::Connection& bus_;
-  int script_ = -1;  // a memory file holding the script, which KWin reads by its /proc path
+  std::string script_;
   std::uint64_t queries_ = 0;
   dbus::Slot callback_;
   std::optional<std::string> answer_;

@@ -15,6 +15,9 @@ class KeySink {
  public:
   virtual ~KeySink() = default;
   virtual bool ready() const = 0;
+  // A transfer starts, whose chord may follow: a sink that types only while a transfer runs gets
+  // ready now. False when it cannot.
+  virtual bool prepare() { return ready(); }
   // One evdev key's press or release.
   virtual void key(std::uint32_t evdevKey, bool down) = 0;
   // The modifiers now held, as the keymap's mask: for a sink whose keys alone give the target no

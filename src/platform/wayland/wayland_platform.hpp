@@ -6,6 +6,7 @@
 
 #include "loop/main_loop.hpp"
 #include "platform/platform.hpp"
+#include "platform/wayland/clipboard_side.hpp"
 #include "platform/wayland/focused_application.hpp"
 #include "platform/wayland/shortcut_keys.hpp"
 #include "platform/wayland/wayland_chord.hpp"
@@ -17,22 +18,23 @@ namespace deskagent::platform::wayland {
 // protocols; nothing when WAYLAND_DISPLAY names none that does.
 std::unique_ptr<Platform> connectWaylandPlatform(MainLoop& loop);
 
-// The keyboard side of a compositor that offers data-control but types through an API of its
-// own: where the chords' keys go, and what tells the focused application.
-struct KeyboardSide {
-  // What the two rely on (a bus connection), kept until both are gone.
+// What a desktop without the wlroots keyboard protocol gives in its place: where the chords'
+// keys go, what tells the focused application, and (where the compositor has no data-control)
+// the clipboard.
+struct DesktopParts {
+  // What the others rely on (a bus connection), kept until they are gone.
   std::shared_ptr<void> base;
   std::unique_ptr<KeySink> keys;
   std::unique_ptr<FocusedApplication> focus;
+  std::unique_ptr<ClipboardSide> clipboard;  // null: data-control's
 };
 // `keymap` makes the shortcut keymap when first called (it asks the compositor, and dispatches
 // what comes meanwhile): whatever listens to the compositor is to be made before.
-using KeyboardSideFactory = std::function<std::optional<KeyboardSide>(
+using DesktopPartsFactory = std::function<std::optional<DesktopParts>(
     Connection& connection, MainLoop& loop, const std::function<const ShortcutKeymap&()>& keymap)>;
 
-// The data-control backend with the keyboard side `keyboard` makes; nothing when WAYLAND_DISPLAY
-// names no compositor with data-control, or `keyboard` makes none.
-std::unique_ptr<Platform> connectDataControlPlatform(MainLoop& loop,
-                                                     const KeyboardSideFactory& keyboard);
+// The backend with the parts `parts` makes; nothing when WAYLAND_DISPLAY names no compositor, or
+// `parts` makes none, or gives no clipboard where the compositor has no data-control.
+std::unique_ptr<Platform> connectDesktopPlatform(MainLoop& loop, const DesktopPartsFactory& parts);
 
 }  // namespace deskagent::platform::wayland
