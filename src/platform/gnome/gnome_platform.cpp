@@ -31,6 +31,7 @@ class GnomeClipboard final : public wayland::ClipboardSide {
 
   void listTypes(PasteboardListingCallback done) override {
     PasteboardListing listing;
+    if (clipboard_) clipboard_->settle();  // a copy made just now is known by then
     if (!clipboard_) {
       listing.error = PasteboardReadError::failed;
     } else if (!clipboard_->types().empty()) {

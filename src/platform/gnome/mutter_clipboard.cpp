@@ -169,9 +169,9 @@ bool MutterClipboard::offer(PasteboardItem item,
 }
 
 void MutterClipboard::settle() {
-  // Mutter's clipboard manager reads the text the moment the owner changes. Its ask is served
-  // here, before the caller's next step (a paste's chord), so that it is not taken for the
-  // target's: a round trip to mutter, and everything it sent before its answer handled.
+  // After an offer: mutter's clipboard manager reads the text the moment the owner changes, and
+  // its ask is served here, before the caller's next step (a paste's chord), so that it is not
+  // taken for the target's.
   auto ping = bus_.methodCall(kRemoteDesktopService, kRemoteDesktopPath,
                               "org.freedesktop.DBus.Peer", "Ping");
   auto answered = std::make_shared<bool>(false);

@@ -41,6 +41,9 @@ class MutterClipboard {
   // `done` is called once, on the loop, never before this returns.
   void read(const std::string& type, const PasteboardReadLimits& limits,
             PasteboardTypeCallback done);
+  // Handles what mutter has sent so far (a round trip to it): an owner change it has made is
+  // known when this returns, and a read it asked for at once has been served.
+  void settle();
   // Drops the reads not yet answered: their `done` is never called.
   void cancelReads();
   // Offers `item` as the clipboard; `onTransfer` is told each type a reader asks for, after it
@@ -58,7 +61,6 @@ class MutterClipboard {
   void transfer(sd_bus_message* signal);
   // `first`: a read's first try, whose wait for an answer starts now.
   void readNext(bool first = true);
-  void settle();
   void readable();
   void finishRead(PasteboardTypeRead read);
 
