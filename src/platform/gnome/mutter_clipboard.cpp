@@ -192,6 +192,10 @@ void MutterClipboard::read(const std::string& type, const PasteboardReadLimits& 
 
 void MutterClipboard::cancelReads() {
   pending_.clear();
+  endRead();
+}
+
+void MutterClipboard::endRead() {
   reading_.reset();
   watch_.reset();
   if (deadline_) loop_.cancel(*deadline_);
@@ -199,7 +203,7 @@ void MutterClipboard::cancelReads() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   bytes_.clear();
-  ++readSerial_;
+  ++readSerial_;  // what the read had under way is no longer heard
 }
 
 void MutterClipboard::readNext(bool first) {
@@ -295,14 +299,7 @@ void MutterClipboard::readable() {
 
 void MutterClipboard::finishRead(PasteboardTypeRead read) {
   auto done = std::move(reading_->done);
-  reading_.reset();
-  watch_.reset();
-  if (deadline_) loop_.cancel(*deadline_);
-  deadline_.reset();
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-  bytes_.clear();
-  ++readSerial_;
+  endRead();
   done(std::move(read));
   if (!reading_) readNext();
 }

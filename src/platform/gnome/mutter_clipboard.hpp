@@ -63,6 +63,7 @@ class MutterClipboard {
   void readNext(bool first = true);
   void readable();
   void finishRead(PasteboardTypeRead read);
+  void endRead();
 
   MainLoop& loop_;
   dbus::Connection& bus_;
