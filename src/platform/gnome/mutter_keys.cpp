@@ -9,6 +9,10 @@ namespace {
 // A transfer that began and sent no chord (its clipboard could not be saved, say) ends its
 // session after this, so the indicator does not stay.
 constexpr auto kUnusedSession = std::chrono::seconds(6);
+// After a chord the session stays this long: mutter hands the keys on to the focused window on
+// later turns of its own loop, and a session closed at once takes its keyboard away under them.
+// A paste that follows within it reuses the session, so the indicator does not flicker.
+constexpr auto kAfterChord = std::chrono::milliseconds(500);
 
 }  // namespace
 
@@ -27,12 +31,16 @@ void MutterKeys::refuse(const dbus::CallError& error) {
   session_.reset();
 }
 
-bool MutterKeys::prepare() {
+void MutterKeys::stopAfter(Duration delay) {
   if (idleStop_) loop_.cancel(*idleStop_);
-  idleStop_ = loop_.postDelayed(kUnusedSession, [this] {
+  idleStop_ = loop_.postDelayed(delay, [this] {
     idleStop_.reset();
     if (held_ == 0) session_.reset();
   });
+}
+
+bool MutterKeys::prepare() {
+  stopAfter(kUnusedSession);
   if (session_ && session_->started()) return true;
   dbus::CallError error;
   session_ = MutterSession::create(bus_, error);
@@ -52,12 +60,10 @@ void MutterKeys::key(std::uint32_t evdevKey, bool down) {
 }
 
 void MutterKeys::flush() {
-  // The chord is over: so is the session, and with it the indicator.
+  // The chord is over: so is the session, and with it the indicator, a moment later.
   if (held_ <= 0) {
     held_ = 0;
-    session_.reset();
-    if (idleStop_) loop_.cancel(*idleStop_);
-    idleStop_.reset();
+    stopAfter(kAfterChord);
   }
 }
 

@@ -13,7 +13,7 @@ namespace deskagent::platform::gnome {
 
 // Types through mutter's remote-desktop API, into whatever window has the focus, with no dialog.
 // A session is started only for the keys of a transfer, so gnome-shell's indicator shows only
-// then: from begin() (or the first key) to the end of the chord that follows.
+// then: from prepare() (or the first key) to half a second after the chord that follows.
 class MutterKeys final : public wayland::KeySink {
  public:
   MutterKeys(MainLoop& loop, dbus::Connection& bus);
@@ -36,6 +36,8 @@ class MutterKeys final : public wayland::KeySink {
 
  private:
   void refuse(const dbus::CallError& error);
+  // Stops the session `delay` from now, unless a transfer starts or a chord ends before.
+  void stopAfter(Duration delay);
 
   MainLoop& loop_;
   dbus::Connection& bus_;
