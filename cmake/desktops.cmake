@@ -13,9 +13,9 @@ if(NOT DESKAGENT_SYSTEMD_FOUND)
 endif()
 
 file(GLOB DESKAGENT_DESKTOP_SOURCES CONFIGURE_DEPENDS
-  ${PROJECT_SOURCE_DIR}/src/platform/dbus/*.cpp
-  ${PROJECT_SOURCE_DIR}/src/platform/gnome/*.cpp
-  ${PROJECT_SOURCE_DIR}/src/platform/kde/*.cpp)
+  ${PROJECT_SOURCE_DIR}/src/platform/linux/dbus/*.cpp
+  ${PROJECT_SOURCE_DIR}/src/platform/wayland/gnome/*.cpp
+  ${PROJECT_SOURCE_DIR}/src/platform/wayland/kde/*.cpp)
 add_library(deskagent_desktops STATIC ${DESKAGENT_DESKTOP_SOURCES})
 target_link_libraries(deskagent_desktops PUBLIC deskagent_wayland PkgConfig::DESKAGENT_SYSTEMD
                                                 ${CMAKE_DL_LIBS})

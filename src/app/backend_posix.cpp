@@ -10,8 +10,8 @@
 #include "platform/wayland/wayland_platform.hpp"
 #endif
 #ifdef DESKAGENT_HAVE_DESKTOPS
-#include "platform/gnome/gnome_platform.hpp"
-#include "platform/kde/kde_platform.hpp"
+#include "platform/wayland/gnome/gnome_platform.hpp"
+#include "platform/wayland/kde/kde_platform.hpp"
 #endif
 #ifdef DESKAGENT_HAVE_X11
 #include "platform/x11/x11_platform.hpp"

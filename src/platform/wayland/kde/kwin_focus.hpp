@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/dbus/dbus_connection.hpp"
+#include "platform/linux/dbus/dbus_connection.hpp"
 #include "platform/wayland/focused_application.hpp"
 
 namespace deskagent::platform::kde {

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "loop/main_loop.hpp"
-#include "platform/dbus/dbus_connection.hpp"
-#include "platform/kde/ei_library.hpp"
+#include "platform/linux/dbus/dbus_connection.hpp"
+#include "platform/wayland/kde/ei_library.hpp"
 #include "platform/wayland/wayland_chord.hpp"
 
 namespace deskagent::platform::kde {

@@ -1,4 +1,4 @@
-#include "platform/gnome/mutter_keys.hpp"
+#include "platform/wayland/gnome/mutter_keys.hpp"
 
 #include <chrono>
 

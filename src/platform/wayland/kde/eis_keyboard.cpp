@@ -1,4 +1,4 @@
-#include "platform/kde/eis_keyboard.hpp"
+#include "platform/wayland/kde/eis_keyboard.hpp"
 
 #include <fcntl.h>
 #include <poll.h>

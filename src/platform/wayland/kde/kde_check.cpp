@@ -1,6 +1,6 @@
-#include "platform/kde/kde_check.hpp"
+#include "platform/wayland/kde/kde_check.hpp"
 
-#include "platform/kde/kde_platform.hpp"
+#include "platform/wayland/kde/kde_platform.hpp"
 
 namespace deskagent::platform::kde {
 

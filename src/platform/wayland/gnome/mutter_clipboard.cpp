@@ -1,4 +1,4 @@
-#include "platform/gnome/mutter_clipboard.hpp"
+#include "platform/wayland/gnome/mutter_clipboard.hpp"
 
 #include <errno.h>
 #include <fcntl.h>

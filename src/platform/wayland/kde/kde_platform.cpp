@@ -1,8 +1,8 @@
-#include "platform/kde/kde_platform.hpp"
+#include "platform/wayland/kde/kde_platform.hpp"
 
-#include "platform/dbus/dbus_connection.hpp"
-#include "platform/kde/eis_keyboard.hpp"
-#include "platform/kde/kwin_focus.hpp"
+#include "platform/linux/dbus/dbus_connection.hpp"
+#include "platform/wayland/kde/eis_keyboard.hpp"
+#include "platform/wayland/kde/kwin_focus.hpp"
 #include "platform/wayland/wayland_platform.hpp"
 
 namespace deskagent::platform::kde {

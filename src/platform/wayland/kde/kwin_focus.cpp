@@ -1,4 +1,4 @@
-#include "platform/kde/kwin_focus.hpp"
+#include "platform/wayland/kde/kwin_focus.hpp"
 
 #include <fcntl.h>
 #include <unistd.h>

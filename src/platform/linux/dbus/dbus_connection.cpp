@@ -1,4 +1,4 @@
-#include "platform/dbus/dbus_connection.hpp"
+#include "platform/linux/dbus/dbus_connection.hpp"
 
 #include <time.h>
 

@@ -1,12 +1,12 @@
-#include "platform/gnome/gnome_check.hpp"
+#include "platform/wayland/gnome/gnome_check.hpp"
 
 #include <chrono>
 #include <cstdlib>
 
-#include "platform/dbus/accessibility_focus.hpp"
-#include "platform/dbus/dbus_connection.hpp"
-#include "platform/gnome/mutter_clipboard.hpp"
-#include "platform/gnome/mutter_remote_desktop.hpp"
+#include "platform/linux/dbus/accessibility_focus.hpp"
+#include "platform/linux/dbus/dbus_connection.hpp"
+#include "platform/wayland/gnome/mutter_clipboard.hpp"
+#include "platform/wayland/gnome/mutter_remote_desktop.hpp"
 
 namespace deskagent::platform::gnome {
 

@@ -1,13 +1,13 @@
-#include "platform/gnome/gnome_platform.hpp"
+#include "platform/wayland/gnome/gnome_platform.hpp"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 
-#include "platform/dbus/accessibility_focus.hpp"
-#include "platform/dbus/dbus_connection.hpp"
-#include "platform/gnome/mutter_clipboard.hpp"
-#include "platform/gnome/mutter_keys.hpp"
+#include "platform/linux/dbus/accessibility_focus.hpp"
+#include "platform/linux/dbus/dbus_connection.hpp"
+#include "platform/wayland/gnome/mutter_clipboard.hpp"
+#include "platform/wayland/gnome/mutter_keys.hpp"
 #include "platform/wayland/text_types.hpp"
 #include "platform/wayland/wayland_clipboard.hpp"
 #include "platform/wayland/wayland_platform.hpp"

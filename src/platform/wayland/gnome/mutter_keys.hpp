@@ -5,8 +5,8 @@
 #include <string>
 
 #include "loop/main_loop.hpp"
-#include "platform/dbus/dbus_connection.hpp"
-#include "platform/gnome/mutter_remote_desktop.hpp"
+#include "platform/linux/dbus/dbus_connection.hpp"
+#include "platform/wayland/gnome/mutter_remote_desktop.hpp"
 #include "platform/wayland/wayland_chord.hpp"
 
 namespace deskagent::platform::gnome {

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "loop/main_loop.hpp"
-#include "platform/dbus/dbus_connection.hpp"
-#include "platform/gnome/mutter_remote_desktop.hpp"
+#include "platform/linux/dbus/dbus_connection.hpp"
 #include "platform/platform.hpp"
+#include "platform/wayland/gnome/mutter_remote_desktop.hpp"
 
 namespace deskagent::platform::gnome {
 

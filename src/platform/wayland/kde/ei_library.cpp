@@ -1,4 +1,4 @@
-#include "platform/kde/ei_library.hpp"
+#include "platform/wayland/kde/ei_library.hpp"
 
 #include <dlfcn.h>
 

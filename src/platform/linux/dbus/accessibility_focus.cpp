@@ -1,4 +1,4 @@
-#include "platform/dbus/accessibility_focus.hpp"
+#include "platform/linux/dbus/accessibility_focus.hpp"
 
 #include <algorithm>
 #include <array>

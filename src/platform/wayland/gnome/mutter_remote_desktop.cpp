@@ -1,4 +1,4 @@
-#include "platform/gnome/mutter_remote_desktop.hpp"
+#include "platform/wayland/gnome/mutter_remote_desktop.hpp"
 
 #include <chrono>
 

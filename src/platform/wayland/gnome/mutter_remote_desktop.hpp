@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/dbus/dbus_connection.hpp"
+#include "platform/linux/dbus/dbus_connection.hpp"
 
 namespace deskagent::platform::gnome {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "loop/main_loop.hpp"
-#include "platform/dbus/dbus_connection.hpp"
+#include "platform/linux/dbus/dbus_connection.hpp"
 #include "platform/wayland/focused_application.hpp"
 
 namespace deskagent::platform::dbus {
