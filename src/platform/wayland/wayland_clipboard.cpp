@@ -64,8 +64,13 @@ void writeWhole(int fd, const std::string& data) {
 
 }  // namespace
 
-Clipboard::Clipboard(Connection& connection, MainLoop& loop, const std::uint64_t& chords)
-    : connection_(connection), loop_(loop), chords_(chords) {
+Clipboard::Clipboard(Connection& connection, MainLoop& loop, const std::uint64_t& chords,
+                     std::int64_t& changeCount, Selection which)
+    : connection_(connection),
+      loop_(loop),
+      chords_(chords),
+      changeCount_(changeCount),
+      which_(which) {
   static const zwlr_data_control_device_v1_listener listener = {
       &Clipboard::onDataOffer, &Clipboard::onSelection, &Clipboard::onFinished,
       &Clipboard::onPrimarySelection};
@@ -98,26 +103,39 @@ void Clipboard::onOfferType(void* data, zwlr_data_control_offer_v1* offer, const
   }
 }
 
+// Each device hears of both selections: a Clipboard keeps its own and forgets the other's offers.
 void Clipboard::onSelection(void* data, zwlr_data_control_device_v1*,
                             zwlr_data_control_offer_v1* offer) {
   auto* self = static_cast<Clipboard*>(data);
-  if (self->selection_) zwlr_data_control_offer_v1_destroy(self->selection_->offer);
-  self->selection_.reset();
-  if (offer != nullptr) {
-    auto it = self->pending_.find(offer);
-    self->selection_ =
-        Offer{offer, it != self->pending_.end() ? it->second : std::vector<std::string>{}};
-    if (it != self->pending_.end()) self->pending_.erase(it);
+  if (self->which_ == Selection::clipboard) {
+    self->selectionChanged(offer);
+  } else if (offer != nullptr) {
+    self->forgetOffer(offer);
   }
-  // Our own write was counted when it was made; this is its echo.
-  const bool ourClear = offer == nullptr && self->clearing_;
-  self->clearing_ = false;
-  if (self->source_ == nullptr && !ourClear) ++self->changeCount_;
 }
 
 void Clipboard::onPrimarySelection(void* data, zwlr_data_control_device_v1*,
                                    zwlr_data_control_offer_v1* offer) {
-  if (offer != nullptr) static_cast<Clipboard*>(data)->forgetOffer(offer);
+  auto* self = static_cast<Clipboard*>(data);
+  if (self->which_ == Selection::primary) {
+    self->selectionChanged(offer);
+  } else if (offer != nullptr) {
+    self->forgetOffer(offer);
+  }
+}
+
+void Clipboard::selectionChanged(zwlr_data_control_offer_v1* offer) {
+  if (selection_) zwlr_data_control_offer_v1_destroy(selection_->offer);
+  selection_.reset();
+  if (offer != nullptr) {
+    auto it = pending_.find(offer);
+    selection_ = Offer{offer, it != pending_.end() ? it->second : std::vector<std::string>{}};
+    if (it != pending_.end()) pending_.erase(it);
+  }
+  // Our own write was counted when it was made; this is its echo.
+  const bool ourClear = offer == nullptr && clearing_;
+  clearing_ = false;
+  if (source_ == nullptr && !ourClear) ++changeCount_;
 }
 
 void Clipboard::onFinished(void* data, zwlr_data_control_device_v1*) {
@@ -215,8 +233,7 @@ void Clipboard::own(PasteboardContents contents, PasteboardReadCallback onRead) 
   if (device_ == nullptr) return;
   if (owned_.items.empty()) {
     clearing_ = true;
-    zwlr_data_control_device_v1_set_selection(device_, nullptr);
-    connection_.flush();
+    setSelection(nullptr);
     return;
   }
   static const zwlr_data_control_source_v1_listener listener = {&Clipboard::onSend,
@@ -226,7 +243,15 @@ void Clipboard::own(PasteboardContents contents, PasteboardReadCallback onRead) 
   for (const auto& rep : owned_.items.front().representations) {
     zwlr_data_control_source_v1_offer(source_, rep.type.c_str());
   }
-  zwlr_data_control_device_v1_set_selection(device_, source_);
+  setSelection(source_);
+}
+
+void Clipboard::setSelection(zwlr_data_control_source_v1* source) {
+  if (which_ == Selection::primary) {
+    zwlr_data_control_device_v1_set_primary_selection(device_, source);
+  } else {
+    zwlr_data_control_device_v1_set_selection(device_, source);
+  }
   connection_.flush();
 }
 

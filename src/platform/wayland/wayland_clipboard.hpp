@@ -14,12 +14,18 @@
 
 namespace deskagent::platform::wayland {
 
+// Which of the seat's selections a Clipboard reads and writes: the clipboard, or the primary
+// selection (what is selected, pasted with Shift+Insert or the middle button).
+enum class Selection { clipboard, primary };
+
 // The clipboard through data-control: read and written without a focused window of ours. The
 // change count is our own, moved by every selection the compositor announces and by our writes.
 class Clipboard {
  public:
   // `chords` counts the paste chords sent so far: a text's read counts only after one.
-  Clipboard(Connection& connection, MainLoop& loop, const std::uint64_t& chords);
+  // `changeCount` outlives the connection: another compositor's clipboard is another clipboard.
+  Clipboard(Connection& connection, MainLoop& loop, const std::uint64_t& chords,
+            std::int64_t& changeCount, Selection which = Selection::clipboard);
   ~Clipboard();
   Clipboard(const Clipboard&) = delete;
   Clipboard& operator=(const Clipboard&) = delete;
@@ -43,6 +49,7 @@ class Clipboard {
                           zwlr_data_control_offer_v1* offer);
   static void onSelection(void* data, zwlr_data_control_device_v1*,
                           zwlr_data_control_offer_v1* offer);
+  void selectionChanged(zwlr_data_control_offer_v1* offer);
   static void onFinished(void* data, zwlr_data_control_device_v1*);
   static void onPrimarySelection(void* data, zwlr_data_control_device_v1*,
                                  zwlr_data_control_offer_v1* offer);
@@ -58,6 +65,7 @@ class Clipboard {
                                      std::chrono::steady_clock::time_point until);
   // Offers `items` as the selection (nothing: no selection at all).
   void own(PasteboardContents contents, PasteboardReadCallback onRead = {});
+  void setSelection(zwlr_data_control_source_v1* source);
 
   Connection& connection_;
   MainLoop& loop_;
@@ -65,7 +73,8 @@ class Clipboard {
   zwlr_data_control_device_v1* device_ = nullptr;
   std::map<zwlr_data_control_offer_v1*, std::vector<std::string>> pending_;  // not yet a selection
   std::optional<Offer> selection_;
-  std::int64_t changeCount_ = 0;
+  std::int64_t& changeCount_;
+  Selection which_;
   // What we offer while our source holds the selection.
   zwlr_data_control_source_v1* source_ = nullptr;
   PasteboardContents owned_;
