@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$PWD
-scripts/install-deps.sh
+scripts/install-deps.sh --test-applications
 cmake -S . -B build -G Ninja -DDESKAGENT_WERROR=ON >/dev/null
 cmake --build build
 (cd build && ctest --output-on-failure --timeout 600 -j2)

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the demo need, if any is missing.
+# Installs the Debian packages the build, the tests and the demo need, if any is missing; with
+# --test-applications, also the applications the Wayland end-to-end tests drive (./test.sh asks
+# for them, the demo does not need them).
 set -euo pipefail
 
 packages=(
@@ -9,7 +11,7 @@ packages=(
   libbenchmark-dev                         # the benchmarks
   libx11-dev libx11-xcb-dev libxi-dev libxtst-dev libxfixes-dev  # the X11 backend
   libwayland-dev libwayland-bin libxkbcommon-dev  # the Wayland backend
-  wayland-protocols sway wl-clipboard      # the Wayland end-to-end tests
+  sway wl-clipboard                        # the Wayland end-to-end tests
   xvfb xclip                               # the X11 end-to-end tests and the demo
   xterm                                    # a real terminal for the X11 end-to-end tests
   xdotool xinput                           # what the X11 bench compares the agent with
@@ -17,6 +19,14 @@ packages=(
   g++-mingw-w64-x86-64-posix wine64        # the Windows cross-build and its tests under Wine
   clang libclang-rt-14-dev llvm            # sanitizers and libFuzzer (test.sh), symbolized reports
 )
+if [ "${1:-}" = "--test-applications" ]; then
+  packages+=(
+    foot alacritty xwayland                # terminals, and xterm on XWayland
+    mousepad kwrite qtwayland5             # a GTK and a Qt editor, Qt's Wayland platform
+    chromium                               # a browser
+    clipman                                # a clipboard manager
+  )
+fi
 # The Node client and console: Node 18 or newer and npm, from Debian unless already installed.
 command -v node >/dev/null || packages+=(nodejs)
 command -v npm >/dev/null || packages+=(npm)
