@@ -332,13 +332,17 @@ TEST_F(WaylandApps, AStoppedRestartedOrFloodingCompositorIsSurvived) {
   startDesktop();
   userCopies("the user's own");
   startAgent();
+  ChildProcess& ending = desktop_.run({desktop_.program(DESKAGENT_BINARY)});
+  ASSERT_EQ(ending.readLine(), R"({"type":"ready"})");
 
-  // Stopped: commands are answered, and no clipboard is taken from it.
+  // Stopped: commands are answered without taking the clipboard, and the end of input ends.
   desktop_.pause(true);
   send({{"type", "permissions"}});
   EXPECT_EQ(next("permissions")["type"], "permissions");
   send({{"type", "paste"}, {"text", "into a stopped desktop"}});
   EXPECT_EQ(next("paste")["ok"], false);
+  ending.closeStdin();
+  EXPECT_EQ(ending.wait(std::chrono::milliseconds(kSanitized ? 8000 : 4000)), 0);
   desktop_.pause(false);
 
   // Ended, and another started in its place: the agent connects to it.
@@ -355,10 +359,14 @@ TEST_F(WaylandApps, AStoppedRestartedOrFloodingCompositorIsSurvived) {
   ASSERT_TRUE(desktop_.restart());
   EXPECT_TRUE(trusted(true));
 
-  // A copy of 20,000 types and more: the compositor ends every connection that cannot take the
-  // burst of their names at once, the agent's among them, and again at each try while that copy
-  // is held. Once the user copies something else, the agent is back.
+  // A copy of too many types is not saved, so not replaced. One of 20,000 and more: the
+  // compositor ends every connection that cannot take the burst of their names at once, the
+  // agent's among them, and again at each try while that copy is held. Once the user copies
+  // something else, the agent is back.
   UserKeyboard flooding(desktop_, {"us"});
+  flooding.type("offer 1500");
+  send({{"type", "paste"}, {"text", "over too many types"}});
+  EXPECT_EQ(next("paste"), json({{"type", "paste"}, {"ok", false}, {"reason", "clipboard"}}));
   flooding.type("offer 50000");
   EXPECT_TRUE(trusted(false));
   userCopies("the user's own again");

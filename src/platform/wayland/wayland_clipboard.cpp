@@ -19,6 +19,9 @@ constexpr std::size_t kSnapshotLimit = std::size_t{64} << 20;
 // snapshot, however many types, holds up everything else no longer than this.
 constexpr auto kTypeTimeout = std::chrono::seconds(1);
 constexpr auto kSnapshotTimeout = std::chrono::seconds(5);
+// Real owners offer a few dozen types; a clipboard of more than this many is not saved (nor are
+// their names kept).
+constexpr std::size_t kMaxTypes = 1000;
 // A reader that takes no more of our data by then has stopped reading.
 constexpr auto kSendTimeout = std::chrono::seconds(2);
 
@@ -81,7 +84,7 @@ Clipboard::Clipboard(Connection& connection, MainLoop& loop, const std::uint64_t
 }
 
 Clipboard::~Clipboard() {
-  for (auto& [offer, types] : pending_) zwlr_data_control_offer_v1_destroy(offer);
+  for (auto& [offer, pending] : pending_) zwlr_data_control_offer_v1_destroy(offer);
   if (selection_) zwlr_data_control_offer_v1_destroy(selection_->offer);
   if (source_ != nullptr) zwlr_data_control_source_v1_destroy(source_);
   if (device_ != nullptr) zwlr_data_control_device_v1_destroy(device_);
@@ -92,14 +95,19 @@ void Clipboard::onDataOffer(void* data, zwlr_data_control_device_v1*,
                             zwlr_data_control_offer_v1* offer) {
   static const zwlr_data_control_offer_v1_listener listener = {&Clipboard::onOfferType};
   auto* self = static_cast<Clipboard*>(data);
-  self->pending_[offer];
+  self->pending_[offer].offer = offer;
   zwlr_data_control_offer_v1_add_listener(offer, &listener, self);
 }
 
 void Clipboard::onOfferType(void* data, zwlr_data_control_offer_v1* offer, const char* type) {
   auto* self = static_cast<Clipboard*>(data);
   if (auto it = self->pending_.find(offer); it != self->pending_.end()) {
-    it->second.emplace_back(type);
+    Offer& pending = it->second;
+    if (pending.types.size() < kMaxTypes) {
+      pending.types.emplace_back(type);
+    } else {
+      pending.typesCut = true;
+    }
   }
 }
 
@@ -129,7 +137,7 @@ void Clipboard::selectionChanged(zwlr_data_control_offer_v1* offer) {
   selection_.reset();
   if (offer != nullptr) {
     auto it = pending_.find(offer);
-    selection_ = Offer{offer, it != pending_.end() ? it->second : std::vector<std::string>{}};
+    selection_ = it != pending_.end() ? std::move(it->second) : Offer{offer, {}, false};
     if (it != pending_.end()) pending_.erase(it);
   }
   // Our own write was counted when it was made; this is its echo.
@@ -204,6 +212,7 @@ PasteboardContents Clipboard::snapshot() {
   if (source_ != nullptr) return owned_;
   PasteboardContents contents;
   if (!selection_) return contents;
+  if (selection_->typesCut) return PasteboardContents{{}, false};
   PasteboardItem item;
   std::size_t total = 0;
   const auto until = std::chrono::steady_clock::now() + kSnapshotTimeout;

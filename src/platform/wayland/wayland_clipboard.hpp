@@ -43,6 +43,7 @@ class Clipboard {
   struct Offer {
     zwlr_data_control_offer_v1* offer = nullptr;
     std::vector<std::string> types;
+    bool typesCut = false;  // it offers more than we keep the names of
   };
 
   static void onDataOffer(void* data, zwlr_data_control_device_v1*,
@@ -71,7 +72,7 @@ class Clipboard {
   MainLoop& loop_;
   const std::uint64_t& chords_;
   zwlr_data_control_device_v1* device_ = nullptr;
-  std::map<zwlr_data_control_offer_v1*, std::vector<std::string>> pending_;  // not yet a selection
+  std::map<zwlr_data_control_offer_v1*, Offer> pending_;  // not yet a selection
   std::optional<Offer> selection_;
   std::int64_t& changeCount_;
   Selection which_;
