@@ -116,6 +116,7 @@ struct Terminal {
   bool xwayland = false;
   std::vector<std::string> layout = {"us"};
   std::size_t large = 1u << 20;
+  std::string selected{};  // what the program inside has the terminal select
 };
 
 void PrintTo(const Terminal& terminal, std::ostream* out) {
@@ -130,11 +131,14 @@ TEST_P(WaylandTerminal, TakesThePasteWithItsOwnKeyAndNoControlCharacterOrSignal)
   auto before = userCopies("the user's own");
   const fs::path log = desktop_.home();
   std::vector<std::string> command = terminal.command;
-  command.insert(command.end(), {desktop_.program(TTY_LOG), log.string()});
+  command.insert(command.end(), {desktop_.program(TTY_LOG), log.string(), terminal.selected});
   desktop_.run(command);
   ASSERT_TRUE(becomes([&] { return std::to_string(fs::exists(log / "ready")); }, "1", 30s));
   ASSERT_TRUE(desktop_.awaitFocus(terminal.appId));
   startAgent();
+
+  // What is selected there, or nothing.
+  EXPECT_EQ(readSelection(), selection(terminal.selected));
 
   // Bracketed, as the program asked: a paste, not typing. A line break may come as the Enter
   // key's carriage return (xterm's).
@@ -151,8 +155,6 @@ TEST_P(WaylandTerminal, TakesThePasteWithItsOwnKeyAndNoControlCharacterOrSignal)
   paste(large);
   expected += pasted(large);
   EXPECT_TRUE(becomes([&] { return std::to_string(received() == expected); }, "1"));
-  // Nothing is selected there.
-  EXPECT_EQ(readSelection(), selection(""));
   EXPECT_TRUE(becomes([&] { return std::to_string(clipboardByType() == before); }, "1"));
 
   EXPECT_EQ(received().size(), expected.size());
@@ -164,14 +166,22 @@ INSTANTIATE_TEST_SUITE_P(
     , WaylandTerminal,
     ::testing::Values(
         // A layout without Latin letters is the user's only one.
-        Terminal{"Foot", {"foot"}, "foot", false, {"ru"}},
+        Terminal{.name = "Foot", .command = {"foot"}, .appId = "foot", .layout = {"ru"}},
         // Known by no name of a terminal, nor by a desktop entry.
-        Terminal{"FootWithAnAppIdOfItsOwn", {"foot", "--app-id=scratchpad"}, "scratchpad"},
-        Terminal{"Alacritty", {"alacritty", "-e"}, "Alacritty"},
+        Terminal{.name = "FootWithAnAppIdOfItsOwn",
+                 .command = {"foot", "--app-id=scratchpad"},
+                 .appId = "scratchpad"},
+        Terminal{.name = "Alacritty", .command = {"alacritty", "-e"}, .appId = "Alacritty"},
         // No clipboard paste key: the primary selection and Shift+Insert. Sway 1.7's bridge to
         // X11 (wlroots 0.15) gives an X11 application nothing of a selection past 64 KiB, from
-        // wl-copy as from us.
-        Terminal{"XtermOnXwayland", {"xterm", "-u8", "-e"}, "XTerm", true, {"us"}, 60000}),
+        // wl-copy as from us. Its selection is read where it is, in the primary selection.
+        Terminal{
+            .name = "XtermOnXwayland",
+            .command = {"xterm", "-u8", "-xrm", "XTerm*disallowedWindowOps: 20,21,SetXprop", "-e"},
+            .appId = "XTerm",
+            .xwayland = true,
+            .large = 60000,
+            .selected = "selected in xterm"}),
     [](const auto& info) { return info.param.name; });
 
 // --- Editors: the paste is in the saved file, and a read of the whole text gives it back.
@@ -232,7 +242,10 @@ INSTANTIATE_TEST_SUITE_P(
     , WaylandEditor,
     ::testing::Values(
         // The user's only layout has no Latin letters.
-        Editor{"Mousepad", {"env", "GDK_BACKEND=wayland", "mousepad"}, "mousepad", {"ru"}},
+        Editor{.name = "Mousepad",
+               .command = {"env", "GDK_BACKEND=wayland", "mousepad"},
+               .appId = "mousepad",
+               .layout = {"ru"}},
         // The user's layout has the letters elsewhere. KWrite takes seconds for a mebibyte.
         Editor{"KWrite",
                {"env", "QT_QPA_PLATFORM=wayland", "kwrite"},

@@ -296,6 +296,8 @@ class WaylandPlatform final : public Platform {
       endPrimaryPaste(*s);
       return PasteboardTextWrite::failed;
     }
+    s->connection->roundtrip();
+    core_->xwayland.awaitSelectionsLeaveFocused(pastesThroughPrimary(target));
     core_->pasteTarget = target;
     return PasteboardTextWrite::writtenNotifyingRead;
   }

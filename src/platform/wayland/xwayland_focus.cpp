@@ -3,6 +3,8 @@
 #ifdef DESKAGENT_HAVE_X11
 #include <X11/Xatom.h>
 
+#include <thread>
+
 #include "platform/x11/x11_connection.hpp"
 #include "platform/x11/x11_focus.hpp"
 #endif
@@ -15,6 +17,9 @@ namespace {
 
 // A server that is not there is looked for again no more often than this.
 constexpr auto kReconnectInterval = std::chrono::seconds(1);
+// The bridge takes a selection over within milliseconds; one that has not by then never will.
+constexpr auto kBridgeWait = std::chrono::milliseconds(250);
+constexpr auto kBridgePoll = std::chrono::milliseconds(2);
 
 }  // namespace
 
@@ -52,6 +57,26 @@ bool XwaylandFocus::focusedOwnsPrimary() {
                                            window->window);
 }
 
+void XwaylandFocus::awaitSelectionsLeaveFocused(bool primary) {
+  if (!connection_ && !primary) return;
+  auto window = focused();
+  if (!window) return;
+  Display* display = connection_->display();
+  auto heldByWindow = [&] {
+    for (Atom selection : {connection_->atoms().clipboard, Atom{XA_PRIMARY}}) {
+      if (selection == XA_PRIMARY && !primary) continue;
+      if (connection_->sameClient(XGetSelectionOwner(display, selection), window->window)) {
+        return true;
+      }
+    }
+    return false;
+  };
+  const auto until = std::chrono::steady_clock::now() + kBridgeWait;
+  while (heldByWindow() && !connection_->lost() && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(kBridgePoll);
+  }
+}
+
 #else
 
 }  // namespace deskagent::platform::wayland
@@ -75,6 +100,7 @@ std::optional<TerminalKind> XwaylandFocus::focusedKind() {
 bool XwaylandFocus::focusedOwnsPrimary() {
   return false;
 }
+void XwaylandFocus::awaitSelectionsLeaveFocused(bool) {}
 
 #endif
 

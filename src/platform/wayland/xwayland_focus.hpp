@@ -30,6 +30,12 @@ class XwaylandFocus {
   std::optional<TerminalKind> focusedKind();
   // Whether the focused X11 window's client owns PRIMARY: its selection is what is selected.
   bool focusedOwnsPrimary();
+  // After a paste's text was written: waits, a short while at most, until the focused X11
+  // window's client owns neither CLIPBOARD nor (with `primary`) PRIMARY. XWayland's bridge takes
+  // them over a moment after the compositor has our write, and a chord that came first would
+  // paste what the window itself holds (the text the user selected in xterm). Connects to X11
+  // for the primary selection only, which X11's terminals paste from.
+  void awaitSelectionsLeaveFocused(bool primary);
 
  private:
   x11::Connection* connection();
