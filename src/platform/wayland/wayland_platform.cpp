@@ -28,6 +28,8 @@ class Core : public std::enable_shared_from_this<Core> {
  public:
   explicit Core(MainLoop& loop) : loop_(loop) {}
 
+  MainLoop& loop() { return loop_; }
+
   // At start-up: waits (a bounded while) for the compositor WAYLAND_DISPLAY names. False where
   // there is none, or it lacks the protocols (then X11 is tried). One that does not answer in
   // time is connected to in the background, as after a restart.
@@ -244,30 +246,31 @@ class WaylandPlatform final : public Platform {
     if (Session* s = core_->session()) s->connection->dispatch();
     return core_->changeCount;
   }
-  // A compositor that does not answer gives no clipboard to read: nothing read is whole.
-  std::optional<std::string> pasteboardString() override {
+  // Each read is made at once and answered on the next turn of the loop. A compositor that does
+  // not answer gives no clipboard to read: nothing read is whole.
+  void listPasteboardTypes(PasteboardListingCallback done) override {
     Session* s = core_->session();
-    if (s == nullptr || !s->connection->roundtrip()) return std::nullopt;
-    return s->clipboard.text();
+    PasteboardListing listing{{}, PasteboardReadError::failed};
+    if (s != nullptr && s->connection->roundtrip()) listing = s->clipboard.listing();
+    core_->loop().post([done = std::move(done), listing = std::move(listing)] { done(listing); });
   }
-  PasteboardContents readPasteboardContents() override {
+  void readPasteboardType(std::size_t, const std::string& type, const PasteboardReadLimits& limits,
+                          PasteboardTypeCallback done) override {
     Session* s = core_->session();
-    if (s == nullptr || !s->connection->roundtrip()) return PasteboardContents{{}, false};
-    return s->clipboard.snapshot();
+    PasteboardTypeRead read{{}, PasteboardReadError::failed};
+    if (s != nullptr) read = s->clipboard.readType(type, limits);
+    core_->loop().post([done = std::move(done), read = std::move(read)] { done(read); });
+  }
+  const std::vector<PasteboardTypeRule>& pasteboardTypeRules() const override {
+    return waylandTypeRules();
+  }
+  void readPasteboardText(PasteboardTextCallback done) override {
+    Session* s = core_->session();
+    std::optional<std::string> text;
+    if (s != nullptr && s->connection->roundtrip()) text = s->clipboard.text();
+    core_->loop().post([done = std::move(done), text = std::move(text)] { done(text); });
   }
   // Each write of the clipboard is also the end of a paste's loan of the primary selection.
-  void clearPasteboard() override {
-    if (Session* s = core_->session()) {
-      s->clipboard.clear();
-      endPrimaryPaste(*s);
-    }
-  }
-  void setPasteboardString(const std::string& text) override {
-    if (Session* s = core_->session()) {
-      s->clipboard.setText(text);
-      endPrimaryPaste(*s);
-    }
-  }
   void writePasteboardContents(const PasteboardContents& contents) override {
     if (Session* s = core_->session()) {
       s->clipboard.setContents(contents);
@@ -288,10 +291,7 @@ class WaylandPlatform final : public Platform {
     auto notify = [once] {
       if (*once) std::exchange(*once, {})();
     };
-    // A primary selection that cannot be saved is not replaced, nor is anything else.
-    if (pastesThroughPrimary(target) && !s->primaryPaste->begin(text, notify)) {
-      return PasteboardTextWrite::failed;
-    }
+    if (pastesThroughPrimary(target)) s->primaryPaste->begin(text, notify);
     if (!s->clipboard.setTextNotifyingRead(text, notify)) {
       endPrimaryPaste(*s);
       return PasteboardTextWrite::failed;
@@ -301,20 +301,25 @@ class WaylandPlatform final : public Platform {
     core_->pasteTarget = target;
     return PasteboardTextWrite::writtenNotifyingRead;
   }
+  void pasteFinished() override {
+    if (Session* s = core_->session()) endPrimaryPaste(*s);
+  }
 
   // Where no copy chord may go: a terminal without a clipboard key, whose selection is the
   // primary selection (read when X11 tells that the focused window owns it), and a window that
   // cannot be told, where nothing is read.
-  std::optional<std::string> selectedTextWithoutCopying() override {
+  bool readSelectedTextWithoutCopying(PasteboardTextCallback done) override {
     Session* s = core_->session();
-    if (s == nullptr) return std::nullopt;
+    if (s == nullptr) return false;
     std::optional<TerminalKind> kind = core_->focusedKind(*s);
-    if (kind == TerminalKind::none || kind == TerminalKind::clipboardKeys) return std::nullopt;
+    if (kind == TerminalKind::none || kind == TerminalKind::clipboardKeys) return false;
+    std::optional<std::string> text;
     if (kind == TerminalKind::primaryOnly && s->primary && core_->xwayland.focusedOwnsPrimary() &&
         s->connection->roundtrip()) {
-      return s->primary->text().value_or(std::string());
+      text = s->primary->text();
     }
-    return std::string();
+    core_->loop().post([done = std::move(done), text = std::move(text)] { done(text); });
+    return true;
   }
 
   void shutdown() override {

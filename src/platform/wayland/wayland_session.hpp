@@ -25,7 +25,7 @@ struct Session {
     if (!this->connection->hasPrimarySelection()) return;
     primary = std::make_unique<Clipboard>(*this->connection, loop, chord.chords(),
                                           primaryChangeCount, Selection::primary);
-    primaryPaste = std::make_unique<PrimaryPaste>(*primary, loop);
+    primaryPaste = std::make_unique<PrimaryPaste>(*primary);
   }
 
   std::unique_ptr<Connection> connection;
