@@ -58,23 +58,35 @@ void PasteTransfer::clipboardSaved(SavedClipboard saved) {
   answered_ = true;
   // Saving a large clipboard can take a while: the target's time starts at the chord.
   agent_.loop.updateNow();
+  chordAt_ = agent_.loop.now();
   after(agent_.pasteboardRestoreDelay, &PasteTransfer::earliestRestoreDue);
 }
 
 void PasteTransfer::earliestRestoreDue() {
   bool replaced = agent_.platform.pasteboardChangeCount() != writtenChangeCount_;
-  if (!platformNotifiesRead_ || targetHasRead_ || replaced) {
+  if (!platformNotifiesRead_ || replaced) {
     restoreUnlessReplaced();
     return;
   }
   advance(Phase::awaitingRead);
-  after(std::max(delays::kLatestRestore - agent_.pasteboardRestoreDelay, Duration::zero()),
-        &PasteTransfer::restoreUnlessReplaced);
+  restoreOnceReadsSettle();
+}
+
+// Once the target's reads have stopped for the settle period; without one, at the latest.
+void PasteTransfer::restoreOnceReadsSettle() {
+  TimePoint now = agent_.loop.now();
+  TimePoint due = chordAt_ + delays::kLatestRestore;
+  if (lastReadAt_) due = std::min(due, *lastReadAt_ + delays::kReadSettle);
+  if (now >= due) {
+    restoreUnlessReplaced();
+  } else {
+    after(due - now, &PasteTransfer::restoreOnceReadsSettle);
+  }
 }
 
 void PasteTransfer::targetRead() {
-  targetHasRead_ = true;
-  if (phase() == Phase::awaitingRead) restoreUnlessReplaced();
+  lastReadAt_ = agent_.loop.now();
+  if (phase() == Phase::awaitingRead) restoreOnceReadsSettle();
 }
 
 void PasteTransfer::restoreUnlessReplaced() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "agent/transfer_queue.hpp"
@@ -18,6 +19,7 @@ class PasteTransfer final : public Transfer {
   void outOfMemory() override;
   void clipboardSaved(SavedClipboard saved);
   void earliestRestoreDue();
+  void restoreOnceReadsSettle();
   void targetRead();
   void restoreUnlessReplaced();
 
@@ -25,7 +27,8 @@ class PasteTransfer final : public Transfer {
   std::int64_t writtenChangeCount_ = 0;
   bool writing_ = false;  // the text may be on the clipboard: the user's content must come back
   bool platformNotifiesRead_ = false;
-  bool targetHasRead_ = false;
+  TimePoint chordAt_{};
+  std::optional<TimePoint> lastReadAt_;  // the target's latest read of the text
   bool answered_ = false;
 };
 

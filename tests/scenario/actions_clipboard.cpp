@@ -179,6 +179,14 @@ SCENARIO_ACTION("app-latency", [](ScenarioContext& c, const Args& args) {
   c.sim.desktop().appLatency = parseDuration(argWord(args, 0));
 });
 
+// app-reads-again 30ms | no: the application reads the text a second time that long after its
+// first read, and pastes what that read gave.
+SCENARIO_ACTION("app-reads-again", [](ScenarioContext& c, const Args& args) {
+  const std::string& gap = argWord(args, 0);
+  auto& again = c.sim.desktop().appReadsAgain;
+  again = gap == "no" ? std::nullopt : std::optional(parseDuration(gap));
+});
+
 // key-fails down|up: that event of the chord cannot be created.
 SCENARIO_ACTION("key-fails", [](ScenarioContext& c, const Args& args) {
   const std::string& which = argWord(args, 0);

@@ -295,10 +295,10 @@ void Clipboard::onSend(void* data, zwlr_data_control_source_v1* source, const ch
         break;
       }
     }
-    // A read of the text after our chord is the paste's; a clipboard manager's copy before it,
-    // or its look at the hint, is not.
+    // Each read of the text after our chord is the paste's; a clipboard manager's copy before
+    // it, or its look at the hint, is not.
     if (self->onRead_ && isTextType(asked) && self->chords_ != self->chordsAtWrite_) {
-      self->loop_.post(std::exchange(self->onRead_, {}));
+      self->loop_.post(self->onRead_);
     }
   }
   ::close(fd);

@@ -286,13 +286,9 @@ class WaylandPlatform final : public Platform {
     // Without a primary selection to offer the text on, Shift+Insert would paste what the user
     // selected: Control+V it is, there.
     if (pastesThroughPrimary(target) && !s->primaryPaste) target = TerminalKind::none;
-    // The target reads one selection or the other; its first read is the paste's.
-    auto once = std::make_shared<PasteboardReadCallback>(std::move(onRead));
-    auto notify = [once] {
-      if (*once) std::exchange(*once, {})();
-    };
-    if (pastesThroughPrimary(target)) s->primaryPaste->begin(text, notify);
-    if (!s->clipboard.setTextNotifyingRead(text, notify)) {
+    // The target reads one selection or the other.
+    if (pastesThroughPrimary(target)) s->primaryPaste->begin(text, onRead);
+    if (!s->clipboard.setTextNotifyingRead(text, onRead)) {
       endPrimaryPaste(*s);
       return PasteboardTextWrite::failed;
     }
