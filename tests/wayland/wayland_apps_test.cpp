@@ -308,8 +308,8 @@ document.title = 'ready';
   ASSERT_TRUE(becomes(title, "ready - Chromium", 60s));
   keyboard_->type("ctrl+c");
   ASSERT_TRUE(becomes(title, "copied 1 - Chromium"));
+  ASSERT_TRUE(becomes([] { return std::to_string(clipboardByType().contains("text/html")); }, "1"));
   auto before = clipboardByType();
-  ASSERT_TRUE(before.contains("text/html"));
   startAgent();
 
   EXPECT_EQ(readSelection(), selection("selected in chromium"));
@@ -318,6 +318,35 @@ document.title = 'ready';
   EXPECT_TRUE(
       becomes(title, "got " + std::to_string(text.size()) + " " + fnv1a(text) + " - Chromium"));
   EXPECT_TRUE(becomes([&] { return std::to_string(clipboardByType() == before); }, "1"));
+  endAgent();
+}
+
+// --- What the agent serves: the user's clipboard it has put back, to a reader as slow as it
+// likes, to the end, while keys and commands are answered.
+
+TEST_F(WaylandApps, ASlowReaderOfTheRestoredClipboardGetsItWholeAndHoldsUpNothing) {
+  startDesktop();
+  const std::string large = largeText(4u << 20);
+  userCopies(large);
+  const std::string types = runToEnd({"wl-paste", "--list-types"});
+  startAgent();
+  paste("into no window");  // the user's clipboard comes back once no read has come
+  ASSERT_TRUE(becomes([&] { return runToEnd({"wl-paste", "--list-types"}); }, types));
+
+  // About 1.3 MB/s: three seconds for it all.
+  ChildProcess reader({"wl-paste", "--no-newline"});
+  std::string got;
+  bool answeredMeanwhile = false;
+  char chunk[65536];
+  for (ssize_t n; (n = ::read(reader.outputFd(), chunk, sizeof chunk)) > 0;) {
+    got.append(chunk, static_cast<std::size_t>(n));
+    if (got.size() == static_cast<std::size_t>(n)) send({{"type", "permissions"}});
+    if (agent_->pollLine()) answeredMeanwhile = got.size() < large.size();
+    std::this_thread::sleep_for(50ms);
+  }
+  EXPECT_TRUE(answeredMeanwhile);
+  EXPECT_EQ(got.size(), large.size());
+  EXPECT_TRUE(got == large);
   endAgent();
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "loop/main_loop.hpp"
 #include "platform/platform.hpp"
 #include "platform/wayland/wayland_connection.hpp"
+#include "platform/wayland/wayland_pipes.hpp"
 
 namespace deskagent::platform::wayland {
 
@@ -34,9 +36,17 @@ class Clipboard {
   Clipboard& operator=(const Clipboard&) = delete;
 
   std::int64_t changeCount() const { return changeCount_; }
+  // The plain text, read at once (a short while at most): for the primary selection, which
+  // must be saved before the chord that replaces it.
   std::optional<std::string> text();
+  // The same, as the owner's answer arrives on the main loop (`done` on a later turn).
+  void readText(PasteboardTextCallback done);
   PasteboardListing listing();
-  PasteboardTypeRead readType(const std::string& type, const PasteboardReadLimits& limits);
+  // One type, as the owner's answer arrives on the main loop (`done` on a later turn).
+  void readType(const std::string& type, const PasteboardReadLimits& limits,
+                PasteboardTypeCallback done);
+  // Drops the reads under way: their `done` never runs.
+  void cancelReads();
   void setContents(const PasteboardContents& contents);
   // The text as the only content (nothing: none at all).
   void setText(const std::optional<std::string>& text);
@@ -64,11 +74,15 @@ class Clipboard {
   static void onCancelled(void* data, zwlr_data_control_source_v1* source);
 
   void forgetOffer(zwlr_data_control_offer_v1* offer);
-  // Reads one type of the current selection: nothing when its owner did not give it whole in
-  // time (by `until` at the latest) or it would pass `limit` bytes (`tooLarge` then set).
-  std::optional<std::string> receive(const std::string& type, std::size_t limit,
-                                     std::chrono::steady_clock::time_point until,
-                                     bool* tooLarge = nullptr);
+  // Asks the owner for one type of the current selection: our end of the pipe it writes to
+  // (non-blocking), or -1.
+  int requestType(const std::string& type);
+  // One type read at once: nothing when its owner did not give it whole in a short while.
+  std::optional<std::string> receive(const std::string& type);
+  void startRead(int fd, const PasteboardReadLimits& limits, PasteboardTypeCallback done);
+  // What we own of that type (or, with `anyText`, our plain text); null where we own none.
+  const Bytes* ownedType(const std::string& type, bool anyText = false) const;
+  std::optional<std::string> offeredTextType() const;
   // Offers `items` as the selection (nothing: no selection at all).
   void own(PasteboardContents contents, PasteboardReadCallback onRead = {});
   void setSelection(zwlr_data_control_source_v1* source);
@@ -85,6 +99,9 @@ class Clipboard {
   zwlr_data_control_source_v1* source_ = nullptr;
   PasteboardContents owned_;
   PasteboardReadCallback onRead_;
+  // Reads of others' content and writes of ours under way.
+  std::vector<std::unique_ptr<PipeRead>> reads_;
+  std::vector<std::unique_ptr<PipeWrite>> writes_;
   std::uint64_t chordsAtWrite_ = 0;
   bool clearing_ = false;  // the empty selection we asked for has not been announced yet
 };

@@ -246,8 +246,8 @@ class WaylandPlatform final : public Platform {
     if (Session* s = core_->session()) s->connection->dispatch();
     return core_->changeCount;
   }
-  // Each read is made at once and answered on the next turn of the loop. A compositor that does
-  // not answer gives no clipboard to read: nothing read is whole.
+  // Reads are answered as the owner's data arrives, on the main loop. A compositor that does not
+  // answer gives no clipboard to read: nothing read is whole.
   void listPasteboardTypes(PasteboardListingCallback done) override {
     Session* s = core_->session();
     PasteboardListing listing{{}, PasteboardReadError::failed};
@@ -256,19 +256,25 @@ class WaylandPlatform final : public Platform {
   }
   void readPasteboardType(std::size_t, const std::string& type, const PasteboardReadLimits& limits,
                           PasteboardTypeCallback done) override {
-    Session* s = core_->session();
-    PasteboardTypeRead read{{}, PasteboardReadError::failed};
-    if (s != nullptr) read = s->clipboard.readType(type, limits);
-    core_->loop().post([done = std::move(done), read = std::move(read)] { done(read); });
+    if (Session* s = core_->session()) {
+      s->clipboard.readType(type, limits, std::move(done));
+      return;
+    }
+    core_->loop().post([done = std::move(done)] { done({{}, PasteboardReadError::failed}); });
+  }
+  void cancelPasteboardReads() override {
+    if (Session* s = core_->session()) s->clipboard.cancelReads();
   }
   const std::vector<PasteboardTypeRule>& pasteboardTypeRules() const override {
     return waylandTypeRules();
   }
   void readPasteboardText(PasteboardTextCallback done) override {
     Session* s = core_->session();
-    std::optional<std::string> text;
-    if (s != nullptr && s->connection->roundtrip()) text = s->clipboard.text();
-    core_->loop().post([done = std::move(done), text = std::move(text)] { done(text); });
+    if (s != nullptr && s->connection->answering()) {
+      s->clipboard.readText(std::move(done));
+      return;
+    }
+    core_->loop().post([done = std::move(done)] { done(std::nullopt); });
   }
   // Each write of the clipboard is also the end of a paste's loan of the primary selection.
   void writePasteboardContents(const PasteboardContents& contents) override {
