@@ -126,6 +126,7 @@ struct Terminal {
   std::vector<std::string> layout = {"us"};
   std::size_t large = 1u << 20;
   std::string selected{};  // what the program inside has the terminal select
+  bool clipman = false;    // clipman runs, taking every new clipboard over as its own
 };
 
 void PrintTo(const Terminal& terminal, std::ostream* out) {
@@ -137,7 +138,19 @@ class WaylandTerminal : public WaylandApps, public ::testing::WithParamInterface
 TEST_P(WaylandTerminal, TakesThePasteWithItsOwnKeyAndNoControlCharacterOrSignal) {
   const Terminal& terminal = GetParam();
   startDesktop(terminal.xwayland, terminal.layout);
+  if (terminal.clipman) {
+    // Where it keeps its history.
+    desktop_.run({"mkdir", "-p", (desktop_.home() / ".local/share").string()}).wait();
+    desktop_.run({"wl-paste", "--watch", "clipman", "store"});
+  }
   auto before = userCopies("the user's own");
+  if (terminal.clipman) {
+    // Its copy of the user's, offered as wl-copy offers text.
+    ASSERT_TRUE(becomes(
+        [] { return std::to_string(clipboardByType().contains("text/plain;charset=utf-8")); },
+        "1"));
+    before = clipboardByType();
+  }
   const fs::path log = desktop_.home();
   std::vector<std::string> command = terminal.command;
   command.insert(command.end(), {desktop_.program(TTY_LOG), log.string(), terminal.selected});
@@ -168,6 +181,11 @@ TEST_P(WaylandTerminal, TakesThePasteWithItsOwnKeyAndNoControlCharacterOrSignal)
 
   EXPECT_EQ(received().size(), expected.size());
   EXPECT_EQ(readFile(log / "signals"), "");
+  if (terminal.clipman) {
+    // It ran, and kept what it saw (the dictated text too: it honours no marker).
+    EXPECT_NE(readFile(desktop_.home() / ".local/share/clipman.json").find(kText.substr(0, 5)),
+              std::string::npos);
+  }
   endAgent();
 }
 
@@ -180,7 +198,11 @@ INSTANTIATE_TEST_SUITE_P(
         Terminal{.name = "FootWithAnAppIdOfItsOwn",
                  .command = {"foot", "--app-id=scratchpad"},
                  .appId = "scratchpad"},
-        Terminal{.name = "Alacritty", .command = {"alacritty", "-e"}, .appId = "Alacritty"},
+        // With a clipboard manager that takes the dictated text over as its own.
+        Terminal{.name = "AlacrittyWithClipman",
+                 .command = {"alacritty", "-e"},
+                 .appId = "Alacritty",
+                 .clipman = true},
         // No clipboard paste key: the primary selection and Shift+Insert. Sway 1.7's bridge to
         // X11 (wlroots 0.15) gives an X11 application nothing of a selection past 64 KiB, from
         // wl-copy as from us. Its selection is read where it is, in the primary selection.

@@ -206,6 +206,16 @@ void SimDesktop::writePasteboardContents(const PasteboardContents& contents) {
     throw std::bad_alloc();
   }
   replace(contents);
+  managerTakesOver();
+}
+
+void SimDesktop::managerTakesOver() {
+  if (!managerRecopies) return;
+  const std::int64_t written = changeCount_;
+  loop_.postDelayed(*managerRecopies, [this, written] {
+    if (changeCount_ != written) return;
+    if (auto text = readPlainText()) replace(simPlainText(*text), PasteboardWriter::other);
+  });
 }
 
 PasteboardTextWrite SimDesktop::writePasteboardTextNotifyingRead(const std::string& text,
@@ -214,6 +224,7 @@ PasteboardTextWrite SimDesktop::writePasteboardTextNotifyingRead(const std::stri
   if (textWriteFails) return PasteboardTextWrite::failed;
   replace(simDictatedText(text));
   if (std::exchange(textWriteOutOfMemory, false)) throw std::bad_alloc();
+  managerTakesOver();
   if (!notifiesPasteRead) return PasteboardTextWrite::written;
   readNotice_ = std::move(onRead);
   return PasteboardTextWrite::writtenNotifyingRead;

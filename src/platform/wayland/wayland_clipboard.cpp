@@ -24,8 +24,12 @@ constexpr std::size_t kMaxTypes = 1000;
 // Plain text, in the order a reader prefers it.
 constexpr std::array<const char*, 5> kTextTypes = {"text/plain;charset=utf-8", "UTF8_STRING",
                                                    "text/plain", "TEXT", "STRING"};
-// Clipboard managers that honour it keep the text out of their history.
-constexpr const char* kSecretHintType = "x-kde-passwordManagerHint";
+// Clipboard managers that honour them keep the text out of their history: KDE's convention
+// (Klipper, CopyQ 8 and later) and CopyQ's own formats (CopyQ before 8, as Debian 12 ships).
+constexpr std::array<std::pair<const char*, const char*>, 3> kNotForHistory = {
+    {{"x-kde-passwordManagerHint", "secret"},
+     {"application/x-copyq-hidden", "1"},
+     {"application/x-copyq-secret", "1"}}};
 
 bool isTextType(const std::string& type) {
   return std::find(kTextTypes.begin(), kTextTypes.end(), type) != kTextTypes.end();
@@ -340,7 +344,9 @@ void Clipboard::setText(const std::optional<std::string>& text) {
 bool Clipboard::setTextNotifyingRead(const std::string& text, PasteboardReadCallback onRead) {
   if (device_ == nullptr) return false;
   PasteboardContents contents = textContents(text);
-  contents.items.front().representations.push_back({kSecretHintType, "secret"});
+  for (const auto& [type, value] : kNotForHistory) {
+    contents.items.front().representations.push_back({type, value});
+  }
   // Another agent finding this waits for our restore instead of saving our text as the user's.
   contents.items.front().representations.push_back({kTransferMarkerType, "1"});
   own(std::move(contents), std::move(onRead));
