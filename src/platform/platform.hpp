@@ -86,7 +86,10 @@ class SyntheticKeyEvent {
  public:
   virtual ~SyntheticKeyEvent() = default;
   virtual void setFlags(std::uint64_t flags) = 0;  // CGEventSetFlags: replaces, never adds
-  virtual void post() = 0;                         // CGEventPost at kCGAnnotatedSessionEventTap
+  // CGEventPost at kCGAnnotatedSessionEventTap. The modifiers its flags name are typed as keys
+  // of their own as well, as CGEvent.h asks: pressed before a key's press, released after its
+  // release (modifierStrokesAround); the key's own event carries its flags unchanged.
+  virtual void post() = 0;
 };
 
 // One representation of a clipboard item: a type identifier (a UTI on macOS, a target name or
@@ -139,8 +142,15 @@ class Platform {
   virtual bool isProcessTrusted(bool prompt) = 0;
   // IOHIDCheckAccess(kIOHIDRequestTypeListenEvent): kAccessGranted, kAccessDenied, ...
   virtual std::int64_t checkListenEventAccess() = 0;
-  // IOHIDRequestAccess(kIOHIDRequestTypeListenEvent); the result is not used.
-  virtual void requestListenEventAccess() = 0;
+  // IOHIDRequestAccess(kIOHIDRequestTypeListenEvent), which may not return until the user has
+  // answered the system's dialog: a backend where it can block calls it off the main loop, and
+  // posts `answered` to the main loop once it has returned. Where there is no prompt to show,
+  // nothing happens and `answered` is never called.
+  virtual void requestListenEventAccess(std::function<void()> answered) = 0;
+  // Whether Accessibility trust alone lets a tap hear keys, as Input Monitoring access does
+  // (CGEvent.h: taps receive key events when the process is trusted). Elsewhere the trust stands
+  // for synthetic input only.
+  virtual bool trustLetsTapsHear() const { return false; }
   // AVCaptureDevice authorizationStatusForMediaType:AVMediaTypeAudio, raw (0..3, others unknown).
   virtual std::int64_t microphoneAuthorizationStatus() = 0;
 

@@ -16,7 +16,8 @@ class MacPlatform final : public Platform {
 
   bool isProcessTrusted(bool prompt) override;
   std::int64_t checkListenEventAccess() override;
-  void requestListenEventAccess() override;
+  void requestListenEventAccess(std::function<void()> answered) override;
+  bool trustLetsTapsHear() const override { return true; }
   std::int64_t microphoneAuthorizationStatus() override;
 
   std::unique_ptr<EventTap> createEventTap(TapLocation location, TapCallback callback) override;
