@@ -73,7 +73,10 @@ void MacPlatform::writePasteboardContents(const PasteboardContents& contents) {
       [items addObject:item];
     }
     NSPasteboard* pasteboard = [NSPasteboard generalPasteboard];
-    [pasteboard clearContents];
+    // For this Mac only, as the dictated text was: the user's other devices still hold what they
+    // had, and content its owner kept off them (a password manager's) stays off them.
+    // clearContents would publish it to them again.
+    [pasteboard prepareForNewContentsWithOptions:NSPasteboardContentsCurrentHostOnly];
     if (items.count > 0) [pasteboard writeObjects:items];
   }
 }
