@@ -9,7 +9,7 @@ Agent::Agent(MainLoop& loop, platform::Platform& platform, OutputSink output)
       platform(platform),
       output(std::move(output)),
       watcher(std::make_shared<ModifierWatcher>(*this)),
-      transfers(*this) {}
+      transfers() {}
 
 void Agent::start() {
   emit(*this, Event{{"type", "ready"}});

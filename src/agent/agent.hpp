@@ -1,12 +1,12 @@
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 
+#include "agent/delays.hpp"
 #include "agent/pasteboard.hpp"
 #include "agent/permissions.hpp"
 #include "agent/watcher.hpp"
@@ -34,8 +34,8 @@ struct Agent {
 
   const std::uint16_t virtualKeyV = platform::kMacKeyV;  // the ANSI V key
   const std::uint16_t virtualKeyC = platform::kMacKeyC;  // the ANSI C key
-  const Duration selectionCopyDelay = std::chrono::milliseconds(160);
-  const Duration pasteboardRestoreDelay = std::chrono::milliseconds(250);
+  const Duration selectionCopyDelay = delays::kSelectionCopy;
+  const Duration pasteboardRestoreDelay = delays::kPasteboardRestore;
   std::mutex outputLock;
   PermissionsMap lastPermissions;
   std::mutex permissionLock;
