@@ -7,6 +7,7 @@
 
 #include "loop/main_loop.hpp"
 #include "platform/macos/mac_platform.hpp"
+#include "platform/macos/mac_type_rules.hpp"
 
 namespace deskagent::platform {
 
@@ -20,17 +21,7 @@ MacPlatform::MacPlatform(MainLoop& loop) : loop_(loop), listed_(std::make_shared
 MacPlatform::~MacPlatform() = default;
 
 const std::vector<PasteboardTypeRule>& MacPlatform::pasteboardTypeRules() const {
-  static const std::vector<PasteboardTypeRule> rules = {
-      {"dyn.*", TypeRule::keptWhenAlone,
-       "a type no identifier was declared for: the system's conversion of another type on the "
-       "item, or the only name of data written under a legacy name"},
-      {"com.apple.pasteboard.promised-*", TypeRule::leftOut,
-       "names a file promise; reading it makes the source application write the files"},
-      {"Apple files promise pasteboard type", TypeRule::leftOut, "a file promise, legacy name"},
-      {"com.apple.NSFilePromiseItemMetaData", TypeRule::leftOut, "a file promise's metadata"},
-      {"NSPromiseContentsPboardType", TypeRule::leftOut, "a file promise, legacy name"},
-  };
-  return rules;
+  return macTypeRules();
 }
 
 void MacPlatform::listPasteboardTypes(PasteboardListingCallback done) {
