@@ -54,6 +54,12 @@ std::function<void(Answer)> ClipboardSnapshot::whenAnswered(
     auto self = weak.lock();
     if (!self || self->over_) return;
     self->reading_ = false;
+    // A read that held the loop (macOS reads block until the owner answers) may end past the
+    // deadline, and a loop may serve its answer before the due deadline: no further read then.
+    if (self->loop_.now() >= self->ceilingAt_) {
+      self->end(false);
+      return;
+    }
     try {
       (self.get()->*step)(std::move(answer));
     } catch (const std::bad_alloc&) {

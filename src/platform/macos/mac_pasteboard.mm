@@ -49,6 +49,7 @@ void MacPlatform::readPasteboardText(PasteboardTextCallback done) {
     NSString* string = [[NSPasteboard generalPasteboard] stringForType:NSPasteboardTypeString];
     if (string != nil) text = toStdString(string);
   }
+  loop_.updateNow();  // the read may have waited for the owner
   loop_.post([done = std::move(done), text = std::move(text)] { done(text); });
 }
 

@@ -1,5 +1,12 @@
 // Reading the general pasteboard for a snapshot: its items' types as listed, and one
 // representation at a time, each answered on a later turn of the main loop.
+//
+// NSPasteboard reads only synchronously, and on no thread but the main one by AppKit's rule, so
+// a read holds the loop until the owner delivers (a promise kept, Universal Clipboard fetching
+// from another device, the user answering the privacy alert). No size is known before a read.
+// What is bounded: one read per turn, so keys and commands are served between reads; a read
+// that took longer than the owner is given ends the snapshot as not whole, and so does one that
+// ends past the snapshot's deadline (the agent checks); bytes over the budget are never copied.
 
 #import <AppKit/AppKit.h>
 
@@ -44,6 +51,8 @@ void MacPlatform::readPasteboardType(std::size_t item, const std::string& type,
                                      const PasteboardReadLimits& limits,
                                      PasteboardTypeCallback done) {
   PasteboardTypeRead read{{}, PasteboardReadError::failed};
+  loop_.updateNow();
+  TimePoint started = loop_.now();
   @autoreleasepool {
     NSArray<NSPasteboardItem*>* items = listed_->items;
     NSString* name = [[NSString alloc] initWithBytes:type.data()
@@ -61,6 +70,10 @@ void MacPlatform::readPasteboardType(std::size_t item, const std::string& type,
       }
     }
   }
+  // The owner had the whole loop waiting: an answer later than it was given time for is the
+  // owner that did not answer in time, as on every platform.
+  loop_.updateNow();
+  if (loop_.now() - started > limits.firstAnswer) read = {{}, PasteboardReadError::timedOut};
   loop_.post([done = std::move(done), read = std::move(read)] { done(read); });
 }
 
