@@ -26,6 +26,13 @@ inline constexpr std::int64_t kAccessGranted = 0;
 inline constexpr std::int64_t kAccessDenied = 1;
 inline constexpr std::int64_t kAccessUnknown = 2;
 
+// NSPasteboard.accessBehavior (macOS 15.4 and later): whether the general pasteboard lets the
+// agent read it. The first two ask the user on each programmatic read.
+inline constexpr std::int64_t kPasteboardAccessDefault = 0;
+inline constexpr std::int64_t kPasteboardAccessAsk = 1;
+inline constexpr std::int64_t kPasteboardAccessAlwaysAllow = 2;
+inline constexpr std::int64_t kPasteboardAccessAlwaysDeny = 3;
+
 // Keyboard-event flag bits (CGEventFlags).
 inline constexpr std::uint64_t kFlagAlphaShift = 0x10000;
 inline constexpr std::uint64_t kFlagShift = 0x20000;
@@ -152,6 +159,9 @@ class Platform {
 
   // --- The general pasteboard ---
   virtual std::int64_t pasteboardChangeCount() = 0;  // changeCount
+  // accessBehavior, raw (kPasteboardAccess...; others unknown); AlwaysAllow where the system has
+  // no such setting.
+  virtual std::int64_t pasteboardAccessBehavior() { return kPasteboardAccessAlwaysAllow; }
   // What the clipboard offers: each item's types in its owner's order. `done` is called once,
   // on the main loop, never before this returns.
   virtual void listPasteboardTypes(PasteboardListingCallback done) = 0;

@@ -1,6 +1,7 @@
 // The general pasteboard: its plain text, the dictated text, and putting the user's content back.
 
 #import <AppKit/AppKit.h>
+#include <objc/message.h>
 
 #include <utility>
 
@@ -40,6 +41,28 @@ namespace deskagent::platform {
 std::int64_t MacPlatform::pasteboardChangeCount() {
   @autoreleasepool {
     return [NSPasteboard generalPasteboard].changeCount;
+  }
+}
+
+// Declared from macOS 15.4 on, newer than the SDKs the agent is built with: asked for by name
+// where the running system answers it. An SDK that declares it checks the seam's values.
+#if defined(__MAC_15_4)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wunguarded-availability"
+#pragma clang diagnostic ignored "-Wunguarded-availability-new"
+static_assert(kPasteboardAccessDefault == NSPasteboardAccessBehaviorDefault);
+static_assert(kPasteboardAccessAsk == NSPasteboardAccessBehaviorAsk);
+static_assert(kPasteboardAccessAlwaysAllow == NSPasteboardAccessBehaviorAlwaysAllow);
+static_assert(kPasteboardAccessAlwaysDeny == NSPasteboardAccessBehaviorAlwaysDeny);
+#pragma clang diagnostic pop
+#endif
+std::int64_t MacPlatform::pasteboardAccessBehavior() {
+  @autoreleasepool {
+    NSPasteboard* pasteboard = [NSPasteboard generalPasteboard];
+    SEL accessBehavior = NSSelectorFromString(@"accessBehavior");
+    if (![pasteboard respondsToSelector:accessBehavior]) return kPasteboardAccessAlwaysAllow;
+    using Getter = NSInteger (*)(id, SEL);
+    return reinterpret_cast<Getter>(objc_msgSend)(pasteboard, accessBehavior);
   }
 }
 

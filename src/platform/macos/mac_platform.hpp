@@ -31,6 +31,7 @@ class MacPlatform final : public Platform {
   std::uint16_t keyCodeForShortcutLetter(char letter, std::uint16_t ansiFallback) override;
 
   std::int64_t pasteboardChangeCount() override;
+  std::int64_t pasteboardAccessBehavior() override;
   void listPasteboardTypes(PasteboardListingCallback done) override;
   void readPasteboardType(std::size_t item, const std::string& type,
                           const PasteboardReadLimits& limits, PasteboardTypeCallback done) override;

@@ -53,6 +53,7 @@ class SimPlatform final : public Platform {
                                                          bool keyDown) override;
 
   std::int64_t pasteboardChangeCount() override;
+  std::int64_t pasteboardAccessBehavior() override { return desktop_.accessBehavior; }
   void listPasteboardTypes(PasteboardListingCallback done) override;
   void readPasteboardType(std::size_t item, const std::string& type,
                           const PasteboardReadLimits& limits, PasteboardTypeCallback done) override;
