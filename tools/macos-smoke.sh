@@ -35,6 +35,37 @@ copy_host_only() {
     var pb = $.NSPasteboard.generalPasteboard; pb.prepareForNewContentsWithOptions(1);
     pb.setStringForType($(argv[0]), $.NSPasteboardTypeString); }' "$1" >/dev/null
 }
+# The clipboard's change count and each item's types, to tell a clipboard left untouched.
+describe_clipboard() {
+  osascript -l JavaScript -e 'ObjC.import("AppKit"); var pb = $.NSPasteboard.generalPasteboard;
+    var items = ObjC.unwrap(pb.pasteboardItems) || [];
+    "changeCount " + pb.changeCount + ": " + items.map(function (item) {
+      return "[" + ObjC.deepUnwrap(item.types).join(", ") + "]"; }).join(" ")' 2>/dev/null
+}
+# Puts one item on the clipboard: TYPE with the bytes of FILE.
+copy_file_as() {
+  # shellcheck disable=SC2016  # JavaScript, not shell
+  osascript -l JavaScript -e 'function run(argv) { ObjC.import("AppKit");
+    var pb = $.NSPasteboard.generalPasteboard; pb.clearContents;
+    var item = $.NSPasteboardItem.alloc.init;
+    item.setDataForType($.NSData.dataWithContentsOfFile($(argv[1])), $(argv[0]));
+    pb.writeObjects($([item])); }' "$1" "$2" >/dev/null
+}
+access_behavior() {
+  osascript -l JavaScript -e 'ObjC.import("AppKit"); var pb = $.NSPasteboard.generalPasteboard;
+    pb.respondsToSelector("accessBehavior") ? String(pb.accessBehavior) : "none (before 15.4)"' \
+    2>/dev/null
+}
+# Sends a paste and shows the agent's events and the clipboard before and after.
+paste_and_compare() {
+  local before
+  before=$(describe_clipboard)
+  echo "  before: $before"
+  start=$(now_ms)
+  send "{\"type\":\"paste\",\"text\":\"$1\"}"
+  show_events "${2:-3}" "$start"
+  echo "  after:  $(describe_clipboard)"
+}
 front_textedit() {
   osascript -e 'tell application "TextEdit"' -e 'activate' -e 'make new document' -e 'end tell' \
     >/dev/null
@@ -177,6 +208,50 @@ if [ "$answer" != s ]; then
   echo "  the other device showed: $shown"
   echo "  expected: the published text (the device never saw \"$secret\" nor the dictated text);"
   echo "  \"$secret\" there means the restore published it"
+fi
+
+echo "== A clipboard that cannot be saved whole is refused and left untouched"
+echo "  A file promise alone (its type only names the files an application would write):"
+printf 'promised' >"$work/promise"
+copy_file_as com.apple.pasteboard.promised-file-url "$work/promise"
+front_textedit
+paste_and_compare "smoke: over a promise"
+echo "  An image larger than the 192 MiB the agent holds:"
+head -c $((200 * 1024 * 1024)) /dev/urandom >"$work/large"
+copy_file_as public.png "$work/large"
+rm -f "$work/large"
+paste_and_compare "smoke: over a large image" 10
+echo "  An owner that stops answering: TextEdit copies, then is stopped while the agent saves."
+osascript -e 'tell application "TextEdit" to set text of front document to "smoke: styled"' \
+  -e 'tell application "System Events" to keystroke "a" using command down' \
+  -e 'tell application "System Events" to keystroke "c" using command down' >/dev/null
+sleep 0.5
+textedit=$(pgrep -nx TextEdit)
+osascript -e 'tell application "Finder" to activate' >/dev/null  # the chord goes there
+kill -STOP "$textedit"
+paste_and_compare "smoke: over a stopped owner" 15
+kill -CONT "$textedit"
+echo "  expected for the promise and the image: {\"type\":\"paste\",\"ok\":false,\"reason\":"
+echo "  \"clipboard\"} and the same change count and types after as before. For the stopped owner:"
+echo "  the same where TextEdit had promised a type (note how long the answer took: that long a"
+echo "  read held the agent), or a paste and its restore where it had written every type at once."
+
+echo "== Pasteboard privacy (macOS 15.4 and later): \"Always Deny\" is refused before anything"
+echo "  accessBehavior now: $(access_behavior) (0 default, 1 ask, 2 always allow, 3 always deny)"
+terminal_id=${__CFBundleIdentifier:-"<your terminal's bundle id>"}
+echo "  Skip with s and Return. Otherwise, on 15.4 or later: run"
+echo "    defaults write $terminal_id EnablePasteboardPrivacyDeveloperPreview -bool yes"
+echo "  reopen the terminal and run this again, allow the alert the first paste above raises,"
+echo "  then set this terminal to Always Deny in System Settings > Privacy & Security and press"
+echo "  Return."
+read -r answer
+if [ "$answer" != s ]; then
+  printf "smoke: the user's, behind the denial" | pbcopy
+  echo "  accessBehavior now: $(access_behavior)"
+  front_textedit
+  paste_and_compare "smoke: denied"
+  echo "  expected: refused with \"clipboard\", no alert, the change count unmoved, and TextEdit"
+  echo "  holding nothing new. Set the terminal back to Ask or Always Allow afterwards."
 fi
 
 echo "== A stalled tap: the agent is stopped while you let go of the watched key"
