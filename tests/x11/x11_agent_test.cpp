@@ -277,7 +277,7 @@ TEST(AgentOnXThatRefusesIt, RunsHeadlessAndWritesNothingToStderr) {
   EXPECT_EQ(agent.wait(), 0);
   EXPECT_EQ(agent.readAllStderr(), "");
   ::setenv("XAUTHORITY", "/dev/null", 1);
-  std::string check = runToEnd({DESKAGENT_BINARY, "--check"});
+  std::string check = runToEnd({agentBinary(), "--check"});
   ::unsetenv("XAUTHORITY");
   EXPECT_NE(check.find("the server refused the agent: Authorization required"), std::string::npos)
       << check;
@@ -292,7 +292,7 @@ TEST(AgentOnXThatComesLate, IsTakenOnceItIsUpAndCheckSaysWhy) {
   if (!server.start()) GTEST_SKIP() << "no Xvfb";
   server.makeCurrent();
   server.stop();
-  std::string waiting = runToEnd({DESKAGENT_BINARY, "--check"});
+  std::string waiting = runToEnd({agentBinary(), "--check"});
   EXPECT_NE(waiting.find("looks again every 1.5 s"), std::string::npos) << waiting;
 
   AgentProcess agent;
@@ -310,7 +310,7 @@ TEST(AgentOnXThatComesLate, IsTakenOnceItIsUpAndCheckSaysWhy) {
                         {"microphone", "unknown"}}));
   EXPECT_EQ(next(), json({{"type", "tap"}, {"active", true}, {"listening", true}}));
 
-  std::string up = runToEnd({DESKAGENT_BINARY, "--check"});
+  std::string up = runToEnd({agentBinary(), "--check"});
   for (const char* part : {"XTEST 2.2", "XInput 2.", "the X11 backend", "accessibility: true"}) {
     EXPECT_NE(up.find(part), std::string::npos) << part << " in " << up;
   }
