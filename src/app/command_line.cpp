@@ -5,6 +5,11 @@
 
 #include "app/check.hpp"
 
+// The build defines it from the project's version (CMakeLists.txt).
+#ifndef DESKAGENT_VERSION
+#define DESKAGENT_VERSION "unknown"
+#endif
+
 namespace deskagent {
 namespace {
 
