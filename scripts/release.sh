@@ -49,8 +49,10 @@ build_linux() {
   }
   trap unmount_all EXIT
   $sudo mkdir -p "$root/src"
-  $sudo mount -t proc proc "$root/proc" && mounts+=("$root/proc")
-  $sudo mount --bind "$repo" "$root/src" && mounts+=("$root/src")
+  $sudo mount -t proc proc "$root/proc"
+  mounts+=("$root/proc")
+  $sudo mount --bind "$repo" "$root/src"
+  mounts+=("$root/src")
   $sudo mount -o remount,bind,ro "$root/src"
   for target in linux-x64:native linux-arm64:/src/cmake/aarch64-linux-gnu.cmake; do
     local name=${target%%:*} toolchain=${target#*:} options=("${release_options[@]}")
