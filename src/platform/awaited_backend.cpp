@@ -5,8 +5,9 @@
 namespace deskagent::platform {
 namespace {
 
-// Every operation goes to the backend of the moment. Nothing the headless one hands out (taps,
-// sources, events) can outlive the switch: it hands out none.
+// Every operation goes to the backend of the moment; a new operation of the seam must be
+// forwarded here too. Nothing the headless one hands out (taps, sources, events, reads under
+// way) can outlive the switch: it hands out none, and never trusted, no transfer starts on it.
 class AwaitedBackend final : public Platform {
  public:
   AwaitedBackend(MainLoop& loop, Duration interval, BackendConnector connect)
@@ -46,16 +47,20 @@ class AwaitedBackend final : public Platform {
   }
 
   std::int64_t pasteboardChangeCount() override { return current_->pasteboardChangeCount(); }
-  std::optional<std::string> pasteboardString() override { return current_->pasteboardString(); }
-  void clearPasteboard() override { current_->clearPasteboard(); }
-  void setPasteboardString(const std::string& text) override {
-    current_->setPasteboardString(text);
+  void listPasteboardTypes(PasteboardListingCallback done) override {
+    current_->listPasteboardTypes(std::move(done));
   }
-  PasteboardContents readPasteboardContents() override {
-    return current_->readPasteboardContents();
+  void readPasteboardType(std::size_t item, const std::string& type,
+                          const PasteboardReadLimits& limits,
+                          PasteboardTypeCallback done) override {
+    current_->readPasteboardType(item, type, limits, std::move(done));
   }
-  void readPasteboardContentsInTurns(PasteboardContentsCallback done) override {
-    current_->readPasteboardContentsInTurns(std::move(done));
+  void cancelPasteboardReads() override { current_->cancelPasteboardReads(); }
+  const std::vector<PasteboardTypeRule>& pasteboardTypeRules() const override {
+    return current_->pasteboardTypeRules();
+  }
+  void readPasteboardText(PasteboardTextCallback done) override {
+    current_->readPasteboardText(std::move(done));
   }
   void writePasteboardContents(const PasteboardContents& contents) override {
     current_->writePasteboardContents(contents);
@@ -64,9 +69,10 @@ class AwaitedBackend final : public Platform {
                                                        PasteboardReadCallback onRead) override {
     return current_->writePasteboardTextNotifyingRead(text, std::move(onRead));
   }
+  void pasteFinished() override { current_->pasteFinished(); }
   PasteboardWriter pasteboardWriter() override { return current_->pasteboardWriter(); }
-  std::optional<std::string> selectedTextWithoutCopying() override {
-    return current_->selectedTextWithoutCopying();
+  bool readSelectedTextWithoutCopying(PasteboardTextCallback done) override {
+    return current_->readSelectedTextWithoutCopying(std::move(done));
   }
 
   void shutdown() override {
