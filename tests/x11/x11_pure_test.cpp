@@ -14,7 +14,7 @@
 #include "platform/linux/capture_devices.hpp"
 #include "platform/platform.hpp"
 #include "platform/x11/x11_keys.hpp"
-#include "platform/x11/x11_terminals.hpp"
+#include "platform/linux/terminals.hpp"
 #include "platform/x11/x11_text.hpp"
 
 namespace deskagent::platform::x11 {

@@ -62,13 +62,13 @@ void SimDesktop::replace(PasteboardContents contents, PasteboardWriter writer) {
   ++changeCount_;
   writer_ = writer;
   ownerSilent_ = false;
-  pendingReadNotice_ = nullptr;  // the lazily offered text is gone unread
+  readNotice_ = nullptr;  // the lazily offered text is gone
 }
 
 std::optional<std::string> SimDesktop::readPlainText() {
   if (ownerSilent_) return std::nullopt;
   const Bytes* text = plainTextOf(clipboard_);
-  if (text && pendingReadNotice_) loop_.post(std::exchange(pendingReadNotice_, nullptr));
+  if (text && readNotice_) loop_.post(readNotice_);
   return text ? std::optional<std::string>(text->str()) : std::nullopt;
 }
 
@@ -104,7 +104,13 @@ void SimDesktop::keyPosted(const PostedKey& key) {
 // --- The frontmost application ---
 
 void SimDesktop::appPastes() {
-  if (appReadsPaste) pasted.push_back(readPlainText());
+  if (!appReadsPaste) return;
+  if (!appReadsAgain) {
+    pasted.push_back(readPlainText());
+    return;
+  }
+  readPlainText();
+  loop_.postDelayed(*appReadsAgain, [this] { pasted.push_back(readPlainText()); });
 }
 
 void SimDesktop::appCopies() {
@@ -142,6 +148,10 @@ void SimDesktop::setPasteboardString(const std::string& text) {
 void SimDesktop::listPasteboardTypes(PasteboardListingCallback done) {
   ++agentClipboardCalls;
   PasteboardListing listing;
+  if (accessBehavior == kPasteboardAccessAlwaysDeny) {
+    loop_.post([done = std::move(done)] { done({}); });
+    return;
+  }
   for (const auto& item : clipboard_.items) {
     auto& types = listing.items.emplace_back();
     for (const auto& representation : item.representations) types.push_back(representation.type);
@@ -200,6 +210,16 @@ void SimDesktop::writePasteboardContents(const PasteboardContents& contents) {
     throw std::bad_alloc();
   }
   replace(contents);
+  managerTakesOver();
+}
+
+void SimDesktop::managerTakesOver() {
+  if (!managerRecopies) return;
+  const std::int64_t written = changeCount_;
+  loop_.postDelayed(*managerRecopies, [this, written] {
+    if (changeCount_ != written) return;
+    if (auto text = readPlainText()) replace(simPlainText(*text), PasteboardWriter::other);
+  });
 }
 
 PasteboardTextWrite SimDesktop::writePasteboardTextNotifyingRead(const std::string& text,
@@ -208,8 +228,9 @@ PasteboardTextWrite SimDesktop::writePasteboardTextNotifyingRead(const std::stri
   if (textWriteFails) return PasteboardTextWrite::failed;
   replace(simDictatedText(text));
   if (std::exchange(textWriteOutOfMemory, false)) throw std::bad_alloc();
+  managerTakesOver();
   if (!notifiesPasteRead) return PasteboardTextWrite::written;
-  pendingReadNotice_ = std::move(onRead);
+  readNotice_ = std::move(onRead);
   return PasteboardTextWrite::writtenNotifyingRead;
 }
 

@@ -10,7 +10,8 @@
 namespace deskagent::platform::wayland {
 
 // The clipboard of a Wayland desktop as the platform's pasteboard calls reach it: data-control's,
-// or a compositor's own API (mutter's). Each call as the seam's of the same name says.
+// or a compositor's own API (mutter's). Each call as the seam's of the same name says; the type
+// rules are Wayland's for every side (mutter's owners are Wayland's and XWayland's).
 class ClipboardSide {
  public:
   virtual ~ClipboardSide() = default;
@@ -21,7 +22,6 @@ class ClipboardSide {
   virtual void readType(const std::string& type, const PasteboardReadLimits& limits,
                         PasteboardTypeCallback done) = 0;
   virtual void cancelReads() {}
-  virtual const std::vector<PasteboardTypeRule>& typeRules() const = 0;
   virtual void readText(PasteboardTextCallback done) = 0;
   virtual void write(const PasteboardContents& contents) = 0;
   virtual PasteboardTextWrite writeTextNotifyingRead(const std::string& text,

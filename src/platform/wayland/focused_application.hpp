@@ -1,26 +1,51 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+
+#include "platform/linux/desktop_entries.hpp"
+#include "platform/linux/terminals.hpp"
+#include "platform/wayland/wayland_connection.hpp"
+#include "platform/wayland/wayland_toplevels.hpp"
+#include "platform/wayland/xwayland_focus.hpp"
 
 namespace deskagent::platform::wayland {
 
 // What the desktop lets us know of the application that has the keyboard focus. A Wayland
-// compositor tells ordinary clients nothing of it by itself: each backend has its own source.
-enum class FocusedKind {
-  application,  // Control+V and Control+C
-  terminal,     // Control+Shift+V and Control+Shift+C, its own paste and copy
-  unknown,      // Control+V, which no terminal turns into a signal; never Control+C
-};
-
+// compositor tells ordinary clients nothing of it by itself: each desktop has its own source.
 class FocusedApplication {
  public:
   virtual ~FocusedApplication() = default;
-  // Asked for each chord: the window it goes to.
-  virtual FocusedKind kind() = 0;
-  // Its selected text where it must be read without the copy shortcut (Platform's
-  // selectedTextWithoutCopying): nothing where the copy shortcut is the way.
-  virtual std::optional<std::string> selectedTextWithoutCopying() { return std::nullopt; }
+  // Asked for each chord: what the window it goes to is; nothing where it cannot be told.
+  virtual std::optional<TerminalKind> kind() = 0;
+  // Where no copy chord may go, the selected text as this source gives it without one; nothing
+  // where it gives none.
+  virtual std::optional<std::string> selectedText() { return std::nullopt; }
+  // Whether a terminal's copy chord (Control+Shift+C) is safe to send where this source finds
+  // one: not where a terminal may hand it to its program as Control+C.
+  virtual bool terminalCopyChordSafe() const { return true; }
+};
+
+// What an application known by its app id (or X11 class) is: by the terminal list, then the
+// desktop entries; nothing where neither knows it.
+std::optional<TerminalKind> kindOfApplication(std::string_view appId, DesktopEntries& entries);
+
+// The focused window as a wlroots compositor tells of it (foreign-toplevel's app id); an
+// XWayland window it does not name clearly, by its WM_CLASS.
+class ToplevelFocus final : public FocusedApplication {
+ public:
+  ToplevelFocus(Connection& connection, DesktopEntries& entries, XwaylandFocus& xwayland)
+      : connection_(connection), toplevels_(connection), entries_(entries), xwayland_(xwayland) {}
+
+  std::optional<TerminalKind> kind() override;
+
+ private:
+  Connection& connection_;
+  Toplevels toplevels_;
+  DesktopEntries& entries_;
+  XwaylandFocus& xwayland_;
 };
 
 }  // namespace deskagent::platform::wayland

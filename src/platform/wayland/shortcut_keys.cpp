@@ -45,12 +45,12 @@ std::optional<std::string> seatKeymap(Connection& connection) {
   return keymap;
 }
 
-// The evdev key that types `keysym` without modifiers.
-std::optional<std::uint32_t> evdevKeyOf(xkb_keymap* keymap, xkb_keysym_t keysym) {
+std::optional<std::uint32_t> evdevKeyOf(xkb_keymap* keymap, xkb_layout_index_t layout,
+                                        xkb_keysym_t keysym) {
   for (xkb_keycode_t code = xkb_keymap_min_keycode(keymap); code <= xkb_keymap_max_keycode(keymap);
        ++code) {
     const xkb_keysym_t* syms = nullptr;
-    int count = xkb_keymap_key_get_syms_by_level(keymap, code, 0, 0, &syms);
+    int count = xkb_keymap_key_get_syms_by_level(keymap, code, layout, 0, &syms);
     for (int i = 0; i < count; ++i) {
       if (syms[i] == keysym && code >= 8) return code - 8;  // xkb codes are evdev codes + 8
     }
@@ -58,9 +58,25 @@ std::optional<std::uint32_t> evdevKeyOf(xkb_keymap* keymap, xkb_keysym_t keysym)
   return std::nullopt;
 }
 
+// The first layout of `keymap` that types both letters, with their keys.
+bool findLatinLetters(xkb_keymap* keymap, xkb_layout_index_t& layout, std::uint32_t& v,
+                      std::uint32_t& c) {
+  for (xkb_layout_index_t l = 0; l < xkb_keymap_num_layouts(keymap); ++l) {
+    auto keyV = evdevKeyOf(keymap, l, XKB_KEY_v);
+    auto keyC = evdevKeyOf(keymap, l, XKB_KEY_c);
+    if (keyV && keyC) {
+      layout = l;
+      v = *keyV;
+      c = *keyC;
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
-ShortcutKeymap::ShortcutKeymap(Connection* connection) {
+ShortcutKeymap::ShortcutKeymap(Connection* connection) : keyV_(KEY_V), keyC_(KEY_C) {
   context_ = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
   if (context_ == nullptr) return;
   if (connection != nullptr && connection->seat() != nullptr) {
@@ -72,6 +88,11 @@ ShortcutKeymap::ShortcutKeymap(Connection* connection) {
   if (keymap_ == nullptr) {
     keymap_ = xkb_keymap_new_from_names(context_, nullptr, XKB_KEYMAP_COMPILE_NO_FLAGS);
   }
+  if (keymap_ != nullptr && findLatinLetters(keymap_, layout_, keyV_, keyC_)) return;
+  if (keymap_ != nullptr) xkb_keymap_unref(keymap_);
+  const xkb_rule_names us = {nullptr, nullptr, "us", nullptr, nullptr};
+  keymap_ = xkb_keymap_new_from_names(context_, &us, XKB_KEYMAP_COMPILE_NO_FLAGS);
+  if (keymap_ != nullptr) findLatinLetters(keymap_, layout_, keyV_, keyC_);
 }
 
 ShortcutKeymap::~ShortcutKeymap() {
@@ -88,26 +109,32 @@ std::string ShortcutKeymap::text() const {
   return result;
 }
 
-std::optional<ChordKeys> chordKeys(xkb_keymap* keymap, std::uint16_t macKeyCode,
-                                   std::uint64_t flags, bool terminal) {
+std::optional<ChordKeys> chordKeys(const ShortcutKeymap& keymap, std::uint16_t macKeyCode,
+                                   std::uint64_t flags, std::optional<TerminalKind> target) {
+  if (macKeyCode != kMacKeyV && macKeyCode != kMacKeyC) return std::nullopt;
+  const bool paste = macKeyCode == kMacKeyV;
   ChordKeys keys;
-  if (macKeyCode == kMacKeyV) {
-    keys.letter = (keymap ? evdevKeyOf(keymap, XKB_KEY_v) : std::nullopt).value_or(KEY_V);
-  } else if (macKeyCode == kMacKeyC) {
-    keys.letter = (keymap ? evdevKeyOf(keymap, XKB_KEY_c) : std::nullopt).value_or(KEY_C);
-  } else {
-    return std::nullopt;
+  keys.letter = paste ? keymap.keyV() : keymap.keyC();
+  bool control = (flags & (kFlagCommand | kFlagControl)) != 0;
+  bool shift = (flags & kFlagShift) != 0;
+  if ((flags & kFlagCommand) != 0) {
+    if (target == TerminalKind::clipboardKeys) shift = true;
+    if (target != TerminalKind::none && target != TerminalKind::clipboardKeys) {
+      if (!paste) return std::nullopt;
+      keys.letter = KEY_INSERT;
+      control = false;
+      shift = true;
+    }
   }
   auto hold = [&](std::uint32_t evdevKey, const char* modName) {
-    xkb_mod_index_t index = keymap ? xkb_keymap_mod_get_index(keymap, modName) : XKB_MOD_INVALID;
+    xkb_keymap* map = keymap.keymap();
+    xkb_mod_index_t index = map ? xkb_keymap_mod_get_index(map, modName) : XKB_MOD_INVALID;
     if (index != XKB_MOD_INVALID) keys.modifierMask |= 1U << index;
     keys.modifiers.push_back(evdevKey);
   };
-  const bool shortcut = (flags & (kFlagCommand | kFlagControl)) != 0;
-  terminal = terminal && (flags & kFlagCommand) != 0;
-  if (shortcut) hold(KEY_LEFTCTRL, XKB_MOD_NAME_CTRL);
+  if (control) hold(KEY_LEFTCTRL, XKB_MOD_NAME_CTRL);
   if (flags & kFlagAlternate) hold(KEY_LEFTALT, XKB_MOD_NAME_ALT);
-  if ((flags & kFlagShift) || terminal) hold(KEY_LEFTSHIFT, XKB_MOD_NAME_SHIFT);
+  if (shift) hold(KEY_LEFTSHIFT, XKB_MOD_NAME_SHIFT);
   return keys;
 }
 

@@ -16,8 +16,8 @@ bool isTextType(const std::string& type);
 // `text` in every plain-text type.
 PasteboardContents textContents(const std::string& text);
 
-// The dictated text as a paste offers it: every plain-text type, the hint that keeps it out of
-// the clipboard managers' history where they honour it, and the mark that tells another agent to
+// The dictated text as a paste offers it: every plain-text type, the hints that keep it out of
+// the clipboard managers' history where they honour them, and the mark that tells another agent to
 // wait for our restore instead of saving our text as the user's.
 PasteboardContents dictatedContents(const std::string& text);
 

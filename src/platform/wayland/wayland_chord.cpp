@@ -34,31 +34,24 @@ int keymapFile(const std::string& text) {
 
 }  // namespace
 
-ChordPoster::ChordPoster(const ShortcutKeymap& keymap, KeySink& sink, FocusedApplication& focus)
-    : keymap_(keymap), sink_(sink), focus_(focus) {}
-
-ChordPoster::~ChordPoster() {
-  if (pressedKey_) post(0, false, 0);
+void ChordPoster::release() {
+  if (!pressedKey_ || !sink_.ready()) return;
+  sink_.key(*pressedKey_, false);
+  for (auto it = pressedModifiers_.rbegin(); it != pressedModifiers_.rend(); ++it) {
+    sink_.key(*it, false);
+  }
+  sink_.modifiers(0);
+  pressedKey_.reset();
+  pressedModifiers_.clear();
+  sink_.flush();
 }
 
-void ChordPoster::post(std::uint16_t macKeyCode, bool down, std::uint64_t flags) {
+void ChordPoster::post(std::uint16_t macKeyCode, bool down, std::uint64_t flags,
+                       std::optional<TerminalKind> target) {
   if (!sink_.ready()) return;
-  if (!down) {
-    if (!pressedKey_) return;
-    sink_.key(*pressedKey_, false);
-    for (auto it = pressedModifiers_.rbegin(); it != pressedModifiers_.rend(); ++it) {
-      sink_.key(*it, false);
-    }
-    sink_.modifiers(0);
-    pressedKey_.reset();
-    pressedModifiers_.clear();
-    sink_.flush();
-    return;
-  }
-  if (pressedKey_) post(macKeyCode, false, 0);  // a chord whose release never came
-  const FocusedKind focused = focus_.kind();
-  if (focused == FocusedKind::unknown && macKeyCode == kMacKeyC) return;
-  auto keys = chordKeys(keymap_.keymap(), macKeyCode, flags, focused == FocusedKind::terminal);
+  release();  // the release asked for, or that of a chord whose release never came
+  if (!down) return;
+  auto keys = chordKeys(keymap_, macKeyCode, flags, target);
   if (!keys) return;
   ++chords_;
   for (std::uint32_t modifier : keys->modifiers) sink_.key(modifier, true);
@@ -70,7 +63,7 @@ void ChordPoster::post(std::uint16_t macKeyCode, bool down, std::uint64_t flags)
 }
 
 VirtualKeyboard::VirtualKeyboard(Connection& connection, const ShortcutKeymap& keymap)
-    : connection_(connection) {
+    : connection_(connection), keymap_(keymap) {
   const std::string keymapText = keymap.text();
   if (keymapText.empty() || connection_.virtualKeyboards() == nullptr) return;
   int fd = keymapFile(keymapText);
@@ -93,7 +86,7 @@ void VirtualKeyboard::key(std::uint32_t evdevKey, bool down) {
 }
 
 void VirtualKeyboard::modifiers(std::uint32_t depressed) {
-  zwp_virtual_keyboard_v1_modifiers(keyboard_, depressed, 0, 0, 0);
+  zwp_virtual_keyboard_v1_modifiers(keyboard_, depressed, 0, 0, keymap_.layout());
 }
 
 }  // namespace deskagent::platform::wayland

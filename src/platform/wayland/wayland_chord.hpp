@@ -4,7 +4,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/wayland/focused_application.hpp"
+#include "platform/linux/terminals.hpp"
 #include "platform/wayland/shortcut_keys.hpp"
 #include "platform/wayland/wayland_connection.hpp"
 
@@ -27,27 +27,27 @@ class KeySink {
   virtual void flush() {}
 };
 
-// Types the shortcut chords into a key sink. The Command flag means the platform's shortcut
-// modifier, Control; in a terminal the chord also carries Shift, since Control+Shift+V and
-// Control+Shift+C are the terminals' paste and copy. Where the focused application is unknown
-// there is no copy chord at all: Control+C would interrupt the program in a terminal.
+// Types the shortcut chords (shortcut_keys.hpp says which keys) into a key sink.
 class ChordPoster {
  public:
-  ChordPoster(const ShortcutKeymap& keymap, KeySink& sink, FocusedApplication& focus);
-  ~ChordPoster();
+  ChordPoster(const ShortcutKeymap& keymap, KeySink& sink) : keymap_(keymap), sink_(sink) {}
+  ~ChordPoster() { release(); }
   ChordPoster(const ChordPoster&) = delete;
   ChordPoster& operator=(const ChordPoster&) = delete;
 
   bool ready() const { return sink_.ready(); }
-  // One half of a chord: the key's press (with its modifiers) or its release (and theirs).
-  void post(std::uint16_t macKeyCode, bool down, std::uint64_t flags);
+  // One half of a chord: the key's press (with its modifiers) or its release (and theirs), for a
+  // target of that kind (nothing: one that cannot be told).
+  void post(std::uint16_t macKeyCode, bool down, std::uint64_t flags,
+            std::optional<TerminalKind> target);
   // Chords sent so far.
   const std::uint64_t& chords() const { return chords_; }
 
  private:
+  void release();
+
   const ShortcutKeymap& keymap_;
   KeySink& sink_;
-  FocusedApplication& focus_;
   std::uint64_t chords_ = 0;
   // Between a chord's press and its release.
   std::optional<std::uint32_t> pressedKey_;
@@ -70,6 +70,7 @@ class VirtualKeyboard final : public KeySink {
 
  private:
   Connection& connection_;
+  const ShortcutKeymap& keymap_;
   zwp_virtual_keyboard_v1* keyboard_ = nullptr;
 };
 

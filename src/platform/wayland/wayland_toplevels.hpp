@@ -1,26 +1,24 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 
-#include "platform/wayland/focused_application.hpp"
 #include "platform/wayland/wayland_connection.hpp"
 
 namespace deskagent::platform::wayland {
 
 // The app ids of the windows the compositor tells of (foreign-toplevel), and which is active.
-class Toplevels final : public FocusedApplication {
+class Toplevels {
  public:
   explicit Toplevels(Connection& connection);
-  ~Toplevels() override;
+  ~Toplevels();
   Toplevels(const Toplevels&) = delete;
   Toplevels& operator=(const Toplevels&) = delete;
 
-  // Whether the focused window is a terminal emulator; false where the compositor does not say.
-  bool focusedIsTerminal() const;
-  FocusedKind kind() override {
-    return focusedIsTerminal() ? FocusedKind::terminal : FocusedKind::application;
-  }
+  // The focused window's app id; nothing where the compositor does not say (no window has the
+  // focus, or the compositor does not offer foreign-toplevel).
+  std::optional<std::string> focusedAppId() const;
 
  private:
   struct Window {
@@ -36,8 +34,5 @@ class Toplevels final : public FocusedApplication {
   std::map<zwlr_foreign_toplevel_handle_v1*, Window> windows_;
   bool finished_ = false;
 };
-
-// By the app id a Wayland terminal emulator gives its windows.
-bool isTerminalAppId(const std::string& appId);
 
 }  // namespace deskagent::platform::wayland

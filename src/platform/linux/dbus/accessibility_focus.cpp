@@ -157,17 +157,16 @@ std::string AccessibilityFocus::selection(const Object& object) {
   return selected;
 }
 
-wayland::FocusedKind AccessibilityFocus::kind() {
+std::optional<TerminalKind> AccessibilityFocus::kind() {
   auto found = focused();
-  if (!found) return wayland::FocusedKind::unknown;
-  return found->terminal ? wayland::FocusedKind::terminal : wayland::FocusedKind::application;
+  if (!found) return std::nullopt;
+  return found->terminal ? TerminalKind::clipboardKeys : TerminalKind::none;
 }
 
-std::optional<std::string> AccessibilityFocus::selectedTextWithoutCopying() {
+std::optional<std::string> AccessibilityFocus::selectedText() {
   auto found = focused();
-  if (!found) return std::string();
-  if (!found->terminal) return std::nullopt;
-  return found->focus ? selection(*found->focus) : std::string();
+  if (!found || !found->terminal || !found->focus) return std::nullopt;
+  return selection(*found->focus);
 }
 
 }  // namespace deskagent::platform::dbus

@@ -22,11 +22,12 @@ class AccessibilityFocus final : public wayland::FocusedApplication {
   AccessibilityFocus(const AccessibilityFocus&) = delete;
   AccessibilityFocus& operator=(const AccessibilityFocus&) = delete;
 
-  wayland::FocusedKind kind() override;
-  // In a terminal its selection as the accessibility bus gives it (no chord: a terminal's copy
-  // key can reach the program inside as Control+C), where the application is unknown an empty
-  // text (nothing may be copied with a chord there), elsewhere nothing: the chord is the way.
-  std::optional<std::string> selectedTextWithoutCopying() override;
+  // A terminal (VTE's role) pastes and copies with Control+Shift+V and Control+Shift+C.
+  std::optional<TerminalKind> kind() override;
+  // In a terminal its selection as the accessibility bus gives it: no chord, since a terminal's
+  // copy key can reach the program inside as Control+C.
+  std::optional<std::string> selectedText() override;
+  bool terminalCopyChordSafe() const override { return false; }
 
   // One object on the bus: its owner's name and its path.
   struct Object {

@@ -50,10 +50,6 @@ class GnomeClipboard final : public wayland::ClipboardSide {
   void cancelReads() override {
     if (clipboard_) clipboard_->cancelReads();
   }
-  // Mutter's owners are Wayland's and XWayland's: their types are the same.
-  const std::vector<PasteboardTypeRule>& typeRules() const override {
-    return wayland::waylandTypeRules();
-  }
 
   void readText(PasteboardTextCallback done) override {
     const auto& types = clipboard_ ? clipboard_->types() : std::vector<std::string>();
@@ -83,10 +79,10 @@ class GnomeClipboard final : public wayland::ClipboardSide {
     const std::uint64_t chordsAtWrite = keys_.chords();
     auto notify = std::make_shared<PasteboardReadCallback>(std::move(onRead));
     // Mutter's own clipboard manager reads the text at every owner change, served before this
-    // returns: only a read after our chord is the target's.
+    // returns: only a read after our chord is the target's. Each such read is told.
     auto onTransfer = [this, chordsAtWrite, notify](const std::string& type) {
       if (!*notify || !wayland::isTextType(type) || keys_.chords() == chordsAtWrite) return;
-      loop_.post(std::exchange(*notify, {}));
+      loop_.post(*notify);
     };
     return clipboard_->offer(wayland::dictatedContents(text).items.front(), onTransfer)
                ? PasteboardTextWrite::writtenNotifyingRead
@@ -105,10 +101,7 @@ std::unique_ptr<Platform> connectGnomePlatform(MainLoop& loop) {
   const char* display = std::getenv("WAYLAND_DISPLAY");
   if (display == nullptr || *display == '\0') return nullptr;
   return wayland::connectDesktopPlatform(
-      loop,
-      [](wayland::Connection&, MainLoop& loop,
-         const std::function<const wayland::ShortcutKeymap&()>&)
-          -> std::optional<wayland::DesktopParts> {
+      loop, [](wayland::Connection&, MainLoop& loop) -> std::optional<wayland::DesktopParts> {
         std::shared_ptr<dbus::Connection> bus = dbus::Connection::session(loop);
         if (!bus || !bus->nameHasOwner(kRemoteDesktopService)) return std::nullopt;
         auto keys = std::make_unique<MutterKeys>(loop, *bus);

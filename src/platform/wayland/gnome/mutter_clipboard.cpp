@@ -10,15 +10,11 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "platform/linux/pipe_writer.hpp"
-
 namespace deskagent::platform::gnome {
 
 namespace {
 
 constexpr auto kPatience = std::chrono::seconds(1);
-// A reader that stops taking what we write is given up on after this.
-constexpr auto kSendTimeout = std::chrono::seconds(2);
 constexpr auto kBusyRetry = std::chrono::milliseconds(5);
 
 // An options dictionary holding one list of types: {"mime-types": [...]}.
@@ -138,9 +134,18 @@ void MutterClipboard::transfer(sd_bus_message* signal) {
   dbus::CallError error;
   auto reply = bus_.call(write, kPatience, &error);
   int fd = -1;
-  const bool whole = reply && sd_bus_message_read(reply.get(), "h", &fd) >= 0 &&
-                     writeWhole(fd, bytes->str(), kSendTimeout);
-  done(whole);
+  if (!reply || sd_bus_message_read(reply.get(), "h", &fd) < 0) {
+    done(false);
+    return;
+  }
+  // The descriptor is the reply's: ours is a copy, written as the reader takes it.
+  fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) {
+    done(false);
+    return;
+  }
+  std::erase_if(writes_, [](const auto& w) { return w->finished(); });
+  writes_.push_back(std::make_unique<wayland::PipeWrite>(loop_, fd, *bytes, done));
   if (onTransfer_) onTransfer_(type);
 }
 

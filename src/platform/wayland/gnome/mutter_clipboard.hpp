@@ -14,6 +14,7 @@
 #include "platform/linux/dbus/dbus_connection.hpp"
 #include "platform/platform.hpp"
 #include "platform/wayland/gnome/mutter_remote_desktop.hpp"
+#include "platform/wayland/wayland_pipes.hpp"
 
 namespace deskagent::platform::gnome {
 
@@ -75,6 +76,8 @@ class MutterClipboard {
   bool ours_ = false;
   PasteboardItem offered_;
   std::function<void(const std::string&)> onTransfer_;
+  // Our content on its way to readers.
+  std::vector<std::unique_ptr<wayland::PipeWrite>> writes_;
 
   std::deque<Pending> pending_;
   // The read under way: its pipe, what came so far, and its deadline.

@@ -8,8 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <string_view>
-
-#include "platform/wayland/wayland_toplevels.hpp"
+#include <utility>
 
 namespace deskagent::platform::kde {
 
@@ -106,17 +105,16 @@ std::optional<std::vector<std::string>> KWinFocus::activeWindowClasses() {
   return classes;
 }
 
-wayland::FocusedKind KWinFocus::kind() {
+// A window KWin names is a terminal where its list or its desktop entry says so, and an
+// application otherwise.
+std::optional<TerminalKind> KWinFocus::kind() {
   auto classes = activeWindowClasses();
-  if (!classes) return wayland::FocusedKind::unknown;
-  return std::any_of(classes->begin(), classes->end(), wayland::isTerminalAppId)
-             ? wayland::FocusedKind::terminal
-             : wayland::FocusedKind::application;
-}
-
-std::optional<std::string> KWinFocus::selectedTextWithoutCopying() {
-  if (kind() == wayland::FocusedKind::application) return std::nullopt;
-  return std::string();
+  if (!classes) return std::nullopt;
+  for (const auto& name : *classes) {
+    auto kind = wayland::kindOfApplication(name, entries_);
+    if (kind && kind != TerminalKind::none) return kind;
+  }
+  return TerminalKind::none;
 }
 
 }  // namespace deskagent::platform::kde

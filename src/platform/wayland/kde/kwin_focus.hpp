@@ -23,12 +23,11 @@ class KWinFocus final : public wayland::FocusedApplication {
   KWinFocus(const KWinFocus&) = delete;
   KWinFocus& operator=(const KWinFocus&) = delete;
 
-  wayland::FocusedKind kind() override;
+  std::optional<TerminalKind> kind() override;
   // A terminal's copy key is no safe chord: Konsole, with nothing selected, hands
-  // Control+Shift+C to the program inside as Control+C, an interrupt. So in a terminal, and where
-  // the application is unknown, nothing is copied: an empty text, the read's "empty". Elsewhere
-  // the chord is the way.
-  std::optional<std::string> selectedTextWithoutCopying() override;
+  // Control+Shift+C to the program inside as Control+C, an interrupt. So in a terminal nothing
+  // is copied (the read's "empty"), as where the application is unknown.
+  bool terminalCopyChordSafe() const override { return false; }
 
   // The active window's resource class and name ("org.kde.konsole", or an X11 window's class
   // and instance), lower-cased; empty when no window is active, nothing when KWin did not say.
@@ -36,6 +35,7 @@ class KWinFocus final : public wayland::FocusedApplication {
 
  private:
   dbus::Connection& bus_;
+  DesktopEntries entries_;
   std::string script_;
   std::uint64_t queries_ = 0;
   dbus::Slot callback_;
