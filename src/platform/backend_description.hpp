@@ -8,6 +8,7 @@ namespace deskagent::platform {
 // what it found or why not, in a line a user can act on.
 struct BackendDescription {
   std::string name;
+  bool present = false;  // its desktop is there, whether it lets the agent work or not
   bool usable = false;
   std::string detail;
 };

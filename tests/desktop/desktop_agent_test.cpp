@@ -210,7 +210,7 @@ TEST_P(DesktopAgentTest, EndOfInputAndSigtermWaitForThePendingRestore) {
 
 // A GNOME that refuses mutter's API to the agent (here, its session bus refuses the clipboard):
 // the agent says it cannot paste, and nothing reaches the window; the X11 backend, which it would
-// otherwise fall back on, would have answered "ok":true.
+// otherwise fall back on, would have answered "ok":true. `--check` says why.
 TEST(GnomeRestrictedTest, ARefusedApiIsReportedAndNothingIsPasted) {
   DesktopSession gnome("gnome-restricted");
   if (!gnome.started()) GTEST_SKIP() << "no userland (tests/desktop/userland.sh, as root)";
@@ -227,6 +227,9 @@ TEST(GnomeRestrictedTest, ARefusedApiIsReportedAndNothingIsPasted) {
   EXPECT_EQ(agent->wait(), 0);
   EXPECT_EQ(agent->readAllStderr(), "");
   EXPECT_EQ(window->readLineStartingWith("key ", 0ms), std::nullopt);
+  std::string check = gnome.run({gnome.scratch() + "/deskagent", "--check"});
+  EXPECT_NE(check.find("mutter refused a remote-desktop session: "), std::string::npos) << check;
+  EXPECT_NE(check.find("backend, which cannot work here"), std::string::npos) << check;
 }
 
 INSTANTIATE_TEST_SUITE_P(Desktops, DesktopAgentTest, ::testing::Values("kde", "gnome"),

@@ -17,7 +17,7 @@ constexpr std::uint32_t kKeyboardDevice = 1;  // SupportedDeviceTypes
 }  // namespace
 
 BackendDescription describeGnomeBackend(MainLoop& loop) {
-  BackendDescription d{"GNOME (mutter's remote-desktop API)", false, {}};
+  BackendDescription d{"GNOME (mutter's remote-desktop API)", false, false, {}};
   const char* display = std::getenv("WAYLAND_DISPLAY");
   if (display == nullptr || *display == '\0') {
     d.detail = "not a Wayland session (WAYLAND_DISPLAY is not set)";
@@ -32,6 +32,7 @@ BackendDescription describeGnomeBackend(MainLoop& loop) {
     d.detail = std::string(kRemoteDesktopService) + " is not on the session bus (not GNOME)";
     return d;
   }
+  d.present = true;
   auto get = bus->methodCall(kRemoteDesktopService, kRemoteDesktopPath,
                              "org.freedesktop.DBus.Properties", "Get");
   if (get) sd_bus_message_append(get.get(), "ss", kRemoteDesktopInterface, "SupportedDeviceTypes");
