@@ -69,21 +69,9 @@ class SwayDesktop {
   // Runs `argv` as the desktop's user, in the session's environment plus `env` (NAME=value).
   ChildProcess& run(std::vector<std::string> argv, std::vector<std::string> env = {},
                     bool keepStderr = false) {
-    std::vector<std::string> command{"env",
-                                     "-i",
-                                     "PATH=/usr/bin:/bin",
-                                     "LANG=C.UTF-8",
-                                     "HOME=" + home().string(),
-                                     "XDG_RUNTIME_DIR=" + (dir_ / "runtime").string(),
-                                     "WAYLAND_DISPLAY=wayland-1"};
-    if (!xDisplay_.empty()) command.push_back("DISPLAY=" + xDisplay_);
-    command.insert(command.end(), env.begin(), env.end());
-    if (root()) {
-      for (const char* a : {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"}) {
-        command.emplace_back(a);
-      }
-    }
-    command.insert(command.end(), argv.begin(), argv.end());
+    env.insert(env.begin(), {"LANG=C.UTF-8", "WAYLAND_DISPLAY=wayland-1"});
+    if (!xDisplay_.empty()) env.push_back("DISPLAY=" + xDisplay_);
+    std::vector<std::string> command = asUser(std::move(argv), env);
     processes_.push_back(std::make_unique<ChildProcess>(std::move(command), keepStderr));
     return *processes_.back();
   }
@@ -116,21 +104,24 @@ class SwayDesktop {
   static constexpr uid_t kNobody = 65534;
   static bool root() { return ::geteuid() == 0; }
 
-  bool launch() {
-    std::vector<std::string> argv{"env",
-                                  "-i",
-                                  "PATH=/usr/bin:/bin",
-                                  "HOME=" + home().string(),
-                                  "XDG_RUNTIME_DIR=" + (dir_ / "runtime").string(),
-                                  "WLR_BACKENDS=headless",
-                                  "WLR_RENDERER=pixman",
-                                  "WLR_LIBINPUT_NO_DEVICES=1"};
+  // `argv` as the desktop's user, in nothing but the session's environment and `env`.
+  std::vector<std::string> asUser(std::vector<std::string> argv,
+                                  const std::vector<std::string>& env) const {
+    std::vector<std::string> command{"env", "-i", "PATH=/usr/bin:/bin", "HOME=" + home().string(),
+                                     "XDG_RUNTIME_DIR=" + (dir_ / "runtime").string()};
+    command.insert(command.end(), env.begin(), env.end());
     if (root()) {
-      for (const char* a : {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"}) {
-        argv.emplace_back(a);
-      }
+      command.insert(command.end(),
+                     {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
     }
-    argv.insert(argv.end(), {"sway", "-c", (dir_ / "config").string()});
+    command.insert(command.end(), argv.begin(), argv.end());
+    return command;
+  }
+
+  bool launch() {
+    auto argv =
+        asUser({"sway", "-c", (dir_ / "config").string()},
+               {"WLR_BACKENDS=headless", "WLR_RENDERER=pixman", "WLR_LIBINPUT_NO_DEVICES=1"});
     sway_ = std::make_unique<ChildProcess>(std::move(argv));
     // Ready once its sockets are there (a fraction of a second), under the first name libwayland
     // gives, the runtime directory being its alone.

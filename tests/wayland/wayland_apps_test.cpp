@@ -125,8 +125,9 @@ struct Terminal {
   bool xwayland = false;
   std::vector<std::string> layout = {"us"};
   std::size_t large = 1u << 20;
-  std::string selected{};  // what the program inside has the terminal select
-  bool clipman = false;    // clipman runs, taking every new clipboard over as its own
+  std::string selected{};  // what the program inside has the terminal select, and in base64
+  std::string selectedBase64{};
+  bool clipman = false;  // clipman runs, taking every new clipboard over as its own
 };
 
 void PrintTo(const Terminal& terminal, std::ostream* out) {
@@ -142,6 +143,9 @@ TEST_P(WaylandTerminal, TakesThePasteWithItsOwnKeyAndNoControlCharacterOrSignal)
     // Where it keeps its history.
     desktop_.run({"mkdir", "-p", (desktop_.home() / ".local/share").string()}).wait();
     desktop_.run({"wl-paste", "--watch", "clipman", "store"});
+    // And the types each new clipboard offers, as a manager that honours markers sees them.
+    desktop_.run({"wl-paste", "--watch", "sh", "-c",
+                  "wl-paste --list-types >>" + (desktop_.home() / "types").string()});
   }
   auto before = userCopies("the user's own");
   if (terminal.clipman) {
@@ -153,10 +157,15 @@ TEST_P(WaylandTerminal, TakesThePasteWithItsOwnKeyAndNoControlCharacterOrSignal)
   }
   const fs::path log = desktop_.home();
   std::vector<std::string> command = terminal.command;
-  command.insert(command.end(), {desktop_.program(TTY_LOG), log.string(), terminal.selected});
+  command.insert(command.end(), {desktop_.program(TTY_LOG), log.string(), terminal.selectedBase64});
   desktop_.run(command);
   ASSERT_TRUE(becomes([&] { return std::to_string(fs::exists(log / "ready")); }, "1", 30s));
   ASSERT_TRUE(desktop_.awaitFocus(terminal.appId));
+  if (!terminal.selected.empty()) {
+    // Once the terminal has taken the escape, in its own time.
+    auto primary = [] { return runToEnd({"wl-paste", "--primary", "--no-newline"}); };
+    ASSERT_TRUE(becomes(primary, terminal.selected));
+  }
   startAgent();
 
   // What is selected there, or nothing.
@@ -185,6 +194,12 @@ TEST_P(WaylandTerminal, TakesThePasteWithItsOwnKeyAndNoControlCharacterOrSignal)
     // It ran, and kept what it saw (the dictated text too: it honours no marker).
     EXPECT_NE(readFile(desktop_.home() / ".local/share/clipman.json").find(kText.substr(0, 5)),
               std::string::npos);
+    // The dictated text came with the markers KDE's managers and CopyQ skip.
+    const std::string types = readFile(desktop_.home() / "types");
+    for (const char* marker : {"x-kde-passwordManagerHint", "application/x-copyq-hidden",
+                               "application/x-copyq-secret", "org.deskagent.transfer"}) {
+      EXPECT_NE(types.find(marker), std::string::npos) << marker << " not in\n" << types;
+    }
   }
   endAgent();
 }
@@ -212,7 +227,8 @@ INSTANTIATE_TEST_SUITE_P(
             .appId = "XTerm",
             .xwayland = true,
             .large = 60000,
-            .selected = "selected in xterm"}),
+            .selected = "selected in xterm",
+            .selectedBase64 = "c2VsZWN0ZWQgaW4geHRlcm0="}),
     [](const auto& info) { return info.param.name; });
 
 // --- Editors: the paste is in the saved file, and a read of the whole text gives it back.

@@ -5,8 +5,8 @@
  *   <dir>/signals   the name of each keyboard signal received, one a line
  *   <dir>/ready     once all of that is set up
  * so a paste's text, a stray ^V (0x16) or ^C (0x03 or SIGINT) is seen by the test as it is. With
- * a second argument, it first has the terminal select that text (OSC 52 on the primary
- * selection, which xterm allows when told to), as a user's drag over it would.
+ * a second argument, a text in base64, it first has the terminal select that text (OSC 52 on the
+ * primary selection, which xterm allows when told to), as a user's drag over it would.
  */
 #define _GNU_SOURCE
 #include <errno.h>
@@ -31,24 +31,6 @@ static void write_all(int fd, const char* data, size_t size) {
 static void on_signal(int sig) {
   const char* name = sig == SIGINT ? "SIGINT\n" : sig == SIGQUIT ? "SIGQUIT\n" : "SIGTSTP\n";
   write_all(signals_fd, name, strlen(name));
-}
-
-/* The escape that makes the terminal own the primary selection with `text`, base64-encoded. */
-static void select_text(const char* text) {
-  static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  char out[4096] = "\033]52;p;";
-  size_t at = strlen(out), length = strlen(text);
-  for (size_t i = 0; i < length && at + 8 < sizeof(out); i += 3) {
-    unsigned long group = (unsigned long)(unsigned char)text[i] << 16;
-    if (i + 1 < length) group |= (unsigned long)(unsigned char)text[i + 1] << 8;
-    if (i + 2 < length) group |= (unsigned char)text[i + 2];
-    out[at++] = digits[(group >> 18) & 63];
-    out[at++] = digits[(group >> 12) & 63];
-    out[at++] = i + 1 < length ? digits[(group >> 6) & 63] : '=';
-    out[at++] = i + 2 < length ? digits[group & 63] : '=';
-  }
-  out[at++] = '\a';
-  write_all(1, out, at);
 }
 
 static int open_in(const char* dir, const char* name) {
@@ -78,7 +60,10 @@ int main(int argc, char** argv) {
   tty.c_cc[VTIME] = 0;
   if (tcsetattr(0, TCSANOW, &tty) != 0) return 1;
   write_all(1, "\033[?2004h", 8);
-  if (argc > 2 && *argv[2]) select_text(argv[2]);
+  if (argc > 2 && *argv[2]) {
+    /* The terminal owns the primary selection with that (base64) text. */
+    dprintf(1, "\033]52;p;%s\a", argv[2]);
+  }
   close(open_in(argv[1], "ready"));
 
   char buffer[65536];

@@ -1,10 +1,10 @@
 /* The user for the end-to-end tests: a keyboard (a virtual keyboard of its own, in the layout its
  * arguments name: layout, then an optional variant) and a copy of their own, driven by what the
  * test writes on its stdin, one line a command:
- *   <keys>            a chord, as "ctrl+shift+c", "ctrl+s" or "shift+insert": every key pressed
- *                     in turn, then released in the reverse order. A letter is the key that
+ *   <keys>            a chord, as "ctrl+s" or "ctrl+shift+c": every key pressed in turn, then
+ *                     released in the reverse order. A letter is the key that
  *                     types it in the keyboard's layout, where one does (else the key at its
- *                     place on a US keyboard); other names are evdev's, in lower case.
+ *                     place on a US keyboard); other names are the modifiers'.
  *   layout <l> [<v>]  from now on, the keyboard is in that layout
  *   offer <n>         copies, offering <n> types of which the first is plain text (each read
  *                     gets "many types"), until the next command or the end of input
@@ -41,16 +41,8 @@ static const struct {
   const char* name;
   uint32_t code;
 } keys[] = {
-    {"ctrl", KEY_LEFTCTRL}, {"shift", KEY_LEFTSHIFT},
-    {"alt", KEY_LEFTALT},   {"super", KEY_LEFTMETA},
-    {"insert", KEY_INSERT}, {"home", KEY_HOME},
-    {"end", KEY_END},       {"enter", KEY_ENTER},
-    {"tab", KEY_TAB},       {"esc", KEY_ESC},
-    {"space", KEY_SPACE},   {"a", KEY_A},
-    {"c", KEY_C},           {"n", KEY_N},
-    {"q", KEY_Q},           {"s", KEY_S},
-    {"v", KEY_V},           {"x", KEY_X},
-    {"z", KEY_Z},
+    {"ctrl", KEY_LEFTCTRL}, {"shift", KEY_LEFTSHIFT}, {"a", KEY_A},
+    {"c", KEY_C},           {"s", KEY_S},             {"v", KEY_V},
 };
 
 static uint32_t now_ms(void) {
