@@ -7,7 +7,7 @@ packages=(
   nlohmann-json3-dev                       # parsing the host's commands
   libgtest-dev libgmock-dev                # the tests
   libbenchmark-dev                         # the benchmarks
-  libx11-dev libx11-xcb-dev libxi-dev libxtst-dev libxfixes-dev  # the X11 backend
+  libx11-dev libx11-xcb-dev libxi-dev libxtst-dev libxfixes-dev libxres-dev  # the X11 backend
   libwayland-dev libwayland-bin libxkbcommon-dev  # the Wayland backend
   wayland-protocols sway wl-clipboard      # the Wayland end-to-end tests
   xvfb xclip                               # the X11 end-to-end tests and the demo

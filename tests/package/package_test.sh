@@ -17,7 +17,7 @@ debs=("$work"/package/deskagent_*.deb)
 depends=$(dpkg-deb -f "${debs[0]}" Depends)
 grep -q 'libc6' <<<"$depends" || fail "Depends lacks libc6: $depends"
 if [ "$backend" = x11 ]; then
-  for lib in libx11-6 libxi6 libxtst6 libxfixes3; do
+  for lib in libx11-6 libxi6 libxtst6 libxfixes3 libxres1; do
     grep -q "$lib" <<<"$depends" || fail "Depends lacks $lib: $depends"
   done
 fi

@@ -4,6 +4,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib-xcb.h>
 #include <X11/extensions/XInput2.h>
+#include <X11/extensions/XRes.h>
 #include <X11/extensions/XTest.h>
 #include <X11/extensions/Xfixes.h>
 #include <fcntl.h>
@@ -96,6 +97,11 @@ Extensions queryExtensions(Display* display) {
   major = XkbMajorVersion;
   minor = XkbMinorVersion;
   ext.xkb = XkbQueryExtension(display, &xkbOpcode, &ext.xkbEventBase, &xkbError, &major, &minor);
+  int resEvent = 0, resError = 0;
+  if (XResQueryExtension(display, &resEvent, &resError)) {
+    ext.xres = XResQueryVersion(display, &major, &minor) != 0 &&
+               (major > 1 || (major == 1 && minor >= 2));  // client ids came in 1.2
+  }
   return ext;
 }
 
@@ -282,6 +288,27 @@ Time Connection::serverTime() {
       },
       std::chrono::steady_clock::now() + kServerTimeTimeout);
   return event ? event->xproperty.time : CurrentTime;
+}
+
+bool Connection::sameClient(XID a, XID b) {
+  if (a == None || b == None) return false;
+  auto baseOf = [this](XID id) { return id & ~resourceMask_; };
+  if (baseOf(a) == baseOf(b)) return true;
+  if (lost_ || !extensions_.xres) return false;
+  // The server finds each client by the base bits of the id, whether or not the window itself
+  // still exists.
+  XResClientIdSpec specs[2] = {{a, XRES_CLIENT_ID_PID_MASK}, {b, XRES_CLIENT_ID_PID_MASK}};
+  long count = 0;
+  XResClientIdValue* values = nullptr;
+  if (XResQueryClientIds(display_, 2, specs, &count, &values) != Success) return false;
+  pid_t pidOfA = -1, pidOfB = -1;
+  for (long i = 0; i < count; ++i) {
+    pid_t pid = XResGetClientPid(&values[i]);
+    if (baseOf(values[i].spec.client) == baseOf(a)) pidOfA = pid;
+    if (baseOf(values[i].spec.client) == baseOf(b)) pidOfB = pid;
+  }
+  XResClientIdsDestroy(count, values);
+  return pidOfA > 0 && pidOfA == pidOfB;
 }
 
 std::string Connection::atomName(Atom atom) {

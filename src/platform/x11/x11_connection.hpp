@@ -45,6 +45,7 @@ struct Extensions {
   int xfixesEventBase = 0;
   bool xkb = false;
   int xkbEventBase = 0;
+  bool xres = false;  // X-Resource 1.2 or later: the process behind a client
 };
 
 // One connection to the X server and the hidden window the agent owns selections with. Every call
@@ -65,13 +66,13 @@ class Connection {
   const Atoms& atoms() const { return atoms_; }
   const Extensions& extensions() const { return extensions_; }
 
-  // Whether two resources (windows) were made by the same client: the server gives each client
-  // a base of its own, in the bits outside the resource-ID mask it announces to everyone. A
-  // toolkit's hidden clipboard window and its visible windows are one client; a clipboard
-  // manager is another.
-  bool sameClient(XID a, XID b) const {
-    return a != None && b != None && ((a ^ b) & ~resourceMask_) == 0;
-  }
+  // Whether two resources (windows) belong to the same application. An application may speak
+  // to the server over more than one connection (Alacritty owns its selections and reads the
+  // clipboard through a second one), so the server's X-Resource extension is asked for the
+  // process behind each. Where it cannot say (the extension missing, a client on another host),
+  // the connection decides: the server gives each client a base of its own, in the bits outside
+  // the resource-ID mask it announces to everyone. A clipboard manager is another application.
+  bool sameClient(XID a, XID b);
 
   bool lost() const { return lost_; }
   // Whether the server has gone, found without calling Xlib (a closed or failed socket); marks

@@ -12,6 +12,7 @@
 #include "platform/x11/x11_key_watch.hpp"
 #include "platform/x11/x11_keymap.hpp"
 #include "platform/x11/x11_primary_paste.hpp"
+#include "platform/x11/x11_scratch_keys.hpp"
 #include "platform/x11/x11_synthetic_keys.hpp"
 
 namespace deskagent::platform::x11 {
@@ -28,6 +29,7 @@ struct Session {
 
   std::unique_ptr<Connection> connection;
   Keymap keymap;
+  ScratchKeys scratchKeys;
   SyntheticKeys synthetic;
   KeyWatch keys;
   ChordPoster chord;
