@@ -11,7 +11,9 @@ packages=(
   libwayland-dev libwayland-bin libxkbcommon-dev  # the Wayland backend
   wayland-protocols sway wl-clipboard      # the Wayland end-to-end tests
   xvfb xclip                               # the X11 end-to-end tests and the demo
-  xterm                                    # a real terminal for the X11 end-to-end tests
+  xterm alacritty                          # real terminals for the X11 end-to-end tests
+  mousepad copyq                           # a GTK editor and a clipboard manager, likewise
+  python3-pyqt5 python3-gi gir1.2-gtk-3.0  # Qt's and GTK's own clipboards in small test programs
   xdotool xinput                           # what the X11 bench compares the agent with
   dpkg-dev file                            # the Debian package's runtime dependencies (cpack)
   g++-mingw-w64-x86-64-posix wine64        # the Windows cross-build and its tests under Wine

@@ -22,7 +22,9 @@ target_compile_definitions(x11_tests PRIVATE
   DESKAGENT_BINARY="$<TARGET_FILE:deskagent>"
   X11_PRESS="$<TARGET_FILE:x11_press>"
   X11_TEST_WINDOW="$<TARGET_FILE:x11_test_window>"
-  X11_CLIPBOARD_MANAGER="$<TARGET_FILE:x11_clipboard_manager>")
+  X11_CLIPBOARD_MANAGER="$<TARGET_FILE:x11_clipboard_manager>"
+  QT_APP="${DESKAGENT_X11_TEST_DIR}/clients/qt_app.py"
+  GTK_IMAGE="${DESKAGENT_X11_TEST_DIR}/clients/gtk_image.py")
 add_dependencies(x11_tests deskagent x11_press x11_test_window x11_clipboard_manager)
 # Each test starts its own server, so they may run side by side.
 # A Wayland session of whoever runs them would take the agent there instead.

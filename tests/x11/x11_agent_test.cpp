@@ -183,6 +183,56 @@ TEST_F(AgentOnX, AnXtermIsReadThroughPrimaryAndPastedIntoWithShiftInsert) {
   std::filesystem::remove_all(dir);
 }
 
+// A single "ru" layout has no Latin letters, yet the copy and paste chords reach Qt and GTK
+// (mousepad) as Control+C and Control+V. CopyQ, which reads every new clipboard, never records
+// the dictated text, and the user's clipboard comes back after each.
+TEST_F(AgentOnX, EditorsUnderALayoutWithoutLatinLettersAreReadAndPastedInto) {
+  if (!installed("/usr/bin/mousepad") || !installed("/usr/bin/copyq") || !pyQtInstalled()) {
+    GTEST_SKIP() << "no mousepad, CopyQ or PyQt5";
+  }
+  ASSERT_TRUE(useLayout("ru"));
+  CopyQ copyq;
+  ASSERT_TRUE(copyq.ready());
+  auto user = userClipboard("the user's own text");
+  const std::string dictated = "\xd0\xbf\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82, dictated words";
+  auto readThenPaste = [&] {
+    send({{"type", "read-selection"}});
+    EXPECT_EQ(next(), json({{"type", "selection"}, {"ok", true}, {"text", "chosen words"}}));
+    send({{"type", "paste"}, {"text", dictated}});
+    EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}}));
+  };
+  {
+    ChildProcess qt({"/usr/bin/python3", QT_APP, "editor", "chosen words"});
+    ASSERT_EQ(qt.readLine(), "ready");
+    press({"move:100,100"});  // focus follows the pointer here
+    readThenPaste();
+    EXPECT_EQ(qt.readLineStartingWith("text "), "text " + x11_test::hex(dictated));
+  }
+  std::string dir = "/tmp/deskagent-mousepad-" + std::to_string(::getpid());
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir + "/words.txt") << "chosen words";
+  {
+    // Without a session bus it runs as an instance of its own.
+    ChildProcess mousepad({"env", "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent",
+                           "XDG_CONFIG_HOME=" + dir, "mousepad", dir + "/words.txt"});
+    ASSERT_TRUE(focusOnceMapped("mousepad"));
+    // GTK matches no shortcut letter under this layout: the text is selected with keys that are
+    // not letters, again should the file not have been loaded yet.
+    auto selectAll = [&] {
+      press({"+Control_L", "+Home", "-Home", "-Control_L", "+Shift_L", "+End", "-End", "-Shift_L"});
+      return becomes([&] { return clipboard("UTF8_STRING", "primary"); }, "chosen words", 2s);
+    };
+    ASSERT_TRUE(selectAll() || selectAll() || selectAll());
+    readThenPaste();
+    ASSERT_TRUE(useLayout("us"));  // and saved with Control+S
+    press({"+Control_L", "+s", "-s", "-Control_L"});
+    EXPECT_TRUE(becomes([&] { return runToEnd({"cat", dir + "/words.txt"}); }, dictated));
+  }
+  EXPECT_TRUE(clipboardBecomes("the user's own text"));
+  EXPECT_EQ(copyq.history().find("dictated"), std::string::npos) << copyq.history();
+  std::filesystem::remove_all(dir);
+}
+
 // The ways a host, a service manager or a terminal ends a helper, a moment after a paste: the
 // paste's restore runs and the clipboard manager is handed the user's clipboard, as at the end of
 // input. A second signal ends the agent at once.
