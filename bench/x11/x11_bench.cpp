@@ -5,7 +5,10 @@
 //   paste: the "paste" command written -> the text received by a focused test window, and
 //          spawning `xclip -i` then `xdotool key ctrl+v` -> the same;
 //   large: the "paste" command written -> its answer, while the user's clipboard holds 50 MiB
-//          of text served by xclip (read once, through INCR, before the text goes on).
+//          of text served by xclip (read once, through INCR, before the text goes on);
+//   busy:  an XTEST press or release -> the agent's "key" line, and "permissions" written -> its
+//          answer, while a paste's snapshot reads a 100 MiB clipboard (xclip) or one whose owner
+//          drips its data (a byte every 0.4 s, refused after the ceiling), against idle.
 // Prints p50 and p99 in microseconds.
 
 #include <X11/Xlib.h>
@@ -14,6 +17,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -180,17 +184,94 @@ void benchLargeClipboard() {
   samples.print("paste over a 50 MiB clipboard (command -> answer)");
 }
 
+// Keys pressed every 20 ms while a paste reads `owner`'s clipboard (none: idle), until the
+// paste is answered; then "permissions" while another paste reads it.
+void keysWhileSaving(const char* name, const std::function<std::unique_ptr<ChildProcess>()>& owner,
+                     int rounds) {
+  Display* display = XOpenDisplay(nullptr);
+  KeyCode altR = XKeysymToKeycode(display, XK_Alt_R);
+  Samples keys, permissions;
+  for (int round = 0; round < rounds; ++round) {
+    auto user = owner();
+    AgentProcess agent;
+    agent.readLine();  // ready
+    agent.readLine();  // permissions
+    agent.write("{\"type\":\"watch\",\"keyCode\":61}\n");
+    agent.readLine();  // tap
+    if (user) agent.write("{\"type\":\"paste\",\"text\":\"over it\"}\n");
+    bool answered = !user;
+    for (int press = 0; press < 250 && (!answered || press < 50); ++press) {
+      bool during = !answered;  // pressed while the snapshot is read
+      auto start = Clock::now();
+      XTestFakeKeyEvent(display, altR, press % 2 == 0 ? True : False, CurrentTime);
+      XFlush(display);
+      for (;;) {
+        auto line = agent.readLine(10s);
+        if (!line) break;
+        if (line->find("\"type\":\"paste\"") != std::string::npos) answered = true;
+        if (line->find("\"type\":\"key\"") == std::string::npos) continue;
+        if (during || !user) keys.values.push_back(micros(Clock::now() - start));
+        break;
+      }
+      ::usleep(20000);
+    }
+    if (user) {
+      // The user's clipboard again, since the paste put back a copy the agent now serves.
+      user = owner();
+      agent.write("{\"type\":\"paste\",\"text\":\"over it\"}\n");
+    }
+    ::usleep(50000);
+    for (int ask = 0; ask < 5; ++ask) {
+      auto start = Clock::now();
+      agent.write("{\"type\":\"permissions\"}\n");
+      while (auto line = agent.readLine(10s)) {
+        if (line->find("\"type\":\"permissions\"") == std::string::npos) continue;
+        permissions.values.push_back(micros(Clock::now() - start));
+        break;
+      }
+    }
+    agent.closeStdin();
+    agent.wait(15s);
+  }
+  XCloseDisplay(display);
+  keys.print((std::string("key while saving: ") + name).c_str());
+  permissions.print((std::string("permissions while saving: ") + name).c_str());
+}
+
+void benchKeysWhileSaving() {
+  std::string large;
+  while (large.size() < (100u << 20)) large += "line " + std::to_string(large.size()) + "\n";
+  keysWhileSaving(
+      "nothing (idle)", [] { return std::unique_ptr<ChildProcess>(); }, 1);
+  keysWhileSaving(
+      "100 MiB (xclip)", [&] { return userClipboard(large); }, 4);
+  keysWhileSaving(
+      "a dripping owner",
+      [] {
+        auto owner = std::make_unique<ChildProcess>(
+            std::vector<std::string>{X11_ODD_OWNER, "drip", std::string(100, 'd')});
+        owner->readLine();  // ready: it owns the clipboard
+        return owner;
+      },
+      2);
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  // `x11_bench busy`: the keys while saving alone.
+  bool busyOnly = argc > 1 && std::string(argv[1]) == "busy";
   XServer server;
   if (!server.start()) {
     std::fprintf(stderr, "x11_bench: no Xvfb\n");
     return 1;
   }
   server.makeCurrent();
-  benchKeys();
-  benchPaste();
-  benchLargeClipboard();
+  if (!busyOnly) {
+    benchKeys();
+    benchPaste();
+    benchLargeClipboard();
+  }
+  benchKeysWhileSaving();
   return 0;
 }
