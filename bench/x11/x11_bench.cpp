@@ -8,7 +8,9 @@
 //          of text served by xclip (read once, through INCR, before the text goes on);
 //   busy:  an XTEST press or release -> the agent's "key" line, and "permissions" written -> its
 //          answer, while a paste's snapshot reads a 100 MiB clipboard (xclip) or one whose owner
-//          drips its data (a byte every 0.4 s, refused after the ceiling), against idle.
+//          drips its data (a byte every 0.4 s, refused after the ceiling), against idle;
+//   memory: the agent's resident peak (VmHWM) over a paste whose restore puts back a 150 MiB
+//          text, against the text's size.
 // Prints p50 and p99 in microseconds.
 
 #include <X11/Xlib.h>
@@ -17,6 +19,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -256,22 +259,56 @@ void benchKeysWhileSaving() {
       2);
 }
 
+// The agent's resident peak in MiB (VmHWM), from /proc.
+double residentPeakMiB(pid_t pid) {
+  std::string status = runToEnd({"cat", "/proc/" + std::to_string(pid) + "/status"});
+  auto at = status.find("VmHWM:");
+  return at == std::string::npos ? 0 : std::atof(status.c_str() + at + 6) / 1024;
+}
+
+void benchRestoreMemory() {
+  constexpr std::size_t kText = 150u << 20;
+  std::string large;
+  large.reserve(kText + 64);
+  while (large.size() < kText) large += "line " + std::to_string(large.size()) + "\n";
+  ChildProcess window({X11_TEST_WINDOW, "--mode", "paste"});
+  window.readLine();  // ready
+  auto user = userClipboard(large);
+  AgentProcess agent;
+  agent.readLine();
+  agent.readLine();
+  double idle = residentPeakMiB(agent.pid());
+  agent.write("{\"type\":\"paste\",\"text\":\"over 150 MiB\"}\n");
+  auto answer = agent.readLine(30s);
+  window.readLineStartingWith("paste ", 10s);
+  bool back = clipboardBecomes(large, "UTF8_STRING", 60s);  // read back through the agent
+  double peak = residentPeakMiB(agent.pid());
+  std::printf(
+      "restore of a 150 MiB text: %s, %s; resident peak %.0f MiB (%.2fx the text; %.1f "
+      "MiB before the paste)\n",
+      answer.value_or("no answer").c_str(), back ? "put back whole" : "NOT put back", peak,
+      peak / 150, idle);
+  agent.closeStdin();
+  agent.wait(15s);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  // `x11_bench busy`: the keys while saving alone.
-  bool busyOnly = argc > 1 && std::string(argv[1]) == "busy";
+  // `x11_bench busy` or `x11_bench memory`: that part alone.
+  std::string only = argc > 1 ? argv[1] : "";
   XServer server;
   if (!server.start()) {
     std::fprintf(stderr, "x11_bench: no Xvfb\n");
     return 1;
   }
   server.makeCurrent();
-  if (!busyOnly) {
+  if (only.empty()) {
     benchKeys();
     benchPaste();
     benchLargeClipboard();
   }
-  benchKeysWhileSaving();
+  if (only.empty() || only == "busy") benchKeysWhileSaving();
+  if (only.empty() || only == "memory") benchRestoreMemory();
   return 0;
 }
