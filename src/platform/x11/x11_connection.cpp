@@ -107,7 +107,7 @@ Extensions queryExtensions(Display* display) {
 
 Atoms internAtoms(Display* display) {
   // Order matches the members of Atoms.
-  std::array<const char*, 20> names{
+  std::array<const char*, 21> names{
       "CLIPBOARD",
       "CLIPBOARD_MANAGER",
       "SAVE_TARGETS",
@@ -124,6 +124,7 @@ Atoms internAtoms(Display* display) {
       "x-kde-passwordManagerHint",
       "application/x-copyq-hidden",
       "application/x-copyq-secret",
+      kTransferMarkerType,
       "_NET_ACTIVE_WINDOW",
       "_DESKAGENT_SELECTION",
       "_DESKAGENT_TIME",
@@ -149,6 +150,7 @@ Atoms internAtoms(Display* display) {
                     &a.passwordManagerHint,
                     &a.copyqHidden,
                     &a.copyqSecret,
+                    &a.transferMarker,
                     &a.netActiveWindow,
                     &a.transferProperty,
                     &a.timestampProperty,
