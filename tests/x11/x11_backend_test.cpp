@@ -245,7 +245,11 @@ TEST_F(X11Backend, AlacrittysTwoConnectionsAreOneApplication) {
     return becomes([&] { return clipboard("UTF8_STRING", "primary"); }, "chosen", 2s);
   };
   ASSERT_TRUE(selected() || selected() || selected());
-  EXPECT_EQ(platform_->selectedTextWithoutCopying(), "chosen");
+  std::optional<std::optional<std::string>> selection;
+  ASSERT_TRUE(platform_->readSelectedTextWithoutCopying(
+      [&](std::optional<std::string> text) { selection = std::move(text); }));
+  ASSERT_TRUE(runUntil([&] { return selection.has_value(); }));
+  EXPECT_EQ(*selection, "chosen");
 
   int reads = 0;
   ASSERT_EQ(platform_->writePasteboardTextNotifyingRead("dictated words\n", [&] { ++reads; }),
