@@ -21,8 +21,6 @@
 namespace deskagent::platform::x11 {
 namespace {
 
-constexpr auto kServerTimeTimeout = std::chrono::milliseconds(200);
-
 // Xlib's error handlers are process-wide. Ours never exit and never print: protocol errors are
 // recorded while a firstErrorOf() asks for them and dropped otherwise (a requestor window that
 // vanished mid-transfer is routine), and an I/O error only marks the connection lost.
@@ -283,13 +281,19 @@ Time Connection::serverTime() {
   if (lost_) return CurrentTime;
   XChangeProperty(display_, window_, atoms_.timestampProperty, XA_INTEGER, 8, PropModeAppend,
                   nullptr, 0);
-  auto event = waitForEvent(
-      [&](const XEvent& e) {
-        return e.type == PropertyNotify && e.xproperty.window == window_ &&
-               e.xproperty.atom == atoms_.timestampProperty;
-      },
-      std::chrono::steady_clock::now() + kServerTimeTimeout);
-  return event ? event->xproperty.time : CurrentTime;
+  // The server sends the property's notice before it answers a later request: one round trip,
+  // never a wait for an event.
+  XSync(display_, False);
+  auto isNotice = [](Display*, XEvent* e, XPointer self) -> Bool {
+    const auto* c = reinterpret_cast<const Connection*>(self);
+    return e->type == PropertyNotify && e->xproperty.window == c->window_ &&
+           e->xproperty.atom == c->atoms_.timestampProperty;
+  };
+  XEvent event;
+  if (!lost_ && XCheckIfEvent(display_, &event, isNotice, reinterpret_cast<XPointer>(this))) {
+    return event.xproperty.time;
+  }
+  return CurrentTime;
 }
 
 bool Connection::sameClient(XID a, XID b) {

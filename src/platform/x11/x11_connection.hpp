@@ -93,7 +93,8 @@ class Connection {
   // Events already read and not yet handled (Xlib reads them during other calls).
   bool hasQueuedEvents() const;
   // Waits until `deadline` for an event that `match` accepts and returns it; every other event
-  // is handled meanwhile, so the agent keeps serving its selection while it waits.
+  // is handled meanwhile, so the agent keeps serving its selection while it waits. Only for the
+  // hand-over at exit, once the loop has finished: nothing else may wait here.
   std::optional<XEvent> waitForEvent(const std::function<bool(const XEvent&)>& match,
                                      SteadyTime deadline);
 
@@ -101,7 +102,7 @@ class Connection {
   int firstErrorOf(const std::function<void()>& requests);
 
   // The server's time now, from a zero-length property append (ICCCM 2.1); CurrentTime when the
-  // server does not answer in time.
+  // server has gone.
   Time serverTime();
 
   std::string atomName(Atom atom);

@@ -3,10 +3,13 @@
 #include <X11/Xlib.h>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "loop/main_loop.hpp"
+#include "platform/platform.hpp"
 #include "platform/x11/x11_connection.hpp"
 
 namespace deskagent::platform::x11 {
@@ -19,68 +22,74 @@ struct TargetData {
   std::string bytes;
 };
 
-// Why a read gave nothing.
-enum class TargetReadFailure {
-  refused,    // the owner said it has no such target
-  timedOut,   // it did not answer, or stopped sending, in time
-  tooLarge,   // past the bytes the read may take
-  malformed,  // it answered, but not as the protocol has it (no property where it said)
-  failed,     // the display went away, or memory ran out
-};
-
-struct TargetReadLimits {
-  std::size_t maxBytes = 0;
-  Duration firstAnswer{};  // from the request to the owner's first answer (it may be encoding)
-  Duration silence{};      // between the chunks of an incremental transfer
-  TimePoint deadline{};    // for the whole read
-};
-
-using TargetReadDone =
-    std::function<void(std::optional<TargetData> data, TargetReadFailure failure)>;
+// The answer, or why there is none.
+using TargetReadDone = std::function<void(TargetData data, std::optional<PasteboardReadError>)>;
 
 // Reads one target of a selection at a time into a property of the agent's window, driven by
-// the events the session hands to handle() and by the loop's timers: it never waits for the
-// owner, so keys and commands are served while a large or a slow owner sends. Incremental
-// transfers (INCR) included; the bytes kept grow with what has arrived, never with what the
-// owner announces.
+// the events the session hands to handle(), the loop's timers and steps it posts to the loop: it
+// never waits for the owner, and no step takes long (a piece of at most 256 KiB is read or moved
+// per turn of the loop), so keys and commands are served while a large or a slow owner sends.
+// Incremental transfers (INCR) included. What has arrived is kept in pieces and put together
+// piece by piece at the end: memory grows with what has arrived, never with what the owner
+// announces, and no large buffer is ever copied in one go.
 class TargetRead {
  public:
-  TargetRead(Connection& connection, MainLoop& loop, Atom selection)
-      : connection_(connection), loop_(loop), selection_(selection) {}
-  ~TargetRead() { cancel(); }
+  // `property`: where owners are asked to put their answers, one per selection.
+  TargetRead(Connection& connection, MainLoop& loop, Atom selection, Atom property)
+      : connection_(connection), loop_(loop), selection_(selection), property_(property) {}
+  ~TargetRead();
   TargetRead(const TargetRead&) = delete;
   TargetRead& operator=(const TargetRead&) = delete;
 
-  // Starts reading `target`; `done` is called once, from a later event or timer (or at once when
-  // the display is gone). A read still under way is cancelled first.
-  void start(Atom target, const TargetReadLimits& limits, TargetReadDone done);
-  // Drops the read under way, if any, without calling its `done`.
+  // Starts reading `target` within `limits` and, where given, by `deadline` in all. `done` is
+  // posted to the loop once; a read still under way is answered first, as failed.
+  void start(Atom target, const PasteboardReadLimits& limits, TargetReadDone done,
+             std::optional<TimePoint> deadline = std::nullopt);
+  // Drops the read under way: its `done` is never called, even if already posted.
   void cancel();
-  bool busy() const { return state_ != State::idle; }
 
-  // The owner's SelectionNotify and the PropertyNotify of our property; false for anything else.
+  // The owner's SelectionNotify and our property's PropertyNotify; false for anything else.
   bool handle(const XEvent& event);
 
  private:
-  enum class State { idle, awaitingAnswer, receivingChunks };
+  enum class State { idle, awaitingAnswer, readingProperty, awaitingChunk, joining };
 
-  void answered(const XSelectionEvent& notify);
-  void chunkArrived();
-  // Appends the property's whole value to `into`; false with `failure_` set when it cannot.
-  bool takeProperty(Atom property, TargetData& into);
+  // Reads the next piece of the property the owner wrote.
+  void readPiece();
+  // The property has been read whole.
+  void propertyRead(bool empty);
+  // Moves the next pieces into the answer.
+  void joinPieces();
+  // Runs `step` on a later turn of the loop, unless the read ends first.
+  void post(void (TargetRead::*step)());
   void armTimer(Duration wait);
-  void finish(std::optional<TargetData> data, TargetReadFailure failure);
+  void finish(std::optional<PasteboardReadError> error, std::string bytes = {});
+  // Back to idle, without a word to anyone.
+  void stop();
 
   Connection& connection_;
   MainLoop& loop_;
   Atom selection_;
+  Atom property_;
   State state_ = State::idle;
   Atom target_ = None;
-  TargetReadLimits limits_;
+  PasteboardReadLimits limits_;
+  std::optional<TimePoint> deadline_;
   TargetReadDone done_;
-  TargetData data_;
-  TargetReadFailure failure_ = TargetReadFailure::refused;
+  Atom answeredIn_ = None;  // the property the owner said it wrote
+  long offset_ = 0;         // into it, in 32-bit units
+  bool incremental_ = false;
+  Atom type_ = None;
+  int format_ = 0;
+  std::vector<std::string> pieces_;
+  std::size_t size_ = 0;
+  std::size_t joined_ = 0;  // pieces moved into `whole_`
+  std::string whole_;
   LoopHandle timer_;
+  // Shared with the posted answer: a read cancelled after its answer was posted stays silent.
+  std::shared_ptr<bool> live_ = std::make_shared<bool>(false);
+  // Shared with posted steps: false once the read they belong to is over.
+  std::shared_ptr<bool> stepsLive_ = std::make_shared<bool>(false);
 };
 
 }  // namespace deskagent::platform::x11
