@@ -48,6 +48,9 @@ class Clipboard {
   void readText(PasteboardTextCallback done);
   // Drops the reads under way: their answers never come.
   void cancelReads();
+  // The answer to a read's request to the server, arrived and taken in (TargetRead).
+  bool replyArrived() { return reads_.replyArrived(); }
+  void takeReply() { reads_.takeReply(); }
 
   // Whether the current owner is the chord target's application.
   PasteboardWriter writer();

@@ -66,6 +66,8 @@ class Connection {
   Window root() const { return root_; }
   Window window() const { return window_; }
   int fd() const { return ConnectionNumber(display_); }
+  // The same connection's XCB side, for requests whose replies are taken as they arrive.
+  xcb_connection_t* xcb() const { return xcb_; }
   const Atoms& atoms() const { return atoms_; }
   const Extensions& extensions() const { return extensions_; }
 

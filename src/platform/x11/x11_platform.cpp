@@ -48,7 +48,8 @@ class Core : public std::enable_shared_from_this<Core> {
         },
         [weak] {
           auto core = weak.lock();
-          return core && core->session_ && core->session_->connection->hasQueuedEvents();
+          return core && core->session_ &&
+                 (core->session_->connection->hasQueuedEvents() || core->session_->replyArrived());
         });
     updateListening();
     return true;
@@ -101,7 +102,9 @@ class Core : public std::enable_shared_from_this<Core> {
 
  private:
   void onReadable() {
-    if (connected()) session_->connection->dispatchPending();
+    if (!connected()) return;
+    session_->connection->dispatchPending();
+    session_->takeReplies();
   }
 
   void dropLostSession() {

@@ -26,6 +26,12 @@ struct Session {
 
   bool lost() const { return connection->lost(); }
   void route(XEvent& event);
+  // The answers to the reads' requests: whether one has arrived, and taking them in.
+  bool replyArrived() { return clipboard.replyArrived() || primary.replyArrived(); }
+  void takeReplies() {
+    clipboard.takeReply();
+    primary.takeReply();
+  }
 
   std::unique_ptr<Connection> connection;
   Keymap keymap;

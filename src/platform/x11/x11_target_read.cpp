@@ -1,9 +1,11 @@
 #include "platform/x11/x11_target_read.hpp"
 
 #include <X11/Xatom.h>
+#include <xcb/xcbext.h>  // xcb_poll_for_reply: a reply taken without waiting for it
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <new>
 #include <utility>
 
@@ -59,6 +61,10 @@ void TargetRead::stop() {
     XDeleteProperty(connection_.display(), connection_.window(), property_);
   }
   state_ = State::idle;
+  if (request_ && !connection_.lost()) xcb_discard_reply(connection_.xcb(), *request_);
+  request_.reset();
+  reply_.reset();
+  replyFailed_ = false;
   offset_ = 0;
   incremental_ = false;
   type_ = None;
@@ -82,7 +88,7 @@ bool TargetRead::handle(const XEvent& event) {
     timer_.reset();  // the owner has answered: the rest is ours to read
     answeredIn_ = notify.property;
     state_ = State::readingProperty;
-    post(&TargetRead::readPiece);
+    requestPiece();
     return true;
   }
   if (event.type == PropertyNotify && event.xproperty.window == window &&
@@ -92,28 +98,55 @@ bool TargetRead::handle(const XEvent& event) {
       answeredIn_ = property_;
       offset_ = 0;
       state_ = State::readingProperty;
-      post(&TargetRead::readPiece);
+      requestPiece();
     }
     return true;
   }
   return false;
 }
 
-void TargetRead::readPiece() {
-  Display* display = connection_.display();
-  Window window = connection_.window();
-  Atom type = None;
-  int format = 0;
-  unsigned long count = 0, after = 0;
-  unsigned char* items = nullptr;
-  if (connection_.serverGone() ||
-      XGetWindowProperty(display, window, answeredIn_, offset_, kPieceUnits, False, AnyPropertyType,
-                         &type, &format, &count, &after, &items) != Success) {
-    if (items != nullptr) XFree(items);
+void TargetRead::requestPiece() {
+  xcb_connection_t* xcb = connection_.xcb();
+  request_ = xcb_get_property(xcb, 0, connection_.window(), answeredIn_, XCB_GET_PROPERTY_TYPE_ANY,
+                              static_cast<std::uint32_t>(offset_), kPieceUnits)
+                 .sequence;
+  xcb_flush(xcb);
+}
+
+bool TargetRead::replyArrived() {
+  if (reply_ || replyFailed_) return true;
+  if (!request_ || connection_.lost()) return false;
+  void* reply = nullptr;
+  xcb_generic_error_t* error = nullptr;
+  if (xcb_poll_for_reply(connection_.xcb(), *request_, &reply, &error) == 0) {
+    replyFailed_ = connection_.serverGone();
+    return replyFailed_;
+  }
+  request_.reset();
+  std::free(error);
+  reply_.reset(static_cast<xcb_get_property_reply_t*>(reply));
+  replyFailed_ = reply_ == nullptr;
+  return true;
+}
+
+void TargetRead::takeReply() {
+  if (!replyArrived()) return;
+  auto reply = std::move(reply_);
+  if (std::exchange(replyFailed_, false) || reply == nullptr) {
     finish(PasteboardReadError::failed);
     return;
   }
-  std::unique_ptr<unsigned char, int (*)(void*)> held(items, XFree);
+  pieceArrived(reply.get());
+}
+
+void TargetRead::pieceArrived(xcb_get_property_reply_t* reply) {
+  Display* display = connection_.display();
+  Window window = connection_.window();
+  Atom type = reply->type;
+  int format = reply->format;
+  std::size_t bytes = static_cast<std::size_t>(xcb_get_property_value_length(reply));
+  std::size_t after = reply->bytes_after;
+  const char* items = static_cast<const char*>(xcb_get_property_value(reply));
   if (type == None) {
     // The owner said it wrote here and did not (on another window, or not at all).
     finish(PasteboardReadError::malformed);
@@ -129,25 +162,13 @@ void TargetRead::readPiece() {
     armTimer(limits_.silence);
     return;
   }
-  std::size_t bytes = count * (format == 32 ? 4 : static_cast<std::size_t>(format / 8));
   if (size_ + bytes + after > limits_.maxBytes) {
     finish(PasteboardReadError::overBudget);
     return;
   }
   if (bytes > 0) {
     try {
-      std::string& piece = pieces_.emplace_back();
-      piece.reserve(bytes);
-      if (format == 32) {
-        // Xlib widens format-32 items to long.
-        const auto* longs = reinterpret_cast<const unsigned long*>(items);
-        for (unsigned long i = 0; i < count; ++i) {
-          auto value = static_cast<std::uint32_t>(longs[i]);
-          piece.append(reinterpret_cast<const char*>(&value), 4);
-        }
-      } else {
-        piece.append(reinterpret_cast<const char*>(items), bytes);
-      }
+      pieces_.emplace_back(items, bytes);  // format-32 items come as 32-bit values here
     } catch (const std::bad_alloc&) {
       finish(PasteboardReadError::failed);
       return;
@@ -161,7 +182,7 @@ void TargetRead::readPiece() {
   }
   if (after > 0 && bytes > 0) {
     offset_ += static_cast<long>(bytes / 4);
-    post(&TargetRead::readPiece);
+    requestPiece();
     return;
   }
   propertyRead(offset_ == 0 && bytes == 0);

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <X11/Xlib.h>
+#include <xcb/xcb.h>
 
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -50,12 +52,18 @@ class TargetRead {
 
   // The owner's SelectionNotify and our property's PropertyNotify; false for anything else.
   bool handle(const XEvent& event);
+  // Whether the answer to our property request has arrived (the connection reads it while it
+  // reads events), and taking it in: between turns of the loop, never in another call.
+  bool replyArrived();
+  void takeReply();
 
  private:
   enum class State { idle, awaitingAnswer, readingProperty, awaitingChunk, joining };
 
-  // Reads the next piece of the property the owner wrote.
-  void readPiece();
+  // Asks the server for the next piece of the property the owner wrote; its answer is taken
+  // when it arrives, and nothing waits for it meanwhile.
+  void requestPiece();
+  void pieceArrived(xcb_get_property_reply_t* reply);
   // The property has been read whole.
   void propertyRead(bool empty);
   // Moves the next pieces into the answer.
@@ -76,8 +84,11 @@ class TargetRead {
   PasteboardReadLimits limits_;
   std::optional<TimePoint> deadline_;
   TargetReadDone done_;
-  Atom answeredIn_ = None;  // the property the owner said it wrote
-  long offset_ = 0;         // into it, in 32-bit units
+  Atom answeredIn_ = None;           // the property the owner said it wrote
+  long offset_ = 0;                  // into it, in 32-bit units
+  std::optional<unsigned> request_;  // the piece asked for and not yet answered
+  std::unique_ptr<xcb_get_property_reply_t, void (*)(void*)> reply_{nullptr, std::free};
+  bool replyFailed_ = false;
   bool incremental_ = false;
   Atom type_ = None;
   int format_ = 0;
