@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -130,6 +131,32 @@ TEST_F(AgentOnX, EveryTargetOfASlowOrLargeClipboardComesBackWhole) {
     EXPECT_TRUE(window.readLineStartingWith("paste "));
   }
   EXPECT_TRUE(clipboardBecomes(large, "UTF8_STRING", 30s));  // tens of MiB to serve and compare
+}
+
+// Owners that hold a read up or answer it in the wrong form: one that drips its data (a byte every
+// 0.4 s, never silent long enough to be given up on), one that answers TARGETS as a string, one
+// that writes its answers on another window. Each paste is refused with "clipboard" and leaves
+// the owner its clipboard; a watched key pressed while the dripping owner is read is reported,
+// and "permissions" answered, before that refusal.
+TEST_F(AgentOnX, AnOwnerThatDripsOrAnswersWronglyIsRefusedAndHoldsUpNoKey) {
+  send({{"type", "watch"}, {"keyCode", 61}});
+  EXPECT_EQ(next(), json({{"type", "tap"}, {"active", true}, {"listening", true}}));
+  const json refused = {{"type", "paste"}, {"ok", false}, {"reason", "clipboard"}};
+  for (const char* mode : {"drip", "targets-as-string", "answer-elsewhere"}) {
+    SCOPED_TRACE(mode);
+    ChildProcess owner({X11_ODD_OWNER, mode, std::string(100, 'd')});
+    ASSERT_EQ(owner.readLine(), "ready");
+    send({{"type", "paste"}, {"text", "over it"}});
+    if (std::string(mode) == "drip") {
+      press({"+Alt_R", "-Alt_R"});
+      send({{"type", "permissions"}});
+      EXPECT_EQ(next(), json({{"type", "key"}, {"phase", "down"}, {"keyCode", 61}}));
+      EXPECT_EQ(next(), json({{"type", "key"}, {"phase", "up"}, {"keyCode", 61}}));
+      EXPECT_EQ(next()["type"], "permissions");
+    }
+    EXPECT_EQ(next(), refused);
+    EXPECT_EQ(owner.pollLine(), std::nullopt);  // not "cleared": the clipboard is still its own
+  }
 }
 
 // (A read that gets its copy: the editors' test below.)
@@ -305,6 +332,46 @@ TEST_F(AgentOnX, AHostThatStopsReadingHoldsUpNeitherTheClipboardNorTheExit) {
   // What the pipe held was written in order; the rest was dropped.
   EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}}));
   EXPECT_EQ(next()["type"], "permissions");
+}
+
+// The address space limited, as a session or a sandbox may limit it: a 30 MiB clipboard under
+// 128 MiB, and an owner announcing 0xFFFFFFFF bytes (and sending a few) under 64 MiB. Each paste
+// is made and the user's clipboard comes back whole; nothing is written to stderr.
+TEST(AgentOnXWithLittleMemory, PastesAndPutsTheClipboardBack) {
+  if (kSanitized) GTEST_SKIP() << "a sanitizer reserves more address space than the limit";
+  XServer server;
+  if (!server.start()) GTEST_SKIP() << "no Xvfb";
+  server.makeCurrent();
+  ChildProcess window({X11_TEST_WINDOW, "--mode", "paste"});
+  ASSERT_EQ(window.readLine(), "ready");
+  std::string large(30u << 20, 'x');
+  struct Case {
+    const char* limit;
+    std::function<std::unique_ptr<ChildProcess>()> user;
+    std::string content;
+  };
+  for (const Case& c : {Case{"134217728", [&] { return userClipboard(large); }, large},
+                        Case{"67108864",
+                             [] {
+                               auto owner = std::make_unique<ChildProcess>(
+                                   std::vector<std::string>{X11_ODD_OWNER, "huge-incr", "small"});
+                               owner->readLine();  // ready
+                               return owner;
+                             },
+                             "small"}}) {
+    SCOPED_TRACE(c.limit);
+    auto user = c.user();
+    ChildProcess agent({"prlimit", std::string("--as=") + c.limit, DESKAGENT_BINARY}, true);
+    ASSERT_EQ(agent.readLine(), "{\"type\":\"ready\"}");
+    agent.readLine();  // permissions
+    agent.send({{"type", "paste"}, {"text", "dictated words"}});
+    EXPECT_EQ(agent.nextJson(), json({{"type", "paste"}, {"ok", true}}));
+    EXPECT_TRUE(window.readLineStartingWith("paste ").has_value());
+    EXPECT_TRUE(clipboardBecomes(c.content));
+    agent.closeStdin();
+    EXPECT_EQ(agent.wait(), 0);
+    EXPECT_EQ(agent.readAllStderr(), "");
+  }
 }
 
 TEST(AgentOnXThatRefusesIt, RunsHeadlessAndWritesNothingToStderr) {

@@ -1,5 +1,5 @@
 // An owner of CLIPBOARD that answers as some real owners have been seen to. It takes CLIPBOARD
-// at start, prints "ready", and serves until killed:
+// at start, prints "ready" (and "cleared" should another take it), and serves until killed:
 //
 //   drip TEXT          UTF8_STRING sent by INCR one byte per chunk, a chunk every 0.4 s
 //   huge-incr TEXT     UTF8_STRING by INCR, announcing 0xFFFFFFFF bytes, then TEXT in one chunk
@@ -92,6 +92,7 @@ int main(int argc, char** argv) {
       }
       continue;
     }
+    if (event.type == SelectionClear) say("cleared");
     if (event.type != SelectionRequest) continue;
     const XSelectionRequestEvent& request = event.xselectionrequest;
     Window into = mode == "answer-elsewhere" ? window : request.requestor;
