@@ -9,6 +9,9 @@
 //   busy:  an XTEST press or release -> the agent's "key" line, and "permissions" written -> its
 //          answer, while a paste's snapshot reads a 100 MiB clipboard (xclip) or one whose owner
 //          drips its data (a byte every 0.4 s, refused after the ceiling), against idle;
+//   image: how long Qt and GTK take to answer a request for a 3840x2160 image they hold as
+//          image/png (they encode it on request), with the machine as it is and with every
+//          core kept busy besides;
 //   memory: the agent's resident peak (VmHWM) over a paste whose restore puts back a 150 MiB
 //          text, against the text's size.
 // Prints p50 and p99 in microseconds.
@@ -259,6 +262,29 @@ void benchKeysWhileSaving() {
       2);
 }
 
+void benchImageOwners() {
+  const std::vector<std::pair<const char*, std::vector<std::string>>> owners = {
+      {"Qt", {"/usr/bin/python3", QT_APP, "image"}}, {"GTK", {"/usr/bin/python3", GTK_IMAGE}}};
+  for (bool busy : {false, true}) {
+    std::vector<std::unique_ptr<ChildProcess>> load;
+    for (int i = 0; busy && i < 2; ++i) {
+      load.push_back(std::make_unique<ChildProcess>(
+          std::vector<std::string>{"sh", "-c", "while :; do :; done"}));
+    }
+    for (const auto& [name, argv] : owners) {
+      Samples samples;
+      for (int round = 0; round < 3; ++round) {
+        ChildProcess owner(argv);
+        if (owner.readLine(60s) != "copied") continue;
+        auto start = Clock::now();
+        std::string png = clipboard("image/png");
+        if (png.starts_with("\x89PNG")) samples.values.push_back(micros(Clock::now() - start));
+      }
+      samples.print((std::string("image/png from ") + name + (busy ? ", cores busy" : "")).c_str());
+    }
+  }
+}
+
 // The agent's resident peak in MiB (VmHWM), from /proc.
 double residentPeakMiB(pid_t pid) {
   std::string status = runToEnd({"cat", "/proc/" + std::to_string(pid) + "/status"});
@@ -295,7 +321,7 @@ void benchRestoreMemory() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // `x11_bench busy` or `x11_bench memory`: that part alone.
+  // `x11_bench busy`, `x11_bench memory` or `x11_bench image`: that part alone.
   std::string only = argc > 1 ? argv[1] : "";
   XServer server;
   if (!server.start()) {
@@ -310,5 +336,6 @@ int main(int argc, char** argv) {
   }
   if (only.empty() || only == "busy") benchKeysWhileSaving();
   if (only.empty() || only == "memory") benchRestoreMemory();
+  if (only.empty() || only == "image") benchImageOwners();
   return 0;
 }

@@ -1,7 +1,8 @@
 // An owner of CLIPBOARD that answers as some real owners have been seen to. It takes CLIPBOARD
 // at start, prints "ready" (and "cleared" should another take it), and serves until killed:
 //
-//   drip TEXT          UTF8_STRING sent by INCR one byte per chunk, a chunk every 0.4 s
+//   drip TEXT          UTF8_STRING sent by INCR one byte per chunk, a chunk every 0.4 s; prints
+//                      "sent N" after each
 //   huge-incr TEXT     UTF8_STRING by INCR, announcing 0xFFFFFFFF bytes, then TEXT in one chunk
 //   targets-as-string  TARGETS answered as an 8-bit STRING instead of a list of atoms
 //   answer-elsewhere   every answer written on a window of its own, not the requestor's
@@ -67,6 +68,7 @@ int main(int argc, char** argv) {
                     reinterpret_cast<const unsigned char*>(t.left.data()), static_cast<int>(n));
     t.done = t.left.empty();
     t.left.erase(0, n);
+    if (dripping && !t.done) say("sent " + std::to_string(text.size() - t.left.size()));
     t.nextChunk = Clock::time_point::max();
     XFlush(display);
   };
