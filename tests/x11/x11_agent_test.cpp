@@ -213,6 +213,37 @@ TEST_F(AgentOnX, AnXtermIsReadThroughPrimaryAndPastedIntoWithShiftInsert) {
   std::filesystem::remove_all(dir);
 }
 
+// A 3840x2160 image copied in Qt and in GTK, each offering it in a dozen encodings made on request
+// (a second or more each). The paste is made, and the image comes back as the PNG its owner
+// gave, in that encoding alone: the others were neither read nor are they offered back.
+TEST_F(AgentOnX, AFourKImageFromQtOrGtkComesBackAsItsPngAlone) {
+  if (!pyQtInstalled() || !std::filesystem::exists("/usr/lib/python3/dist-packages/gi")) {
+    GTEST_SKIP() << "no PyQt5 or PyGObject";
+  }
+  ChildProcess window({X11_TEST_WINDOW, "--mode", "paste"});
+  ASSERT_EQ(window.readLine(), "ready");
+  for (std::vector<std::string> argv :
+       {std::vector<std::string>{"/usr/bin/python3", QT_APP, "image"},
+        std::vector<std::string>{"/usr/bin/python3", GTK_IMAGE}}) {
+    SCOPED_TRACE(argv[1]);
+    ChildProcess owner(argv);
+    ASSERT_EQ(owner.readLine(30s), "copied");
+    std::string png = clipboard("image/png");
+    ASSERT_TRUE(png.starts_with("\x89PNG"));
+    send({{"type", "paste"}, {"text", "over an image"}});
+    EXPECT_EQ(agent_->nextJson("", 30s), json({{"type", "paste"}, {"ok", true}}));
+    EXPECT_TRUE(window.readLineStartingWith("paste "));
+    EXPECT_TRUE(clipboardBecomes(png, "image/png"));
+    std::istringstream targets(clipboard("TARGETS"));
+    std::vector<std::string> images;
+    for (std::string name; std::getline(targets, name);) {
+      if (name.starts_with("image/") || name.find("-image") != std::string::npos)
+        images.push_back(name);
+    }
+    EXPECT_EQ(images, std::vector<std::string>{"image/png"});
+  }
+}
+
 // A single "ru" layout has no Latin letters, yet the copy and paste chords reach Qt and GTK
 // (mousepad) as Control+C and Control+V. CopyQ, which reads every new clipboard, never records
 // the dictated text, and the user's clipboard comes back after each.
@@ -261,6 +292,37 @@ TEST_F(AgentOnX, EditorsUnderALayoutWithoutLatinLettersAreReadAndPastedInto) {
   EXPECT_TRUE(clipboardBecomes("the user's own text"));
   EXPECT_EQ(copyq.history().find("dictated"), std::string::npos) << copyq.history();
   std::filesystem::remove_all(dir);
+}
+
+// Two host applications, two agents on one display: B's paste starts while A's dictated text is
+// still on the clipboard (0.05, 0.3 and 1 s after A's; the application reads each paste 0.6 s
+// after its chord). Each text reaches the application, and the user's clipboard is back after
+// both: B never saves A's text as the user's.
+TEST_F(AgentOnX, TwoAgentsPastingOneAfterTheOtherLeaveTheUsersClipboard) {
+  ChildProcess window({X11_TEST_WINDOW, "--mode", "paste", "--delay", "600"});
+  ASSERT_EQ(window.readLine(), "ready");
+  auto user = userClipboard("the user's own text");
+  AgentProcess other;
+  ASSERT_EQ(other.nextJson()["type"], "ready");
+  ASSERT_EQ(other.nextJson()["type"], "permissions");
+  for (int after : {50, 300, 1000}) {
+    SCOPED_TRACE(after);
+    send({{"type", "paste"}, {"text", "from A"}});
+    ::usleep(static_cast<useconds_t>(after) * 1000);
+    other.send({{"type", "paste"}, {"text", "from B"}});
+    EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}}));
+    EXPECT_EQ(other.nextJson(), json({{"type", "paste"}, {"ok", true}}));
+    for (const char* text : {"from A", "from B"}) {
+      auto line = window.readLineStartingWith("paste ").value_or("");
+      EXPECT_TRUE(
+          line.starts_with("paste " + std::to_string(kControlMask) + " " + x11_test::hex(text)))
+          << line;
+    }
+    EXPECT_TRUE(clipboardBecomes("the user's own text"));
+  }
+  other.closeStdin();
+  EXPECT_EQ(other.wait(), 0);
+  EXPECT_EQ(other.readAllStderr(), "");
 }
 
 // The ways a host, a service manager or a terminal ends a helper, a moment after a paste: the
