@@ -7,6 +7,7 @@
 #include <X11/extensions/XRes.h>
 #include <X11/extensions/XTest.h>
 #include <X11/extensions/Xfixes.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -15,6 +16,7 @@
 #include <array>
 #include <cerrno>
 #include <mutex>
+#include <type_traits>
 
 #include "platform/x11/x11_broken_display.hpp"
 
@@ -71,6 +73,36 @@ class StderrSilenced {
   int saved_;
 };
 
+// X-Resource through libXRes where the system has it, loaded when first needed: not every
+// desktop installs it, and without it the agent still runs, telling applications apart by their
+// connection alone.
+struct XResLibrary {
+  decltype(&XResQueryExtension) queryExtension = nullptr;
+  decltype(&XResQueryVersion) queryVersion = nullptr;
+  decltype(&XResQueryClientIds) queryClientIds = nullptr;
+  decltype(&XResGetClientPid) clientPid = nullptr;
+  decltype(&XResClientIdsDestroy) destroyIds = nullptr;
+};
+
+const XResLibrary* xresLibrary() {
+  static const XResLibrary* loaded = []() -> const XResLibrary* {
+    void* library = ::dlopen("libXRes.so.1", RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) return nullptr;
+    static XResLibrary l;
+    auto find = [&](auto& function, const char* name) {
+      function =
+          reinterpret_cast<std::remove_reference_t<decltype(function)>>(::dlsym(library, name));
+      return function != nullptr;
+    };
+    bool complete =
+        find(l.queryExtension, "XResQueryExtension") && find(l.queryVersion, "XResQueryVersion") &&
+        find(l.queryClientIds, "XResQueryClientIds") && find(l.clientPid, "XResGetClientPid") &&
+        find(l.destroyIds, "XResClientIdsDestroy");
+    return complete ? &l : nullptr;
+  }();
+  return loaded;
+}
+
 bool queryXInput2(Display* display, int& opcode) {
   int event = 0, error = 0;
   if (!XQueryExtension(display, "XInputExtension", &opcode, &event, &error)) return false;
@@ -96,8 +128,9 @@ Extensions queryExtensions(Display* display) {
   minor = XkbMinorVersion;
   ext.xkb = XkbQueryExtension(display, &xkbOpcode, &ext.xkbEventBase, &xkbError, &major, &minor);
   int resEvent = 0, resError = 0;
-  if (XResQueryExtension(display, &resEvent, &resError)) {
-    ext.xres = XResQueryVersion(display, &major, &minor) != 0 &&
+  const XResLibrary* xres = xresLibrary();
+  if (xres != nullptr && xres->queryExtension(display, &resEvent, &resError)) {
+    ext.xres = xres->queryVersion(display, &major, &minor) != 0 &&
                (major > 1 || (major == 1 && minor >= 2));  // client ids came in 1.2
   }
   return ext;
@@ -306,14 +339,15 @@ bool Connection::sameClient(XID a, XID b) {
   XResClientIdSpec specs[2] = {{a, XRES_CLIENT_ID_PID_MASK}, {b, XRES_CLIENT_ID_PID_MASK}};
   long count = 0;
   XResClientIdValue* values = nullptr;
-  if (XResQueryClientIds(display_, 2, specs, &count, &values) != Success) return false;
+  const XResLibrary* xres = xresLibrary();
+  if (xres->queryClientIds(display_, 2, specs, &count, &values) != Success) return false;
   pid_t pidOfA = -1, pidOfB = -1;
   for (long i = 0; i < count; ++i) {
-    pid_t pid = XResGetClientPid(&values[i]);
+    pid_t pid = xres->clientPid(&values[i]);
     if (baseOf(values[i].spec.client) == baseOf(a)) pidOfA = pid;
     if (baseOf(values[i].spec.client) == baseOf(b)) pidOfB = pid;
   }
-  XResClientIdsDestroy(count, values);
+  xres->destroyIds(count, values);
   return pidOfA > 0 && pidOfA == pidOfB;
 }
 
