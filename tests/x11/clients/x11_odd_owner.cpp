@@ -6,13 +6,11 @@
 //   huge-incr TEXT     UTF8_STRING by INCR, announcing 0xFFFFFFFF bytes, then TEXT in one chunk
 //   targets-as-string  TARGETS answered as an 8-bit STRING instead of a list of atoms
 //   answer-elsewhere   every answer written on a window of its own, not the requestor's
-//   many N             N targets, each answered after 0.45 s (UTF8_STRING among them at once)
 //
 //   x11_odd_owner MODE [ARG]
 
 #include <X11/Xatom.h>
 #include <poll.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -40,8 +38,7 @@ struct Incr {
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
   const std::string mode = argv[1];
-  const std::string arg = argc > 2 ? argv[2] : "";
-  const std::string text = mode == "many" || arg.empty() ? "odd owner text" : arg;
+  const std::string text = argc > 2 ? argv[2] : "odd owner text";
   Display* display = XOpenDisplay(nullptr);
   if (display == nullptr) return 2;
   Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1, 1, 0, 0, 0);
@@ -54,13 +51,6 @@ int main(int argc, char** argv) {
   say("ready");
 
   const bool dripping = mode == "drip";
-  std::vector<Atom> offered{utf8};
-  if (mode == "many") {
-    for (int i = 0; i < std::atoi(arg.c_str()); ++i) {
-      offered.push_back(
-          XInternAtom(display, ("application/x-part-" + std::to_string(i)).c_str(), False));
-    }
-  }
   std::vector<Incr> transfers;
   auto writeChunk = [&](Incr& t) {
     std::size_t n = dripping ? std::min<std::size_t>(1, t.left.size()) : t.left.size();
@@ -105,8 +95,7 @@ int main(int argc, char** argv) {
                         reinterpret_cast<const unsigned char*>(names.data()),
                         static_cast<int>(names.size()));
       } else {
-        std::vector<Atom> list{targets};
-        list.insert(list.end(), offered.begin(), offered.end());
+        std::vector<Atom> list{targets, utf8};
         XChangeProperty(display, into, request.property, XA_ATOM, 32, PropModeReplace,
                         reinterpret_cast<unsigned char*>(list.data()),
                         static_cast<int>(list.size()));
@@ -118,8 +107,7 @@ int main(int argc, char** argv) {
                       reinterpret_cast<unsigned char*>(&announced), 1);
       transfers.push_back(
           {request.requestor, request.property, text, false, Clock::time_point::max()});
-    } else if (std::find(offered.begin(), offered.end(), request.target) != offered.end()) {
-      if (request.target != utf8) ::usleep(450000);  // encoding it
+    } else if (request.target == utf8) {
       XChangeProperty(display, into, request.property, utf8, 8, PropModeReplace,
                       reinterpret_cast<const unsigned char*>(text.data()),
                       static_cast<int>(text.size()));
