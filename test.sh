@@ -5,7 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")"
 root=$PWD
 scripts/install-deps.sh test release
-cmake -S . -B build -G Ninja -DDESKAGENT_WERROR=ON -DDESKAGENT_ASSERTS=ON -DDESKAGENT_BENCH=ON >/dev/null
+cmake -S . -B build -G Ninja -DDESKAGENT_WERROR=ON -DDESKAGENT_ASSERTS=ON -DDESKAGENT_TESTS=ON \
+  -DDESKAGENT_BENCH=ON >/dev/null
 cmake --build build
 (cd build && ctest --output-on-failure --timeout 600 -j2)
 

@@ -24,6 +24,7 @@ void printCheck(std::ostream& out) {
   auto loop = makeMainLoop();
   auto platform = connectPlatform(*loop);
   PermissionsMap permissions = currentPermissions(*platform);
+  bool trustLetsTapsHear = platform->trustLetsTapsHear();
   platform->shutdown();
   auto yes = [&](const char* key) { return permissions[key] == "yes"; };
   section(out, "Permissions it would report",
@@ -33,8 +34,9 @@ void printCheck(std::ostream& out) {
                                        "\"accessibility\")"),
            std::string("inputMonitoring: ") +
                (yes("inputMonitoring") ? "true (a watched key is heard)"
-                                       : "false (a watched key's tap is refused and retried "
-                                         "every 2 s)"),
+                : trustLetsTapsHear && yes("accessibility")
+                    ? "false (a watched key is heard all the same: Accessibility lets the tap hear)"
+                    : "false (a watched key's tap is refused and retried every 2 s)"),
            "microphone: " + permissions["microphone"] +
                " (reported for the host; the agent never records)"});
 }

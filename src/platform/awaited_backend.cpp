@@ -22,7 +22,10 @@ class AwaitedBackend final : public Platform {
 
   bool isProcessTrusted(bool prompt) override { return current_->isProcessTrusted(prompt); }
   std::int64_t checkListenEventAccess() override { return current_->checkListenEventAccess(); }
-  void requestListenEventAccess() override { current_->requestListenEventAccess(); }
+  void requestListenEventAccess(std::function<void()> answered) override {
+    current_->requestListenEventAccess(std::move(answered));
+  }
+  bool trustLetsTapsHear() const override { return current_->trustLetsTapsHear(); }
   std::int64_t microphoneAuthorizationStatus() override {
     return current_->microphoneAuthorizationStatus();
   }
@@ -47,6 +50,7 @@ class AwaitedBackend final : public Platform {
   }
 
   std::int64_t pasteboardChangeCount() override { return current_->pasteboardChangeCount(); }
+  std::int64_t pasteboardAccessBehavior() override { return current_->pasteboardAccessBehavior(); }
   void listPasteboardTypes(PasteboardListingCallback done) override {
     current_->listPasteboardTypes(std::move(done));
   }
