@@ -41,8 +41,8 @@ static const struct {
   const char* name;
   uint32_t code;
 } keys[] = {
-    {"ctrl", KEY_LEFTCTRL}, {"shift", KEY_LEFTSHIFT}, {"a", KEY_A},
-    {"c", KEY_C},           {"s", KEY_S},             {"v", KEY_V},
+    {"ctrl", KEY_LEFTCTRL}, {"shift", KEY_LEFTSHIFT}, {"a", KEY_A}, {"c", KEY_C}, {"s", KEY_S},
+    {"v", KEY_V},
 };
 
 static uint32_t now_ms(void) {
