@@ -43,6 +43,10 @@ file(GLOB DESKAGENT_WAYLAND_SOURCES CONFIGURE_DEPENDS
 add_library(deskagent_wayland STATIC ${DESKAGENT_WAYLAND_SOURCES})
 target_link_libraries(deskagent_wayland PUBLIC deskagent_core deskagent_linux
                                                deskagent_wayland_protocols)
+# XWayland's windows are told apart through X11 where the X11 backend is built.
+if(TARGET deskagent_x11)
+  target_link_libraries(deskagent_wayland PUBLIC deskagent_x11)
+endif()
 # Whatever links the backend (the binary's backend choice, the tests) knows it is there.
 target_compile_definitions(deskagent_wayland PUBLIC DESKAGENT_HAVE_WAYLAND)
 

@@ -1,6 +1,7 @@
 #include "agent/paste_transfer.hpp"
 
 #include <algorithm>
+#include <functional>
 
 #include "agent/agent.hpp"
 #include "agent/delays.hpp"
@@ -51,6 +52,8 @@ void PasteTransfer::clipboardSaved(SavedClipboard saved) {
   }
   platformNotifiesRead_ = written == platform::PasteboardTextWrite::writtenNotifyingRead;
   writtenChangeCount_ = platform.pasteboardChangeCount();
+  textHash_ = std::hash<std::string>{}(text_);
+  textSize_ = text_.size();
   text_ = std::string();  // the clipboard has it now
   advance(Phase::chordSent);
   postCommandKeyChord(agent_, platform.keyCodeForShortcutLetter('v', agent_.virtualKeyV));
@@ -58,34 +61,66 @@ void PasteTransfer::clipboardSaved(SavedClipboard saved) {
   answered_ = true;
   // Saving a large clipboard can take a while: the target's time starts at the chord.
   agent_.loop.updateNow();
+  chordAt_ = agent_.loop.now();
   after(agent_.pasteboardRestoreDelay, &PasteTransfer::earliestRestoreDue);
 }
 
 void PasteTransfer::earliestRestoreDue() {
   bool replaced = agent_.platform.pasteboardChangeCount() != writtenChangeCount_;
-  if (!platformNotifiesRead_ || targetHasRead_ || replaced) {
+  if (!platformNotifiesRead_ || replaced) {
     restoreUnlessReplaced();
     return;
   }
   advance(Phase::awaitingRead);
-  after(std::max(delays::kLatestRestore - agent_.pasteboardRestoreDelay, Duration::zero()),
-        &PasteTransfer::restoreUnlessReplaced);
+  restoreOnceReadsSettle();
+}
+
+// Once the target's reads have stopped for the settle period; without one, at the latest.
+void PasteTransfer::restoreOnceReadsSettle() {
+  TimePoint now = agent_.loop.now();
+  TimePoint due = chordAt_ + delays::kLatestRestore;
+  if (lastReadAt_) due = std::min(due, *lastReadAt_ + delays::kReadSettle);
+  if (now >= due) {
+    restoreUnlessReplaced();
+  } else {
+    after(due - now, &PasteTransfer::restoreOnceReadsSettle);
+  }
 }
 
 void PasteTransfer::targetRead() {
-  targetHasRead_ = true;
-  if (phase() == Phase::awaitingRead) restoreUnlessReplaced();
+  lastReadAt_ = agent_.loop.now();
+  if (phase() == Phase::awaitingRead) restoreOnceReadsSettle();
 }
 
 void PasteTransfer::restoreUnlessReplaced() {
-  agent_.platform.pasteFinished();
-  // Whatever replaced our text since we wrote it (the user's copy, another application) is
-  // newer than what we saved, and theirs.
   if (agent_.platform.pasteboardChangeCount() != writtenChangeCount_) {
-    finish();
+    agent_.platform.readPasteboardText(whenText(&PasteTransfer::replacedBy));
     return;
   }
+  agent_.platform.pasteFinished();
   restoreThenFinish();
+}
+
+// Whatever replaced our text since we wrote it (the user's copy, another application) is newer
+// than what we saved, and theirs; but not a clipboard manager's copy of exactly the dictated
+// text (clipman takes every new clipboard over as its own). The target may read that copy
+// without our hearing of it, and the reads we heard may have been the manager's: that copy
+// stays until the latest restore.
+void PasteTransfer::replacedBy(std::optional<std::string> text) {
+  const bool recopied =
+      text && text->size() == textSize_ && std::hash<std::string>{}(*text) == textHash_;
+  TimePoint now = agent_.loop.now();
+  const TimePoint latest = chordAt_ + delays::kLatestRestore;
+  if (recopied && now < latest) {
+    after(latest - now, &PasteTransfer::restoreUnlessReplaced);
+    return;
+  }
+  agent_.platform.pasteFinished();
+  if (recopied) {
+    restoreThenFinish();
+  } else {
+    finish();
+  }
 }
 
 void PasteTransfer::outOfMemory() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "agent/transfer_queue.hpp"
@@ -18,14 +19,20 @@ class PasteTransfer final : public Transfer {
   void outOfMemory() override;
   void clipboardSaved(SavedClipboard saved);
   void earliestRestoreDue();
+  void restoreOnceReadsSettle();
   void targetRead();
   void restoreUnlessReplaced();
+  void replacedBy(std::optional<std::string> text);
 
   std::string text_;
+  // The dictated text, known again without holding a second copy of it.
+  std::size_t textHash_ = 0;
+  std::size_t textSize_ = 0;
   std::int64_t writtenChangeCount_ = 0;
   bool writing_ = false;  // the text may be on the clipboard: the user's content must come back
   bool platformNotifiesRead_ = false;
-  bool targetHasRead_ = false;
+  TimePoint chordAt_{};
+  std::optional<TimePoint> lastReadAt_;  // the target's latest read of the text
   bool answered_ = false;
 };
 

@@ -66,6 +66,13 @@ class MainLoop {
   // waits: a connection library that buffers input (Xlib) reports there what the fd cannot show.
   virtual LoopHandle watchReadable(int fd, Task onReadable,
                                    std::function<bool()> hasPending = {}) = 0;
+  // Calls `onWritable` whenever `fd` takes more data (or its reader has gone). Only the poll loop
+  // serves it: the others never feed a pipe, and return an empty handle.
+  virtual LoopHandle watchWritable(int fd, Task onWritable) {
+    (void)fd;
+    (void)onWritable;
+    return LoopHandle();
+  }
 
   // Stops a delayed task, a repeating timer or a watch; unknown ids are ignored.
   virtual void cancel(TimerId id) = 0;

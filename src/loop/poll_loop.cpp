@@ -14,7 +14,13 @@ void PollLoop::wake() {
 
 LoopHandle PollLoop::watchReadable(int fd, Task onReadable, std::function<bool()> hasPending) {
   TimerId id = newId();
-  watches_.emplace(id, Watch{fd, std::move(onReadable), std::move(hasPending)});
+  watches_.emplace(id, Watch{fd, POLLIN, std::move(onReadable), std::move(hasPending)});
+  return LoopHandle(this, id);
+}
+
+LoopHandle PollLoop::watchWritable(int fd, Task onWritable) {
+  TimerId id = newId();
+  watches_.emplace(id, Watch{fd, POLLOUT, std::move(onWritable), {}});
   return LoopHandle(this, id);
 }
 
@@ -41,7 +47,7 @@ void PollLoop::serveSources(std::optional<Duration> timeout) {
   if (wake_.readFd() >= 0) fds.push_back({wake_.readFd(), POLLIN, 0});
   std::size_t first = fds.size();
   for (auto& [id, watch] : watches_) {
-    fds.push_back({watch.fd, POLLIN, 0});
+    fds.push_back({watch.fd, watch.events, 0});
     ids.push_back(id);
   }
   int n = ::poll(fds.data(), fds.size(), timeoutMs);
@@ -52,11 +58,12 @@ void PollLoop::serveSources(std::optional<Duration> timeout) {
   for (std::size_t i = 0; i < ids.size(); ++i) {
     auto it = watches_.find(ids[i]);
     if (it == watches_.end()) continue;  // dropped by an earlier callback
-    bool ready = n > 0 && (fds[first + i].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+    const short ends = POLLHUP | POLLERR;
+    bool ready = n > 0 && (fds[first + i].revents & (it->second.events | ends)) != 0;
     if (!ready && it->second.hasPending) ready = it->second.hasPending();
     if (ready) {
-      Task onReadable = it->second.onReadable;
-      onReadable();
+      Task onReady = it->second.onReady;  // the task may drop its own watch
+      onReady();
     }
   }
 }

@@ -16,6 +16,7 @@ class PollLoop final : public TaskLoop {
   PollLoop& operator=(const PollLoop&) = delete;
 
   LoopHandle watchReadable(int fd, Task onReadable, std::function<bool()> hasPending) override;
+  LoopHandle watchWritable(int fd, Task onWritable) override;
 
  protected:
   void serveSources(std::optional<Duration> timeout) override;
@@ -26,7 +27,8 @@ class PollLoop final : public TaskLoop {
  private:
   struct Watch {
     int fd;
-    Task onReadable;
+    short events;  // POLLIN or POLLOUT
+    Task onReady;
     std::function<bool()> hasPending;
   };
 

@@ -101,9 +101,11 @@ class SyntheticKeyEvent {
   virtual void post() = 0;
 };
 
-// Called once, on the main loop, when another application first reads a text written with
-// writePasteboardTextNotifyingRead. Where the platform can tell readers apart, only a read by the
-// application the next synthetic chord goes to counts (not a clipboard manager's, for one).
+// Called on the main loop when another application reads a text written with
+// writePasteboardTextNotifyingRead after the chord: at its first read, and at each later one
+// where the platform reports them (a target may read the text more than once, and pastes what
+// its last read gave). Where the platform can tell readers apart, only the reads of the
+// application the chord went to count (not a clipboard manager's, for one).
 using PasteboardReadCallback = std::function<void()>;
 
 // Who made the clipboard's current content, against the application the last synthetic chord

@@ -87,6 +87,20 @@ SCENARIO_ACTION("clipboard-notifies-read", [](ScenarioContext& c, const Args& ar
   c.sim.desktop().notifiesPasteRead = argYes(args, 0);
 });
 
+// clipboard-manager recopies 50ms | none: a clipboard manager that, that long after each write
+// of the agent's, reads its plain text and copies it as its own (as clipman does).
+SCENARIO_ACTION("clipboard-manager", [](ScenarioContext& c, const Args& args) {
+  const std::string& what = argWord(args, 0);
+  auto& recopies = c.sim.desktop().managerRecopies;
+  if (what == "none") {
+    recopies.reset();
+  } else if (what == "recopies") {
+    recopies = parseDuration(argWord(args, 1));
+  } else {
+    throw ScenarioError("clipboard-manager recopies DURATION | none");
+  }
+});
+
 // clipboard-write-fails yes|no: whether another program holds the clipboard so that the agent's
 // text cannot be written.
 SCENARIO_ACTION("clipboard-write-fails", [](ScenarioContext& c, const Args& args) {
@@ -183,6 +197,14 @@ SCENARIO_ACTION("app-copies", [](ScenarioContext& c, const Args& args) {
 // app-latency 300ms: how long after a chord the application copies, or reads what it pastes.
 SCENARIO_ACTION("app-latency", [](ScenarioContext& c, const Args& args) {
   c.sim.desktop().appLatency = parseDuration(argWord(args, 0));
+});
+
+// app-reads-again 30ms | no: the application reads the text a second time that long after its
+// first read, and pastes what that read gave.
+SCENARIO_ACTION("app-reads-again", [](ScenarioContext& c, const Args& args) {
+  const std::string& gap = argWord(args, 0);
+  auto& again = c.sim.desktop().appReadsAgain;
+  again = gap == "no" ? std::nullopt : std::optional(parseDuration(gap));
 });
 
 // key-fails down|up: that event of the chord cannot be created.

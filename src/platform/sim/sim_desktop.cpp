@@ -62,13 +62,13 @@ void SimDesktop::replace(PasteboardContents contents, PasteboardWriter writer) {
   ++changeCount_;
   writer_ = writer;
   ownerSilent_ = false;
-  pendingReadNotice_ = nullptr;  // the lazily offered text is gone unread
+  readNotice_ = nullptr;  // the lazily offered text is gone
 }
 
 std::optional<std::string> SimDesktop::readPlainText() {
   if (ownerSilent_) return std::nullopt;
   const Bytes* text = plainTextOf(clipboard_);
-  if (text && pendingReadNotice_) loop_.post(std::exchange(pendingReadNotice_, nullptr));
+  if (text && readNotice_) loop_.post(readNotice_);
   return text ? std::optional<std::string>(text->str()) : std::nullopt;
 }
 
@@ -104,7 +104,13 @@ void SimDesktop::keyPosted(const PostedKey& key) {
 // --- The frontmost application ---
 
 void SimDesktop::appPastes() {
-  if (appReadsPaste) pasted.push_back(readPlainText());
+  if (!appReadsPaste) return;
+  if (!appReadsAgain) {
+    pasted.push_back(readPlainText());
+    return;
+  }
+  readPlainText();
+  loop_.postDelayed(*appReadsAgain, [this] { pasted.push_back(readPlainText()); });
 }
 
 void SimDesktop::appCopies() {
@@ -204,6 +210,16 @@ void SimDesktop::writePasteboardContents(const PasteboardContents& contents) {
     throw std::bad_alloc();
   }
   replace(contents);
+  managerTakesOver();
+}
+
+void SimDesktop::managerTakesOver() {
+  if (!managerRecopies) return;
+  const std::int64_t written = changeCount_;
+  loop_.postDelayed(*managerRecopies, [this, written] {
+    if (changeCount_ != written) return;
+    if (auto text = readPlainText()) replace(simPlainText(*text), PasteboardWriter::other);
+  });
 }
 
 PasteboardTextWrite SimDesktop::writePasteboardTextNotifyingRead(const std::string& text,
@@ -212,8 +228,9 @@ PasteboardTextWrite SimDesktop::writePasteboardTextNotifyingRead(const std::stri
   if (textWriteFails) return PasteboardTextWrite::failed;
   replace(simDictatedText(text));
   if (std::exchange(textWriteOutOfMemory, false)) throw std::bad_alloc();
+  managerTakesOver();
   if (!notifiesPasteRead) return PasteboardTextWrite::written;
-  pendingReadNotice_ = std::move(onRead);
+  readNotice_ = std::move(onRead);
   return PasteboardTextWrite::writtenNotifyingRead;
 }
 

@@ -86,6 +86,14 @@ class SimDesktop {
   Duration appLatency{};
   // False: it takes Command-V but never reads the clipboard.
   bool appReadsPaste = true;
+  // Set: the application reads the text once more this long after its first read, and pastes
+  // what the second read gave (GTK and Chromium read twice).
+  std::optional<Duration> appReadsAgain;
+
+  // --- A clipboard manager ---
+  // Set: this long after each write of the agent's, a manager reads the plain text and copies
+  // it as its own (clipman does so with every new clipboard).
+  std::optional<Duration> managerRecopies;
   // What it pasted, in order; absent where the clipboard held no plain text.
   std::vector<std::optional<std::string>> pasted;
 
@@ -131,7 +139,9 @@ class SimDesktop {
   PasteboardContents usersCopy_;
   std::int64_t usersCopyCount_ = 0;
   // Set while the agent's lazily offered text is on the clipboard and nobody has read it.
-  PasteboardReadCallback pendingReadNotice_;
+  void managerTakesOver();
+
+  PasteboardReadCallback readNotice_;  // each read of the dictated text, while it is there
   std::vector<TimerId> readsUnderWay_;
 };
 

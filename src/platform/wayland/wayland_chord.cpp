@@ -68,14 +68,45 @@ std::optional<std::string> seatKeymap(Connection& connection) {
   return keymap;
 }
 
+// The keys of v and c in the first layout of `keymap` that types both Latin letters, at their
+// first level: applications match their shortcuts by those letters.
+struct LetterKeys {
+  xkb_layout_index_t layout;
+  std::uint32_t v;
+  std::uint32_t c;
+};
+
+std::optional<std::uint32_t> evdevKeyOf(xkb_keymap* keymap, xkb_layout_index_t layout,
+                                        xkb_keysym_t keysym) {
+  for (xkb_keycode_t code = xkb_keymap_min_keycode(keymap); code <= xkb_keymap_max_keycode(keymap);
+       ++code) {
+    const xkb_keysym_t* syms = nullptr;
+    int count = xkb_keymap_key_get_syms_by_level(keymap, code, layout, 0, &syms);
+    for (int i = 0; i < count; ++i) {
+      if (syms[i] == keysym && code >= 8) return code - 8;  // xkb codes are evdev codes + 8
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<LetterKeys> latinLetters(xkb_keymap* keymap) {
+  for (xkb_layout_index_t layout = 0; layout < xkb_keymap_num_layouts(keymap); ++layout) {
+    auto v = evdevKeyOf(keymap, layout, XKB_KEY_v);
+    auto c = evdevKeyOf(keymap, layout, XKB_KEY_c);
+    if (v && c) return LetterKeys{layout, *v, *c};
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
-ChordPoster::ChordPoster(Connection& connection, Toplevels& toplevels)
-    : connection_(connection), toplevels_(toplevels) {
+ChordPoster::ChordPoster(Connection& connection) : connection_(connection) {
   context_ = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
   if (context_ == nullptr) return;
   // The user's layout: the seat keyboard's keymap where there is one, else the one the session
-  // names (XKB_DEFAULT_LAYOUT and the like), else "us".
+  // names (XKB_DEFAULT_LAYOUT and the like), else "us". Where it has no Latin letters at all
+  // (a single "ru" layout), the chord is typed in "us": the target sees the keymap of the
+  // keyboard that types, and takes Control+м for no shortcut.
   if (auto user = seatKeymap(connection_)) {
     keymap_ = xkb_keymap_new_from_string(context_, user->c_str(), XKB_KEYMAP_FORMAT_TEXT_V1,
                                          XKB_KEYMAP_COMPILE_NO_FLAGS);
@@ -83,7 +114,17 @@ ChordPoster::ChordPoster(Connection& connection, Toplevels& toplevels)
   if (keymap_ == nullptr) {
     keymap_ = xkb_keymap_new_from_names(context_, nullptr, XKB_KEYMAP_COMPILE_NO_FLAGS);
   }
-  if (keymap_ == nullptr) return;
+  auto letters = keymap_ != nullptr ? latinLetters(keymap_) : std::nullopt;
+  if (!letters) {
+    if (keymap_ != nullptr) xkb_keymap_unref(keymap_);
+    const xkb_rule_names us = {nullptr, nullptr, "us", nullptr, nullptr};
+    keymap_ = xkb_keymap_new_from_names(context_, &us, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    letters = keymap_ != nullptr ? latinLetters(keymap_) : std::nullopt;
+  }
+  if (!letters) return;
+  layout_ = letters->layout;
+  keyV_ = letters->v;
+  keyC_ = letters->c;
   char* text = xkb_keymap_get_as_string(keymap_, XKB_KEYMAP_FORMAT_TEXT_V1);
   if (text == nullptr) return;
   const std::string keymapText = text;
@@ -99,23 +140,11 @@ ChordPoster::ChordPoster(Connection& connection, Toplevels& toplevels)
 }
 
 ChordPoster::~ChordPoster() {
-  if (pressedKey_) post(0, false, 0);
+  release();
   if (keyboard_ != nullptr) zwp_virtual_keyboard_v1_destroy(keyboard_);
   if (keymap_ != nullptr) xkb_keymap_unref(keymap_);
   if (context_ != nullptr) xkb_context_unref(context_);
   connection_.flush();
-}
-
-std::optional<std::uint32_t> ChordPoster::evdevKeyOf(xkb_keysym_t keysym) const {
-  for (xkb_keycode_t code = xkb_keymap_min_keycode(keymap_);
-       code <= xkb_keymap_max_keycode(keymap_); ++code) {
-    const xkb_keysym_t* syms = nullptr;
-    int count = xkb_keymap_key_get_syms_by_level(keymap_, code, 0, 0, &syms);
-    for (int i = 0; i < count; ++i) {
-      if (syms[i] == keysym && code >= 8) return code - 8;  // xkb codes are evdev codes + 8
-    }
-  }
-  return std::nullopt;
 }
 
 void ChordPoster::key(std::uint32_t evdevKey, bool down) {
@@ -123,31 +152,42 @@ void ChordPoster::key(std::uint32_t evdevKey, bool down) {
 }
 
 void ChordPoster::modifiers(std::uint32_t depressed) {
-  zwp_virtual_keyboard_v1_modifiers(keyboard_, depressed, 0, 0, 0);
+  zwp_virtual_keyboard_v1_modifiers(keyboard_, depressed, 0, 0, layout_);
 }
 
-void ChordPoster::post(std::uint16_t macKeyCode, bool down, std::uint64_t flags) {
-  if (!ready() || connection_.lost()) return;
-  if (!down) {
-    if (!pressedKey_) return;
-    key(*pressedKey_, false);
-    for (auto it = pressedModifiers_.rbegin(); it != pressedModifiers_.rend(); ++it) {
-      key(*it, false);
-    }
-    modifiers(0);
-    pressedKey_.reset();
-    pressedModifiers_.clear();
-    connection_.flush();
-    return;
+void ChordPoster::release() {
+  if (!pressedKey_ || !ready() || connection_.lost()) return;
+  key(*pressedKey_, false);
+  for (auto it = pressedModifiers_.rbegin(); it != pressedModifiers_.rend(); ++it) {
+    key(*it, false);
   }
-  if (pressedKey_) post(macKeyCode, false, 0);  // a chord whose release never came
-  std::optional<std::uint32_t> letter;
-  if (macKeyCode == kMacKeyV) letter = evdevKeyOf(XKB_KEY_v).value_or(KEY_V);
-  if (macKeyCode == kMacKeyC) letter = evdevKeyOf(XKB_KEY_c).value_or(KEY_C);
-  if (!letter) return;
+  modifiers(0);
+  pressedKey_.reset();
+  pressedModifiers_.clear();
+  connection_.flush();
+}
+
+void ChordPoster::post(std::uint16_t macKeyCode, bool down, std::uint64_t flags,
+                       std::optional<TerminalKind> target) {
+  if (!ready() || connection_.lost()) return;
+  release();  // the release asked for, or that of a chord whose release never came
+  if (!down || (macKeyCode != kMacKeyV && macKeyCode != kMacKeyC)) return;
+  const bool paste = macKeyCode == kMacKeyV;
+  std::uint32_t letter = paste ? keyV_ : keyC_;
+  bool control = (flags & (kFlagCommand | kFlagControl)) != 0;
+  bool shift = (flags & kFlagShift) != 0;
+  if ((flags & kFlagCommand) != 0) {
+    if (target == TerminalKind::clipboardKeys) shift = true;
+    if (target != TerminalKind::none && target != TerminalKind::clipboardKeys) {
+      // A terminal without a clipboard key, or a window that cannot be told: Shift+Insert
+      // pastes, and no copy chord is safe there (Control+C would interrupt a terminal's program).
+      if (!paste) return;
+      letter = KEY_INSERT;
+      control = false;
+      shift = true;
+    }
+  }
   ++chords_;
-  const bool shortcut = (flags & (kFlagCommand | kFlagControl)) != 0;
-  const bool terminal = (flags & kFlagCommand) != 0 && toplevels_.focusedIsTerminal();
   std::uint32_t mask = 0;
   auto hold = [&](std::uint32_t evdevKey, const char* modName) {
     xkb_mod_index_t index = xkb_keymap_mod_get_index(keymap_, modName);
@@ -155,11 +195,11 @@ void ChordPoster::post(std::uint16_t macKeyCode, bool down, std::uint64_t flags)
     key(evdevKey, true);
     pressedModifiers_.push_back(evdevKey);
   };
-  if (shortcut) hold(KEY_LEFTCTRL, XKB_MOD_NAME_CTRL);
+  if (control) hold(KEY_LEFTCTRL, XKB_MOD_NAME_CTRL);
   if (flags & kFlagAlternate) hold(KEY_LEFTALT, XKB_MOD_NAME_ALT);
-  if ((flags & kFlagShift) || terminal) hold(KEY_LEFTSHIFT, XKB_MOD_NAME_SHIFT);
+  if (shift) hold(KEY_LEFTSHIFT, XKB_MOD_NAME_SHIFT);
   modifiers(mask);
-  key(*letter, true);
+  key(letter, true);
   pressedKey_ = letter;
   connection_.flush();
 }

@@ -17,14 +17,19 @@ namespace {
 constexpr std::size_t kMaxTextBytes = std::size_t{64} << 20;
 // An owner that has not given the text whole by then has stopped answering.
 constexpr auto kTextTimeout = std::chrono::seconds(1);
-// A reader that takes no more of our data by then has stopped reading.
-constexpr auto kSendTimeout = std::chrono::seconds(2);
+// Real owners offer a few dozen types; a clipboard of more than this many is not saved (nor are
+// their names kept).
+constexpr std::size_t kMaxTypes = 1000;
 
 // Plain text, in the order a reader prefers it.
 constexpr std::array<const char*, 5> kTextTypes = {"text/plain;charset=utf-8", "UTF8_STRING",
                                                    "text/plain", "TEXT", "STRING"};
-// Clipboard managers that honour it keep the text out of their history.
-constexpr const char* kSecretHintType = "x-kde-passwordManagerHint";
+// Clipboard managers that honour them keep the text out of their history: KDE's convention
+// (Klipper, CopyQ 8 and later) and CopyQ's own formats (CopyQ before 8, as Debian 12 ships).
+constexpr std::array<std::pair<const char*, const char*>, 3> kNotForHistory = {
+    {{"x-kde-passwordManagerHint", "secret"},
+     {"application/x-copyq-hidden", "1"},
+     {"application/x-copyq-secret", "1"}}};
 
 bool isTextType(const std::string& type) {
   return std::find(kTextTypes.begin(), kTextTypes.end(), type) != kTextTypes.end();
@@ -43,28 +48,15 @@ int remainingMs(std::chrono::steady_clock::time_point deadline) {
   return static_cast<int>(std::max<std::int64_t>(0, left.count()));
 }
 
-// Writes all of `data` to a reader's pipe, giving up on one that stops reading.
-void writeWhole(int fd, const std::string& data) {
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-  auto deadline = std::chrono::steady_clock::now() + kSendTimeout;
-  std::size_t at = 0;
-  while (at < data.size()) {
-    ssize_t n = ::write(fd, data.data() + at, data.size() - at);
-    if (n > 0) {
-      at += static_cast<std::size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN) return;  // the reader closed its end
-    pollfd p{fd, POLLOUT, 0};
-    if (::poll(&p, 1, remainingMs(deadline)) <= 0) return;
-  }
-}
-
 }  // namespace
 
-Clipboard::Clipboard(Connection& connection, MainLoop& loop, const std::uint64_t& chords)
-    : connection_(connection), loop_(loop), chords_(chords) {
+Clipboard::Clipboard(Connection& connection, MainLoop& loop, const std::uint64_t& chords,
+                     std::int64_t& changeCount, Selection which)
+    : connection_(connection),
+      loop_(loop),
+      chords_(chords),
+      changeCount_(changeCount),
+      which_(which) {
   static const zwlr_data_control_device_v1_listener listener = {
       &Clipboard::onDataOffer, &Clipboard::onSelection, &Clipboard::onFinished,
       &Clipboard::onPrimarySelection};
@@ -75,7 +67,7 @@ Clipboard::Clipboard(Connection& connection, MainLoop& loop, const std::uint64_t
 }
 
 Clipboard::~Clipboard() {
-  for (auto& [offer, types] : pending_) zwlr_data_control_offer_v1_destroy(offer);
+  for (auto& [offer, pending] : pending_) zwlr_data_control_offer_v1_destroy(offer);
   if (selection_) zwlr_data_control_offer_v1_destroy(selection_->offer);
   if (source_ != nullptr) zwlr_data_control_source_v1_destroy(source_);
   if (device_ != nullptr) zwlr_data_control_device_v1_destroy(device_);
@@ -86,37 +78,55 @@ void Clipboard::onDataOffer(void* data, zwlr_data_control_device_v1*,
                             zwlr_data_control_offer_v1* offer) {
   static const zwlr_data_control_offer_v1_listener listener = {&Clipboard::onOfferType};
   auto* self = static_cast<Clipboard*>(data);
-  self->pending_[offer];
+  self->pending_[offer].offer = offer;
   zwlr_data_control_offer_v1_add_listener(offer, &listener, self);
 }
 
 void Clipboard::onOfferType(void* data, zwlr_data_control_offer_v1* offer, const char* type) {
   auto* self = static_cast<Clipboard*>(data);
   if (auto it = self->pending_.find(offer); it != self->pending_.end()) {
-    it->second.emplace_back(type);
+    Offer& pending = it->second;
+    if (pending.types.size() < kMaxTypes) {
+      pending.types.emplace_back(type);
+    } else {
+      pending.typesCut = true;
+    }
   }
 }
 
+// Each device hears of both selections: a Clipboard keeps its own and forgets the other's offers.
 void Clipboard::onSelection(void* data, zwlr_data_control_device_v1*,
                             zwlr_data_control_offer_v1* offer) {
   auto* self = static_cast<Clipboard*>(data);
-  if (self->selection_) zwlr_data_control_offer_v1_destroy(self->selection_->offer);
-  self->selection_.reset();
-  if (offer != nullptr) {
-    auto it = self->pending_.find(offer);
-    self->selection_ =
-        Offer{offer, it != self->pending_.end() ? it->second : std::vector<std::string>{}};
-    if (it != self->pending_.end()) self->pending_.erase(it);
+  if (self->which_ == Selection::clipboard) {
+    self->selectionChanged(offer);
+  } else if (offer != nullptr) {
+    self->forgetOffer(offer);
   }
-  // Our own write was counted when it was made; this is its echo.
-  const bool ourClear = offer == nullptr && self->clearing_;
-  self->clearing_ = false;
-  if (self->source_ == nullptr && !ourClear) ++self->changeCount_;
 }
 
 void Clipboard::onPrimarySelection(void* data, zwlr_data_control_device_v1*,
                                    zwlr_data_control_offer_v1* offer) {
-  if (offer != nullptr) static_cast<Clipboard*>(data)->forgetOffer(offer);
+  auto* self = static_cast<Clipboard*>(data);
+  if (self->which_ == Selection::primary) {
+    self->selectionChanged(offer);
+  } else if (offer != nullptr) {
+    self->forgetOffer(offer);
+  }
+}
+
+void Clipboard::selectionChanged(zwlr_data_control_offer_v1* offer) {
+  if (selection_) zwlr_data_control_offer_v1_destroy(selection_->offer);
+  selection_.reset();
+  if (offer != nullptr) {
+    auto it = pending_.find(offer);
+    selection_ = it != pending_.end() ? std::move(it->second) : Offer{offer, {}, false};
+    if (it != pending_.end()) pending_.erase(it);
+  }
+  // Our own write was counted when it was made; this is its echo.
+  const bool ourClear = offer == nullptr && clearing_;
+  clearing_ = false;
+  if (source_ == nullptr && !ourClear) ++changeCount_;
 }
 
 void Clipboard::onFinished(void* data, zwlr_data_control_device_v1*) {
@@ -130,61 +140,86 @@ void Clipboard::forgetOffer(zwlr_data_control_offer_v1* offer) {
   zwlr_data_control_offer_v1_destroy(offer);
 }
 
-std::optional<std::string> Clipboard::receive(const std::string& type, std::size_t limit,
-                                              std::chrono::steady_clock::time_point until,
-                                              bool* tooLarge) {
+int Clipboard::requestType(const std::string& type) {
   int fds[2];
   // Only our end is ours to make non-blocking: an owner handed a non-blocking end may write once
   // and stop at the pipe's size (Qt does).
-  if (!selection_ || ::pipe2(fds, O_CLOEXEC) != 0) return std::nullopt;
-  ::fcntl(fds[0], F_SETFL, ::fcntl(fds[0], F_GETFL) | O_NONBLOCK);
+  if (!selection_ || ::pipe2(fds, O_CLOEXEC) != 0) return -1;
   zwlr_data_control_offer_v1_receive(selection_->offer, type.c_str(), fds[1]);
   ::close(fds[1]);
   connection_.flush();
-  auto deadline = until;
+  ::fcntl(fds[0], F_SETFL, ::fcntl(fds[0], F_GETFL) | O_NONBLOCK);
+  return fds[0];
+}
+
+std::optional<std::string> Clipboard::receive(const std::string& type) {
+  int fd = requestType(type);
+  if (fd < 0) return std::nullopt;
+  auto deadline = std::chrono::steady_clock::now() + kTextTimeout;
   std::string data;
   char buffer[65536];
-  while (true) {
-    ssize_t n = ::read(fds[0], buffer, sizeof(buffer));
-    if (n == 0) break;  // the owner has written it all
+  bool whole = false;
+  while (data.size() <= kMaxTextBytes) {
+    ssize_t n = ::read(fd, buffer, sizeof(buffer));
+    if (n == 0) {
+      whole = true;  // the owner has written it all
+      break;
+    }
     if (n > 0) {
       data.append(buffer, static_cast<std::size_t>(n));
-      if (data.size() > limit) break;
       continue;
     }
     if (errno == EINTR) continue;
-    pollfd p{fds[0], POLLIN, 0};
-    if (errno != EAGAIN || ::poll(&p, 1, remainingMs(deadline)) <= 0) {
-      ::close(fds[0]);
-      return std::nullopt;
+    pollfd p{fd, POLLIN, 0};
+    if (errno != EAGAIN || ::poll(&p, 1, remainingMs(deadline)) <= 0) break;
+  }
+  ::close(fd);
+  return whole ? std::optional(std::move(data)) : std::nullopt;
+}
+
+const Bytes* Clipboard::ownedType(const std::string& type, bool anyText) const {
+  for (const auto& item : owned_.items) {
+    for (const auto& rep : item.representations) {
+      if (anyText ? isTextType(rep.type) : rep.type == type) return &rep.data;
     }
   }
-  ::close(fds[0]);
-  if (data.size() > limit) {
-    if (tooLarge != nullptr) *tooLarge = true;
-    return std::nullopt;
+  return nullptr;
+}
+
+std::optional<std::string> Clipboard::offeredTextType() const {
+  if (!selection_) return std::nullopt;
+  const auto& types = selection_->types;
+  for (const char* type : kTextTypes) {
+    if (std::find(types.begin(), types.end(), type) != types.end()) return type;
   }
-  return data;
+  return std::nullopt;
 }
 
 std::optional<std::string> Clipboard::text() {
   connection_.roundtrip();  // a copy made just now is announced by then
   if (source_ != nullptr) {
-    for (const auto& item : owned_.items) {
-      for (const auto& rep : item.representations) {
-        if (isTextType(rep.type)) return rep.data.str();
-      }
-    }
-    return std::nullopt;
+    const Bytes* text = ownedType({}, /*anyText=*/true);
+    return text != nullptr ? std::optional(text->str()) : std::nullopt;
   }
-  if (!selection_) return std::nullopt;
-  for (const char* type : kTextTypes) {
-    const auto& types = selection_->types;
-    if (std::find(types.begin(), types.end(), type) != types.end()) {
-      return receive(type, kMaxTextBytes, std::chrono::steady_clock::now() + kTextTimeout);
-    }
+  auto type = offeredTextType();
+  return type ? receive(*type) : std::nullopt;
+}
+
+void Clipboard::readText(PasteboardTextCallback done) {
+  connection_.roundtrip();  // a copy made just now is announced by then
+  std::optional<std::string> type = source_ == nullptr ? offeredTextType() : std::nullopt;
+  int fd = type ? requestType(*type) : -1;
+  if (fd < 0) {
+    const Bytes* owned = source_ != nullptr ? ownedType({}, /*anyText=*/true) : nullptr;
+    std::optional<std::string> text;
+    if (owned != nullptr) text = owned->str();
+    loop_.post([done = std::move(done), text = std::move(text)] { done(text); });
+    return;
   }
-  return std::nullopt;
+  const PasteboardReadLimits limits{kMaxTextBytes, kTextTimeout, kTextTimeout};
+  startRead(fd, limits, [done = std::move(done)](PasteboardTypeRead read) {
+    done(read.error ? std::nullopt : std::optional(read.bytes.str()));
+  });
 }
 
 PasteboardListing Clipboard::listing() {
@@ -198,29 +233,37 @@ PasteboardListing Clipboard::listing() {
     return listing;
   }
   if (!selection_) return {};
+  // Past the bound, the content is not saved, and nothing is asked of its owner.
+  if (selection_->typesCut) return PasteboardListing{{}, PasteboardReadError::overBudget};
   return PasteboardListing{{selection_->types}, {}};
 }
 
-PasteboardTypeRead Clipboard::readType(const std::string& type,
-                                       const PasteboardReadLimits& limits) {
+void Clipboard::readType(const std::string& type, const PasteboardReadLimits& limits,
+                         PasteboardTypeCallback done) {
   if (source_ != nullptr) {
     // Our own content: handed over as it is held, not copied.
-    for (const auto& item : owned_.items) {
-      for (const auto& rep : item.representations) {
-        if (rep.type == type) return PasteboardTypeRead{rep.data, {}};
-      }
-    }
-    return PasteboardTypeRead{{}, PasteboardReadError::refused};
+    const Bytes* owned = ownedType(type);
+    PasteboardTypeRead read{
+        owned != nullptr ? *owned : Bytes(),
+        owned != nullptr ? std::nullopt : std::optional(PasteboardReadError::refused)};
+    loop_.post([done = std::move(done), read = std::move(read)] { done(read); });
+    return;
   }
-  bool tooLarge = false;
-  auto until = std::chrono::steady_clock::now() +
-               std::chrono::duration_cast<std::chrono::steady_clock::duration>(limits.firstAnswer);
-  auto data = receive(type, limits.maxBytes, until, &tooLarge);
-  if (!data) {
-    return PasteboardTypeRead{
-        {}, tooLarge ? PasteboardReadError::overBudget : PasteboardReadError::timedOut};
+  int fd = requestType(type);
+  if (fd < 0) {
+    loop_.post([done = std::move(done)] { done({{}, PasteboardReadError::failed}); });
+    return;
   }
-  return PasteboardTypeRead{std::move(*data), {}};
+  startRead(fd, limits, std::move(done));
+}
+
+void Clipboard::startRead(int fd, const PasteboardReadLimits& limits, PasteboardTypeCallback done) {
+  std::erase_if(reads_, [](const auto& read) { return read->finished(); });
+  reads_.push_back(std::make_unique<PipeRead>(loop_, fd, limits, std::move(done)));
+}
+
+void Clipboard::cancelReads() {
+  reads_.clear();
 }
 
 void Clipboard::own(PasteboardContents contents, PasteboardReadCallback onRead) {
@@ -234,8 +277,7 @@ void Clipboard::own(PasteboardContents contents, PasteboardReadCallback onRead) 
   if (device_ == nullptr) return;
   if (owned_.items.empty()) {
     clearing_ = true;
-    zwlr_data_control_device_v1_set_selection(device_, nullptr);
-    connection_.flush();
+    setSelection(nullptr);
     return;
   }
   static const zwlr_data_control_source_v1_listener listener = {&Clipboard::onSend,
@@ -245,7 +287,15 @@ void Clipboard::own(PasteboardContents contents, PasteboardReadCallback onRead) 
   for (const auto& rep : owned_.items.front().representations) {
     zwlr_data_control_source_v1_offer(source_, rep.type.c_str());
   }
-  zwlr_data_control_device_v1_set_selection(device_, source_);
+  setSelection(source_);
+}
+
+void Clipboard::setSelection(zwlr_data_control_source_v1* source) {
+  if (which_ == Selection::primary) {
+    zwlr_data_control_device_v1_set_primary_selection(device_, source);
+  } else {
+    zwlr_data_control_device_v1_set_selection(device_, source);
+  }
   connection_.flush();
 }
 
@@ -256,17 +306,19 @@ void Clipboard::onSend(void* data, zwlr_data_control_source_v1* source, const ch
   if (source == self->source_ && !self->owned_.items.empty()) {
     for (const auto& rep : self->owned_.items.front().representations) {
       if (rep.type == asked) {
-        writeWhole(fd, rep.data.str());
+        std::erase_if(self->writes_, [](const auto& write) { return write->finished(); });
+        self->writes_.push_back(std::make_unique<PipeWrite>(self->loop_, fd, rep.data));
+        fd = -1;  // the write has it
         break;
       }
     }
-    // A read of the text after our chord is the paste's; a clipboard manager's copy before it,
-    // or its look at the hint, is not.
+    // Each read of the text after our chord is the paste's; a clipboard manager's copy before
+    // it, or its look at the hint, is not.
     if (self->onRead_ && isTextType(asked) && self->chords_ != self->chordsAtWrite_) {
-      self->loop_.post(std::exchange(self->onRead_, {}));
+      self->loop_.post(self->onRead_);
     }
   }
-  ::close(fd);
+  if (fd >= 0) ::close(fd);
 }
 
 void Clipboard::onCancelled(void* data, zwlr_data_control_source_v1* source) {
@@ -285,10 +337,16 @@ void Clipboard::setContents(const PasteboardContents& contents) {
   own(std::move(first));
 }
 
+void Clipboard::setText(const std::optional<std::string>& text) {
+  own(text ? textContents(*text) : PasteboardContents{});
+}
+
 bool Clipboard::setTextNotifyingRead(const std::string& text, PasteboardReadCallback onRead) {
   if (device_ == nullptr) return false;
   PasteboardContents contents = textContents(text);
-  contents.items.front().representations.push_back({kSecretHintType, "secret"});
+  for (const auto& [type, value] : kNotForHistory) {
+    contents.items.front().representations.push_back({type, value});
+  }
   // Another agent finding this waits for our restore instead of saving our text as the user's.
   contents.items.front().representations.push_back({kTransferMarkerType, "1"});
   own(std::move(contents), std::move(onRead));

@@ -1,41 +1,13 @@
 #include "platform/wayland/wayland_toplevels.hpp"
 
-#include <algorithm>
-#include <array>
-#include <cctype>
-#include <cstring>
-#include <string_view>
-
 namespace deskagent::platform::wayland {
 
-bool isTerminalAppId(const std::string& appId) {
-  static constexpr std::array<std::string_view, 16> kTerminals = {"foot",
-                                                                  "footclient",
-                                                                  "alacritty",
-                                                                  "kitty",
-                                                                  "wezterm",
-                                                                  "org.wezfurlong.wezterm",
-                                                                  "org.gnome.terminal",
-                                                                  "org.gnome.console",
-                                                                  "org.gnome.ptyxis",
-                                                                  "org.kde.konsole",
-                                                                  "konsole",
-                                                                  "com.gexperts.tilix",
-                                                                  "terminator",
-                                                                  "xterm",
-                                                                  "urxvt",
-                                                                  "st-256color"};
-  std::string lower = appId;
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return std::find(kTerminals.begin(), kTerminals.end(), lower) != kTerminals.end();
-}
-
 Toplevels::Toplevels(Connection& connection) {
-  if (connection.toplevels() == nullptr) return;
+  zwlr_foreign_toplevel_manager_v1* manager = connection.bindToplevels();
+  if (manager == nullptr) return;
   static const zwlr_foreign_toplevel_manager_v1_listener listener = {&Toplevels::onToplevel,
                                                                      &Toplevels::onManagerFinished};
-  zwlr_foreign_toplevel_manager_v1_add_listener(connection.toplevels(), &listener, this);
+  zwlr_foreign_toplevel_manager_v1_add_listener(manager, &listener, this);
 }
 
 Toplevels::~Toplevels() {
@@ -83,11 +55,11 @@ void Toplevels::onToplevel(void* data, zwlr_foreign_toplevel_manager_v1*,
   zwlr_foreign_toplevel_handle_v1_add_listener(handle, &listener, self);
 }
 
-bool Toplevels::focusedIsTerminal() const {
+std::optional<std::string> Toplevels::focusedAppId() const {
   for (const auto& [handle, window] : windows_) {
-    if (window.activated) return isTerminalAppId(window.appId);
+    if (window.activated) return window.appId;
   }
-  return false;
+  return std::nullopt;
 }
 
 }  // namespace deskagent::platform::wayland

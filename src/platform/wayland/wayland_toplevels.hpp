@@ -1,6 +1,7 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 
 #include "platform/wayland/wayland_connection.hpp"
@@ -15,8 +16,9 @@ class Toplevels {
   Toplevels(const Toplevels&) = delete;
   Toplevels& operator=(const Toplevels&) = delete;
 
-  // Whether the focused window is a terminal emulator; false where the compositor does not say.
-  bool focusedIsTerminal() const;
+  // The focused window's app id; nothing where the compositor does not say (no window has the
+  // focus, or the compositor does not offer foreign-toplevel).
+  std::optional<std::string> focusedAppId() const;
 
  private:
   struct Window {
@@ -32,8 +34,5 @@ class Toplevels {
   std::map<zwlr_foreign_toplevel_handle_v1*, Window> windows_;
   bool finished_ = false;
 };
-
-// By the app id a Wayland terminal emulator gives its windows.
-bool isTerminalAppId(const std::string& appId);
 
 }  // namespace deskagent::platform::wayland

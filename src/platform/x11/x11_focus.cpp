@@ -6,9 +6,6 @@
 #include <optional>
 
 namespace deskagent::platform::x11 {
-namespace {
-
-constexpr int kMaxWindowDepth = 32;
 
 std::optional<Window> activeWindow(Connection& c) {
   Atom type = None;
@@ -27,6 +24,10 @@ std::optional<Window> activeWindow(Connection& c) {
   if (data != nullptr) XFree(data);
   return window;
 }
+
+namespace {
+
+constexpr int kMaxWindowDepth = 32;
 
 Window inputFocus(Connection& c) {
   Window window = None;

@@ -2,8 +2,10 @@
 
 #include <X11/Xlib.h>
 
+#include <optional>
+
+#include "platform/linux/terminals.hpp"
 #include "platform/x11/x11_connection.hpp"
-#include "platform/x11/x11_terminals.hpp"
 
 namespace deskagent::platform::x11 {
 
@@ -18,5 +20,8 @@ struct FocusedWindow {
 // The window manager's active window; without one, the input focus (or, where focus follows
 // the pointer, the window under it).
 FocusedWindow focusedWindow(Connection& connection);
+
+// The window manager's active window (_NET_ACTIVE_WINDOW), where it names one.
+std::optional<Window> activeWindow(Connection& connection);
 
 }  // namespace deskagent::platform::x11

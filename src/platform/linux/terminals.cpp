@@ -1,13 +1,13 @@
-#include "platform/x11/x11_terminals.hpp"
+#include "platform/linux/terminals.hpp"
 
 #include <algorithm>
 #include <cctype>
 
-namespace deskagent::platform::x11 {
+namespace deskagent::platform {
 namespace {
 
-// The one list of terminal emulators, by the WM_CLASS names they set (lower case; either the
-// instance or the class name may match), with their default paste binding.
+// The one list of terminal emulators, by the WM_CLASS names and Wayland app ids they set (lower
+// case; either the instance or the class name may match), with their default paste binding.
 struct KnownTerminal {
   std::string_view name;
   TerminalKind kind;
@@ -95,4 +95,4 @@ TerminalKind terminalKindOfClass(std::string_view instanceName, std::string_view
   return kind != TerminalKind::none ? kind : kindOfName(className);
 }
 
-}  // namespace deskagent::platform::x11
+}  // namespace deskagent::platform
