@@ -1,7 +1,8 @@
 // deskagent.exe end to end under Wine: commands over its pipes as a host sends them, on an Xvfb
 // of the tests' own that Wine's virtual desktop lives on, with the desktop driven through X
-// (XTEST key presses, xclip as the user's other applications) and our own Windows application
-// as the target of pastes and copies.
+// (XTEST key presses, xclip as the user's other applications) and Wine's own programs (notepad)
+// as the targets of pastes and copies, looked at through win_probe; our own window where a test
+// needs to see which keys arrived.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -47,16 +48,25 @@ std::vector<std::string> underWine(std::vector<std::string> command) {
   return command;
 }
 
+// A Windows program of the user's, started on Wine's desktop.
+std::unique_ptr<ChildProcess> wineProgram(std::vector<std::string> command) {
+  return std::make_unique<ChildProcess>(underWine(std::move(command)));
+}
+
+// What win_probe answers (its output, "" when there is no such window).
+std::string probe(std::vector<std::string> arguments) {
+  arguments.insert(arguments.begin(), WIN_PROBE);
+  return runToEnd(underWine(std::move(arguments)));
+}
+
+bool focused(const std::string& windowClass) {
+  return probe({"focus", windowClass}) == "ready\n";
+}
+
 class AgentUnderWine : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!WineDesktop::ready) GTEST_SKIP() << "no Xvfb or Wine";
-    agent_ = std::make_unique<ChildProcess>(underWine({DESKAGENT_BINARY}));
-    ASSERT_EQ(next(), json({{"type", "ready"}}));
-    EXPECT_EQ(next(), json({{"type", "permissions"},
-                            {"accessibility", true},
-                            {"inputMonitoring", true},
-                            {"microphone", "not-determined"}}));
   }
   void TearDown() override {
     if (!agent_) return;
@@ -64,12 +74,20 @@ class AgentUnderWine : public ::testing::Test {
     EXPECT_EQ(agent_->wait(15s), 0);
   }
 
+  void startAgent() {
+    agent_ = std::make_unique<ChildProcess>(underWine({DESKAGENT_BINARY}));
+    ASSERT_EQ(next(), json({{"type", "ready"}}));
+    EXPECT_EQ(next(), json({{"type", "permissions"},
+                            {"accessibility", true},
+                            {"inputMonitoring", true},
+                            {"microphone", "not-determined"}}));
+  }
   void send(const json& command) { agent_->send(command); }
   json next() { return agent_->nextJson("", 20s); }
 
-  // Our Windows application, focused, its EDIT control holding `selected`, all of it selected.
-  static std::unique_ptr<ChildProcess> targetWindow(const std::string& selected = "") {
-    auto window = std::make_unique<ChildProcess>(underWine({WIN_TEST_WINDOW, selected}));
+  // Our Windows application, focused, its EDIT control empty.
+  static std::unique_ptr<ChildProcess> targetWindow() {
+    auto window = wineProgram({WIN_TEST_WINDOW});
     EXPECT_EQ(window->readLine(30s), "ready");
     return window;
   }
@@ -78,6 +96,7 @@ class AgentUnderWine : public ::testing::Test {
 };
 
 TEST_F(AgentUnderWine, WatchReportsTheKeyPasteTypesControlVAloneAndCtrlCWaitsForTheRestore) {
+  startAgent();
   send({{"type", "watch"}, {"keyCode", 61}});
   EXPECT_EQ(next(), json({{"type", "tap"}, {"active", true}, {"listening", true}}));
   // Left Option says nothing: the next lines are the right key's.
@@ -110,7 +129,7 @@ TEST_F(AgentUnderWine, WatchReportsTheKeyPasteTypesControlVAloneAndCtrlCWaitsFor
     EXPECT_TRUE(clipboardBecomes("the user's own text")) << "held: " << held;
   }
 
-  // Ctrl+C ends the agent as the end of its input does (the other test's end): the pending
+  // Ctrl+C ends the agent as the end of its input does (the other tests' end): the pending
   // restore runs first.
   send({{"type", "paste"}, {"text", "dictated"}});
   EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}}));
@@ -119,12 +138,21 @@ TEST_F(AgentUnderWine, WatchReportsTheKeyPasteTypesControlVAloneAndCtrlCWaitsFor
   EXPECT_EQ(clipboard(), "the user's own text");
 }
 
-TEST_F(AgentUnderWine, ReadSelectionCopiesWithControlCAndPutsTheClipboardBack) {
-  auto window = targetWindow("chosen words");
+TEST_F(AgentUnderWine, NotepadTakesThePasteAndGivesBackItsSelection) {
+  startAgent();
   auto user = userClipboard("the user's own text");
+  auto notepad = wineProgram({"notepad"});
+  ASSERT_TRUE(focused("Notepad"));
+  const std::string text = "Grüße, Wörld ✓";
+  send({{"type", "paste"}, {"text", text}});
+  EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}}));
+  auto notepadText = [] { return probe({"text", "Notepad", "Edit"}); };
+  EXPECT_TRUE(becomes(notepadText, x11_test::hex(text) + "\n"));
+  EXPECT_TRUE(clipboardBecomes("the user's own text"));
+
+  probe({"select", "Notepad", "Edit"});
   send({{"type", "read-selection"}});
-  EXPECT_EQ(next(), json({{"type", "selection"}, {"ok", true}, {"text", "chosen words"}}));
-  EXPECT_EQ(window->readLine(20s), "copy C");
+  EXPECT_EQ(next(), json({{"type", "selection"}, {"ok", true}, {"text", text}}));
   EXPECT_TRUE(clipboardBecomes("the user's own text"));
 }
 

@@ -1,5 +1,5 @@
-// The Windows application the end-to-end tests paste into and copy from: a focused window with
-// one EDIT control, its whole text selected. Argument: that text (none: the control is empty).
+// The Windows application the end-to-end tests paste into and copy from when they need to see
+// which keys arrived: a focused window with one EDIT control.
 //
 //   stdout: "ready" once focused; "paste MODS HEX" after each paste (MODS: the modifiers held
 //           with V, letters of "CSAW" or "-"; HEX: the control's whole text); "copy MODS" after
@@ -18,7 +18,6 @@
 namespace {
 
 using deskagent::platform::windows::toUtf8;
-using deskagent::platform::windows::toWide;
 
 HWND edit = nullptr;
 WNDPROC editProc = nullptr;
@@ -62,7 +61,7 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main() {
   _setmode(_fileno(stdout), _O_BINARY);  // lines end in "\n" alone, as the tests split them
   HINSTANCE instance = GetModuleHandleW(nullptr);
   WNDCLASSW windowClass{};
@@ -76,8 +75,6 @@ int main(int argc, char** argv) {
                          0, 380, 160, window, nullptr, instance, nullptr);
   editProc = reinterpret_cast<WNDPROC>(
       SetWindowLongPtrW(edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(editHook)));
-  if (argc > 1) SetWindowTextW(edit, toWide(argv[1]).c_str());
-  SendMessageW(edit, EM_SETSEL, 0, -1);
   ShowWindow(window, SW_SHOW);
   SetForegroundWindow(window);
   SetFocus(edit);
