@@ -1,14 +1,19 @@
 // deskagent.exe end to end under Wine: commands over its pipes as a host sends them, on an Xvfb
 // of the tests' own that Wine's virtual desktop lives on, with the desktop driven through X
-// (XTEST key presses, xclip as the user's other applications) and Wine's own programs (notepad)
-// as the targets of pastes and copies, looked at through win_probe; our own window where a test
-// needs to see which keys arrived.
+// (XTEST key presses, xclip as the user's other applications) and Wine's own programs (notepad,
+// cmd in Wine's console) as the targets of pastes and copies, looked at through win_probe; our
+// own window where a test needs to see which keys arrived.
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stdlib.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 
 #include "x11/x11_harness.hpp"
@@ -61,6 +66,13 @@ std::string probe(std::vector<std::string> arguments) {
 
 bool focused(const std::string& windowClass) {
   return probe({"focus", windowClass}) == "ready\n";
+}
+
+std::string fileText(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
 }
 
 class AgentUnderWine : public ::testing::Test {
@@ -154,6 +166,32 @@ TEST_F(AgentUnderWine, NotepadTakesThePasteAndGivesBackItsSelection) {
   send({{"type", "read-selection"}});
   EXPECT_EQ(next(), json({{"type", "selection"}, {"ok", true}, {"text", text}}));
   EXPECT_TRUE(clipboardBecomes("the user's own text"));
+}
+
+// Control+C in a console interrupts the program inside (an idle cmd under Wine exits), and
+// Control+V types ^V there: a console is read as "empty" and pastes through its own menu.
+TEST_F(AgentUnderWine, CmdInWinesConsoleIsNeverSentTheCopyChordAndPastesThroughItsMenu) {
+  startAgent();
+  auto user = userClipboard("the user's own text");
+  auto console = wineProgram({"wineconsole", "cmd"});
+  ASSERT_TRUE(focused("WineConsoleClass"));
+  send({{"type", "read-selection"}});
+  EXPECT_EQ(next(), json({{"type", "selection"}, {"ok", false}, {"reason", "empty"}}));
+
+  // What cmd runs after the paste and the user's Return tells that it is alive and got the text.
+  std::string dir = "/tmp/deskagent-wine-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir.data()), nullptr);
+  const std::filesystem::path out = dir + "/out.txt";
+  std::string windowsPath = "Z:" + out.string();
+  std::replace(windowsPath.begin(), windowsPath.end(), '/', '\\');
+  send({{"type", "paste"}, {"text", "echo pasted>" + windowsPath}});
+  EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}}));
+  press({"+Return", "-Return"});
+  EXPECT_TRUE(becomes([&] { return fileText(out); }, "pasted\r\n", 20s));
+  EXPECT_TRUE(clipboardBecomes("the user's own text"));
+  probe({"close", "WineConsoleClass"});
+  EXPECT_TRUE(console->wait(20s));
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "platform/shared_tap.hpp"
 #include "platform/windows/win_chord.hpp"
 #include "platform/windows/win_clipboard.hpp"
+#include "platform/windows/win_consoles.hpp"
 #include "platform/windows/win_key_hook.hpp"
 #include "platform/windows/win_permissions.hpp"
 
@@ -121,6 +122,12 @@ class WinPlatform final : public Platform {
     return core_->clipboard.setTextNotifyingRead(text, std::move(onRead))
                ? PasteboardTextWrite::writtenNotifyingRead
                : PasteboardTextWrite::failed;
+  }
+
+  // A console's copy key is its interrupt, so its selection is not copied: nothing is read.
+  std::optional<std::string> selectedTextWithoutCopying() override {
+    if (consoleWindowOf(GetForegroundWindow()) != nullptr) return std::string();
+    return std::nullopt;
   }
 
   void shutdown() override { core_->clipboard.renderAll(); }
