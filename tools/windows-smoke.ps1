@@ -63,6 +63,12 @@ foreach ($console in "Command Prompt", "Windows Terminal") {
   Ask "Did the $console stay open (no ^C) and get 'echo pasted' at its prompt (not ^V)?"
 }
 
+Write-Host "`n6. Caps Lock: turn Caps Lock on now; the agent watches it from a new start."
+Read-Host "Press Enter, then press Caps Lock twice"
+Send '{"type":"watch","keyCode":57}'
+1..1 | ForEach-Object { Next | Out-Null }
+Ask "Was there one 'down' for keyCode 57, after the second press (none for turning it off)?"
+
 $agent.StandardInput.Close()
 $agent.WaitForExit(5000) | Out-Null
 if ($agent.ExitCode -ne 0) { Write-Host "FAILED: exit status $($agent.ExitCode)" -ForegroundColor Red; $failed++ }

@@ -194,5 +194,40 @@ TEST_F(AgentUnderWine, CmdInWinesConsoleIsNeverSentTheCopyChordAndPastesThroughI
   std::filesystem::remove_all(dir);
 }
 
+// Under Wine a new thread's own key state reads the lock off while it is on: the hook's start
+// must not take the lock's first release for a press.
+TEST_F(AgentUnderWine, CapsLockAlreadyOnWhenTheAgentStartsReadsAsOn) {
+  auto window = targetWindow();
+  // Wine's desktop can drop the first key after it appears: pressed until the window sees the
+  // lock go on.
+  std::optional<std::string> lock;
+  for (int tries = 0; tries < 4 && lock != "caps on"; ++tries) {
+    press({"+Caps_Lock", "-Caps_Lock"});
+    lock = window->readLineStartingWith("caps ", 5s);
+  }
+  ASSERT_EQ(lock, "caps on");
+  startAgent();
+  send({{"type", "watch"}, {"keyCode", 57}});
+  EXPECT_EQ(next(), json({{"type", "tap"}, {"active", true}, {"listening", true}}));
+  // Each press must leave the host told what the window sees, starting from "up": the first one,
+  // which turns the lock off, says nothing. The window's line comes after the hook has seen the
+  // press and the release, so their "key" event comes before the answer to a later command.
+  std::string told = "up";
+  for (int presses = 0; presses < 3; ++presses) {
+    press({"+Caps_Lock", "-Caps_Lock"});
+    lock = window->readLineStartingWith("caps ", 20s);
+    ASSERT_TRUE(lock);
+    std::string phase = *lock == "caps on" ? "down" : "up";
+    send({{"type", "permissions"}});
+    json line = next();
+    if (phase != told) {
+      EXPECT_EQ(line, json({{"type", "key"}, {"phase", phase}, {"keyCode", 57}}));
+      told = phase;
+      line = next();
+    }
+    EXPECT_EQ(line["type"], "permissions") << line;
+  }
+}
+
 }  // namespace
 }  // namespace deskagent::testing

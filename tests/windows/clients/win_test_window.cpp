@@ -3,7 +3,8 @@
 //
 //   stdout: "ready" once focused; "paste MODS HEX" after each paste (MODS: the modifiers held
 //           with V, letters of "CSAW" or "-"; HEX: the control's whole text); "copy MODS" after
-//           each copy
+//           each copy; "caps on" or "caps off" at each release of Caps Lock (the lock as this
+//           window's thread sees it)
 
 #include <fcntl.h>
 #include <io.h>
@@ -46,6 +47,9 @@ std::string heldModifiers() {
 
 LRESULT CALLBACK editHook(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_KEYDOWN || message == WM_SYSKEYDOWN) heldWithLetter = heldModifiers();
+  if (message == WM_KEYUP && wParam == VK_CAPITAL) {
+    say(GetKeyState(VK_CAPITAL) & 1 ? "caps on" : "caps off");
+  }
   LRESULT result = CallWindowProcW(editProc, window, message, wParam, lParam);
   if (message == WM_PASTE) say("paste " + heldWithLetter + " " + x11_test::hex(editText()));
   if (message == WM_COPY) say("copy " + heldWithLetter);
