@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 root=$PWD
 scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DDESKAGENT_WERROR=ON >/dev/null
+cmake -S . -B build -G Ninja -DDESKAGENT_WERROR=ON -DDESKAGENT_ASSERTS=ON >/dev/null
 cmake --build build
 (cd build && ctest --output-on-failure --timeout 600 -j2)
 
@@ -29,7 +29,7 @@ finish_windows() {
 }
 trap finish_windows EXIT
 cmake -S . -B build-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
-  -DDESKAGENT_WERROR=ON >/dev/null
+  -DDESKAGENT_WERROR=ON -DDESKAGENT_ASSERTS=ON >/dev/null
 cmake --build build-windows
 cmake -S . -B build -G Ninja -DDESKAGENT_WINDOWS_BUILD="$root/build-windows" >/dev/null
 cmake --build build --target wine_tests
@@ -41,7 +41,7 @@ clang_build() {  # clang_build <dir> <sanitizers> [cmake options...]
   local dir=$1 sanitize=$2
   shift 2
   cmake -S . -B "$dir" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-    -DDESKAGENT_WERROR=ON \
+    -DDESKAGENT_WERROR=ON -DDESKAGENT_ASSERTS=ON \
     -DDESKAGENT_SANITIZE="$sanitize" -DDESKAGENT_BENCH=OFF "$@" >/dev/null
 }
 export ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1 UBSAN_OPTIONS=print_stacktrace=1

@@ -99,11 +99,15 @@ class CallbackPlatform final : public platform::Platform {
     return nullptr;
   }
   std::int64_t pasteboardChangeCount() override { return 0; }
-  std::optional<std::string> pasteboardString() override { return std::nullopt; }
-  void clearPasteboard() override {}
-  void setPasteboardString(const std::string&) override {}
-  platform::PasteboardContents readPasteboardContents() override { return {}; }
+  void listPasteboardTypes(platform::PasteboardListingCallback) override {}
+  void readPasteboardType(std::size_t, const std::string&, const platform::PasteboardReadLimits&,
+                          platform::PasteboardTypeCallback) override {}
+  void readPasteboardText(platform::PasteboardTextCallback) override {}
   void writePasteboardContents(const platform::PasteboardContents&) override {}
+  platform::PasteboardTextWrite writePasteboardTextNotifyingRead(
+      const std::string&, platform::PasteboardReadCallback) override {
+    return platform::PasteboardTextWrite::failed;
+  }
 
  private:
   struct Tap final : platform::EventTap {

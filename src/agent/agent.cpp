@@ -29,7 +29,7 @@ Agent::Agent(MainLoop& loop, platform::Platform& platform, OutputSink output)
       output(std::move(output)),
       deviceFlagForKeyCode(makeDeviceFlagTable()),
       watcher(std::make_shared<ModifierWatcher>(*this)),
-      transfers(*this) {}
+      transfers() {}
 
 void Agent::start() {
   emit(*this, Event{{"type", "ready"}});

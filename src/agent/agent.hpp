@@ -1,6 +1,5 @@
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -8,6 +7,7 @@
 #include <mutex>
 #include <string>
 
+#include "agent/delays.hpp"
 #include "agent/pasteboard.hpp"
 #include "agent/permissions.hpp"
 #include "agent/watcher.hpp"
@@ -38,8 +38,8 @@ struct Agent {
   const std::map<std::int64_t, std::uint64_t> deviceFlagForKeyCode;
   const std::uint16_t virtualKeyV = platform::kMacKeyV;  // the ANSI V key
   const std::uint16_t virtualKeyC = platform::kMacKeyC;  // the ANSI C key
-  const Duration selectionCopyDelay = std::chrono::milliseconds(160);
-  const Duration pasteboardRestoreDelay = std::chrono::milliseconds(250);
+  const Duration selectionCopyDelay = delays::kSelectionCopy;
+  const Duration pasteboardRestoreDelay = delays::kPasteboardRestore;
   std::mutex outputLock;
   PermissionsMap lastPermissions;
   std::mutex permissionLock;

@@ -1,31 +1,43 @@
 #include "agent/paste_transfer.hpp"
 
 #include <algorithm>
-#include <chrono>
 
 #include "agent/agent.hpp"
+#include "agent/delays.hpp"
 #include "agent/pasteboard.hpp"
 #include "agent/protocol.hpp"
 
 namespace deskagent {
 
-namespace {
+using Phase = TransferPhase;
 
-// Where the platform tells us when the target read the text, a target that has not read it by
-// then is taken never to read it: the user gets their clipboard back.
-constexpr Duration kLatestRestore = std::chrono::seconds(2);
-
-}  // namespace
+PasteTransfer::PasteTransfer(Agent& agent, std::string text)
+    : Transfer(agent,
+               {
+                   {Phase::queued, Phase::saving},
+                   {Phase::saving, Phase::chordSent},
+                   {Phase::chordSent, Phase::awaitingRead},
+                   {Phase::chordSent, Phase::restoring},
+                   {Phase::awaitingRead, Phase::restoring},
+               }),
+      text_(std::move(text)) {}
 
 void PasteTransfer::start() {
   if (refusedForAccessibility("paste")) return;
+  advance(Phase::saving);
   saveClipboardThen(&PasteTransfer::clipboardSaved);
 }
 
-void PasteTransfer::clipboardSaved() {
+void PasteTransfer::clipboardSaved(SavedClipboard saved) {
   platform::Platform& platform = agent_.platform;
-  if (refusedForClipboard("paste")) return;
+  saved_ = std::move(saved);
+  // A user's content that could not be read whole is never replaced.
+  if (!saved_.whole) {
+    refuse("paste", "clipboard");
+    return;
+  }
   std::weak_ptr<Transfer> weak = weak_from_this();
+  writing_ = true;
   auto written = platform.writePasteboardTextNotifyingRead(text_, [weak] {
     if (auto self = std::static_pointer_cast<PasteTransfer>(weak.lock())) {
       self->soon(&PasteTransfer::targetRead);
@@ -40,8 +52,10 @@ void PasteTransfer::clipboardSaved() {
   platformNotifiesRead_ = written == platform::PasteboardTextWrite::writtenNotifyingRead;
   writtenChangeCount_ = platform.pasteboardChangeCount();
   text_ = std::string();  // the clipboard has it now
+  advance(Phase::chordSent);
   postCommandKeyChord(agent_, platform.keyCodeForShortcutLetter('v', agent_.virtualKeyV));
   emit(agent_, Event{{"type", "paste"}, {"ok", true}});
+  answered_ = true;
   // Saving a large clipboard can take a while: the target's time starts at the chord.
   agent_.loop.updateNow();
   after(agent_.pasteboardRestoreDelay, &PasteTransfer::earliestRestoreDue);
@@ -53,23 +67,47 @@ void PasteTransfer::earliestRestoreDue() {
     restoreUnlessReplaced();
     return;
   }
-  awaitingRead_ = true;
-  after(std::max(kLatestRestore - agent_.pasteboardRestoreDelay, Duration::zero()),
+  advance(Phase::awaitingRead);
+  after(std::max(delays::kLatestRestore - agent_.pasteboardRestoreDelay, Duration::zero()),
         &PasteTransfer::restoreUnlessReplaced);
 }
 
 void PasteTransfer::targetRead() {
   targetHasRead_ = true;
-  if (awaitingRead_) restoreUnlessReplaced();
+  if (phase() == Phase::awaitingRead) restoreUnlessReplaced();
 }
 
 void PasteTransfer::restoreUnlessReplaced() {
+  agent_.platform.pasteFinished();
   // Whatever replaced our text since we wrote it (the user's copy, another application) is
   // newer than what we saved, and theirs.
-  if (agent_.platform.pasteboardChangeCount() == writtenChangeCount_) {
-    restoreClipboard(agent_.platform, saved_);
+  if (agent_.platform.pasteboardChangeCount() != writtenChangeCount_) {
+    finish();
+    return;
   }
-  finish();
+  restoreThenFinish();
+}
+
+void PasteTransfer::outOfMemory() {
+  switch (phase()) {
+    case Phase::queued:
+    case Phase::saving:
+      // Before the chord: the host learns the paste did not happen, and what the text may have
+      // replaced is put back.
+      if (writing_) restoreClipboard(agent_.platform, saved_);
+      refuse("paste", "clipboard");
+      return;
+    case Phase::chordSent:
+    case Phase::awaitingRead:
+      if (!answered_)
+        emit(agent_, Event{{"type", "paste"}, {"ok", false}, {"reason", "clipboard"}});
+      answered_ = true;
+      restoreUnlessReplaced();
+      return;
+    default:
+      finish();
+      return;
+  }
 }
 
 }  // namespace deskagent

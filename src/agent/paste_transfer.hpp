@@ -11,21 +11,22 @@ namespace deskagent {
 // user's content back once the target has read the text.
 class PasteTransfer final : public Transfer {
  public:
-  PasteTransfer(Agent& agent, std::string text) : Transfer(agent), text_(std::move(text)) {}
-
-  void start() override;
+  PasteTransfer(Agent& agent, std::string text);
 
  private:
-  void clipboardSaved();
+  void start() override;
+  void outOfMemory() override;
+  void clipboardSaved(SavedClipboard saved);
   void earliestRestoreDue();
   void targetRead();
   void restoreUnlessReplaced();
 
   std::string text_;
   std::int64_t writtenChangeCount_ = 0;
+  bool writing_ = false;  // the text may be on the clipboard: the user's content must come back
   bool platformNotifiesRead_ = false;
   bool targetHasRead_ = false;
-  bool awaitingRead_ = false;
+  bool answered_ = false;
 };
 
 }  // namespace deskagent

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "agent/transfer_queue.hpp"
@@ -11,21 +12,23 @@ namespace deskagent {
 // has landed, then the user's content back. A copy too late for the answer is still undone.
 class SelectionRead final : public Transfer {
  public:
-  explicit SelectionRead(Agent& agent) : Transfer(agent) {}
-
-  void start() override;
+  explicit SelectionRead(Agent& agent);
 
  private:
-  void clipboardSaved();
+  void start() override;
+  void outOfMemory() override;
+  void readInPlace(std::optional<std::string> text);
+  void clipboardSaved(SavedClipboard saved);
   void look();
   void answer(bool copied, bool settled);
+  void copyRead(std::optional<std::string> text);
+  // Takes the clipboard's newer content, copied elsewhere by the user, as the one to put back.
+  void keepNewerCopy();
+  void newerCopySaved(SavedClipboard saved);
   // The one "selection" event: the text, or "empty" for none.
   void report(std::string text);
   void pollAgain(TimePoint deadline);
   bool copiedBySomeoneElse();
-  // Takes the clipboard's newer content as the one to put back; false (and over) when it cannot
-  // be read whole.
-  bool keepNewerCopy(TimePoint now);
 
   std::int64_t savedChangeCount_ = 0;
   TimePoint chordPostedAt_{};
@@ -33,7 +36,9 @@ class SelectionRead final : public Transfer {
   // and then stayed still for a moment.
   std::int64_t lastCount_ = 0;
   TimePoint lastCountSince_{};
+  bool copySettled_ = false;
   bool answered_ = false;
+  TransferPhase resumeAfterNewer_ = TransferPhase::chordSent;
 };
 
 }  // namespace deskagent

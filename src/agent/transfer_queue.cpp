@@ -1,48 +1,100 @@
 #include "agent/transfer_queue.hpp"
 
+#include <algorithm>
+#include <cassert>
+#include <new>
+
 #include "agent/agent.hpp"
+#include "agent/delays.hpp"
 #include "agent/protocol.hpp"
 
 namespace deskagent {
+
+Transfer::Transfer(Agent& agent, std::initializer_list<PhaseStep> steps)
+    : agent_(agent), steps_(steps) {}
 
 Transfer::~Transfer() {
   cancelPending();
 }
 
+void Transfer::begin() {
+  runStep([](Transfer& self) { self.start(); });
+}
+
+void Transfer::advance(TransferPhase next) {
+  // Ending is always open to a transfer (a refusal, memory run out); every other step is one
+  // its kind takes.
+  [[maybe_unused]] bool taken =
+      next == TransferPhase::done ||
+      std::find(steps_.begin(), steps_.end(), PhaseStep{phase_, next}) != steps_.end();
+  assert(taken && "a transfer took a step its kind does not take");
+  phase_ = next;
+}
+
+void Transfer::runStep(const std::function<void(Transfer&)>& step) {
+  try {
+    step(*this);
+  } catch (const std::bad_alloc&) {
+    try {
+      outOfMemory();
+    } catch (...) {
+      finish();  // nothing more can be done for it; the next transfer gets the clipboard
+    }
+  }
+}
+
 void Transfer::schedule(Duration delay, std::function<void(Transfer&)> step) {
   cancelPending();
-  if (finished_) return;
+  if (phase_ == TransferPhase::done) return;
   std::weak_ptr<Transfer> weak = weak_from_this();
   pending_ = agent_.loop.postDelayed(delay, [weak, step = std::move(step)] {
     auto self = weak.lock();  // keeps the transfer alive while its step runs
     if (!self) return;
     self->pending_.reset();
-    step(*self);
-  });
-}
-
-void Transfer::saveUsersClipboard(std::function<void(Transfer&)> step) {
-  std::weak_ptr<Transfer> weak = weak_from_this();
-  saveClipboard(agent_.platform, [weak, step = std::move(step)](SavedClipboard saved) {
-    auto self = weak.lock();
-    if (!self || self->finished_) return;
-    self->saved_ = std::move(saved);
-    step(*self);
+    self->runStep(step);
   });
 }
 
 void Transfer::postStep(std::function<void(Transfer&)> step) {
-  if (finished_) return;
+  if (phase_ == TransferPhase::done) return;
   std::weak_ptr<Transfer> weak = weak_from_this();
   agent_.loop.post([weak, step = std::move(step)] {
     auto self = weak.lock();
-    if (self && !self->finished_) step(*self);
+    if (self && self->phase_ != TransferPhase::done) self->runStep(step);
   });
+}
+
+void Transfer::hurry() {
+  if (snapshot_) snapshot_->shortenTo(delays::kSnapshotCeilingWhileEnding);
+}
+
+void Transfer::takeSnapshot(std::function<void(Transfer&, SavedClipboard)> step) {
+  std::weak_ptr<Transfer> weak = weak_from_this();
+  Duration ceiling =
+      agent_.transfers.hurried() ? delays::kSnapshotCeilingWhileEnding : delays::kSnapshotCeiling;
+  snapshot_ = ClipboardSnapshot::take(
+      agent_.loop, agent_.platform, ceiling, [weak, step = std::move(step)](SavedClipboard saved) {
+        auto self = weak.lock();
+        if (!self || self->phase_ == TransferPhase::done) return;
+        self->snapshot_.reset();
+        self->runStep([&](Transfer& t) { step(t, std::move(saved)); });
+      });
+}
+
+platform::PasteboardTextCallback Transfer::textCallback(
+    std::function<void(Transfer&, std::optional<std::string>)> step) {
+  std::weak_ptr<Transfer> weak = weak_from_this();
+  return [weak, step = std::move(step)](std::optional<std::string> text) {
+    auto self = weak.lock();
+    if (!self || self->phase_ == TransferPhase::done) return;
+    self->runStep([&](Transfer& t) { step(t, std::move(text)); });
+  };
 }
 
 void Transfer::cancelPending() {
   if (pending_) agent_.loop.cancel(*pending_);
   pending_.reset();
+  if (snapshot_) std::exchange(snapshot_, nullptr)->cancel();
 }
 
 bool Transfer::refusedForAccessibility(const char* eventType) {
@@ -51,25 +103,42 @@ bool Transfer::refusedForAccessibility(const char* eventType) {
   return true;
 }
 
-bool Transfer::refusedForClipboard(const char* eventType) {
-  if (saved_.complete()) return false;
-  refuse(eventType, "clipboard");
-  return true;
-}
-
 void Transfer::refuse(const char* eventType, const char* reason) {
   emit(agent_, Event{{"type", eventType}, {"ok", false}, {"reason", reason}});
   finish();
 }
 
-void Transfer::finish() {
-  if (finished_) return;
-  finished_ = true;
-  cancelPending();
-  agent_.transfers.finished(*this);
+void Transfer::restoreThenFinish() {
+  advance(TransferPhase::restoring);
+  tryRestore(delays::kRestoreAttempts);
 }
 
-TransferQueue::TransferQueue(Agent&) {}
+void Transfer::tryRestore(int attemptsLeft) {
+  try {
+    restoreClipboard(agent_.platform, saved_);
+  } catch (const std::bad_alloc&) {
+    // The user's content is still held here: it goes back once there is room again.
+    if (attemptsLeft > 1) {
+      std::weak_ptr<Transfer> weak = weak_from_this();
+      pending_ = agent_.loop.postDelayed(delays::kRestoreRetry, [weak, attemptsLeft] {
+        if (auto self = weak.lock()) {
+          self->pending_.reset();
+          self->tryRestore(attemptsLeft - 1);
+        }
+      });
+      return;
+    }
+  }
+  finish();
+}
+
+void Transfer::finish() {
+  if (phase_ == TransferPhase::done) return;
+  advance(TransferPhase::done);
+  cancelPending();
+  saved_ = {};
+  agent_.transfers.finished(*this);
+}
 
 void TransferQueue::submit(std::shared_ptr<Transfer> transfer) {
   waiting_.push_back(std::move(transfer));
@@ -83,8 +152,13 @@ void TransferQueue::finished(const Transfer& transfer) {
   startWaiting();
 }
 
+void TransferQueue::hurry() {
+  hurried_ = true;
+  if (active_) active_->hurry();
+}
+
 void TransferQueue::startWaiting() {
-  // A transfer that finishes inside start() (a refusal) lands back here; looping instead of
+  // A transfer that finishes inside begin() (a refusal) lands back here; looping instead of
   // recursing keeps a long run of refusals off the stack.
   if (starting_) return;
   starting_ = true;
@@ -92,7 +166,7 @@ void TransferQueue::startWaiting() {
     active_ = std::move(waiting_.front());
     waiting_.pop_front();
     std::shared_ptr<Transfer> running = active_;
-    running->start();
+    running->begin();
   }
   starting_ = false;
 }

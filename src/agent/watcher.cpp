@@ -12,8 +12,8 @@ namespace deskagent {
 
 namespace {
 
-constexpr Duration kRetryInterval = std::chrono::milliseconds(2000);
-constexpr Duration kAccessWatchInterval = std::chrono::milliseconds(1500);
+constexpr Duration kRetryInterval = delays::kTapRetry;
+constexpr Duration kAccessWatchInterval = delays::kAccessWatch;
 
 // Reaches the watcher through the agent at every event rather than holding it, so a tap never
 // keeps a watcher alive or talks to one that has been replaced.

@@ -8,6 +8,7 @@
 #include "app/backlog.hpp"
 #include "app/end_signals.hpp"
 #include "app/output_queue.hpp"
+#include "app/process_guard.hpp"
 #include "app/std_streams.hpp"
 #include "app/stdin_reader.hpp"
 
@@ -21,6 +22,7 @@ constexpr auto kLastEventsWait = std::chrono::milliseconds(500);
 
 int main() {
   using namespace deskagent;
+  guardProcessMemory();
   catchEndSignals();
   configureAllocator();
 
@@ -40,8 +42,12 @@ int main() {
           backlog.release(size);
         });
       },
-      // Commands already read and transfers in flight finish first; then run() returns.
-      [&] { loop->quitWhenIdle(); });
+      // Commands already read and transfers in flight finish first, saving the clipboard in a
+      // hurry; then run() returns.
+      [&] {
+        loop->post([&] { agent.transfers.hurry(); });
+        loop->quitWhenIdle();
+      });
   // A request to end is an end of input: reading stops here and the rest goes as above.
   LoopHandle endSignals = watchEndSignals(*loop, [&] { reader.stop(); });
   reader.start();  // lines read now wait in the loop until start-up is done

@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/pasteboard.hpp"
+
 namespace deskagent {
 class MainLoop;
 }
@@ -89,32 +91,6 @@ class SyntheticKeyEvent {
   virtual void post() = 0;                         // CGEventPost at kCGAnnotatedSessionEventTap
 };
 
-// One representation of a clipboard item: a type identifier (a UTI on macOS, a target name or
-// MIME type on X11) and its bytes.
-struct PasteboardRepresentation {
-  std::string type;
-  std::string data;
-  bool operator==(const PasteboardRepresentation&) const = default;
-};
-
-// Everything a clipboard item offers.
-struct PasteboardItem {
-  std::vector<PasteboardRepresentation> representations;
-  bool operator==(const PasteboardItem&) const = default;
-};
-
-// The whole content of the clipboard, every item with every type it could be read as.
-struct PasteboardContents {
-  std::vector<PasteboardItem> items;
-  // False when the content could not be read whole (an owner that stopped answering, content
-  // beyond the size bound): writing anything over it would lose what was not read.
-  bool complete = true;
-  bool operator==(const PasteboardContents&) const = default;
-};
-
-// Handed the snapshot that readPasteboardContentsInTurns took, on the main loop.
-using PasteboardContentsCallback = std::function<void(PasteboardContents)>;
-
 // Called once, on the main loop, when another application first reads a text written with
 // writePasteboardTextNotifyingRead. Where the platform can tell readers apart, only a read by the
 // application the next synthetic chord goes to counts (not a clipboard manager's, for one).
@@ -165,42 +141,52 @@ class Platform {
   }
 
   // --- The general pasteboard ---
-  virtual std::int64_t pasteboardChangeCount() = 0;               // changeCount
-  virtual std::optional<std::string> pasteboardString() = 0;      // stringForType: plain text
-  virtual void clearPasteboard() = 0;                             // clearContents
-  virtual void setPasteboardString(const std::string& text) = 0;  // setString:forType:
-  // Every item and type, to be put back later. A type its owner refuses, or one a backend leaves
-  // out to keep the snapshot within its bounds, is not there; a content that cannot be read whole
-  // makes the result not `complete`.
-  virtual PasteboardContents readPasteboardContents() = 0;
-  // The same snapshot, taken where reads can be slow a little at a time over several turns of
-  // the main loop, so that commands and key events are served between the reads. `done` is
-  // called once, on the main loop, possibly before this returns.
-  virtual void readPasteboardContentsInTurns(PasteboardContentsCallback done) {
-    done(readPasteboardContents());
+  virtual std::int64_t pasteboardChangeCount() = 0;  // changeCount
+  // What the clipboard offers: each item's types in its owner's order. `done` is called once,
+  // on the main loop, never before this returns.
+  virtual void listPasteboardTypes(PasteboardListingCallback done) = 0;
+  // Reads one type of one item of the listing just made, within `limits`, without holding up the
+  // main loop: as the owner's answer arrives, or on a thread of its own where the platform's
+  // call can only block. `done` is called once, on the main loop, never before this returns;
+  // a read that was cancelled calls nothing.
+  virtual void readPasteboardType(std::size_t item, const std::string& type,
+                                  const PasteboardReadLimits& limits,
+                                  PasteboardTypeCallback done) = 0;
+  // Drops the reads still under way: their `done` is never called.
+  virtual void cancelPasteboardReads() {}
+  // The types this backend's clipboard may offer that are not plain content, as data.
+  virtual const std::vector<PasteboardTypeRule>& pasteboardTypeRules() const {
+    static const std::vector<PasteboardTypeRule> none;
+    return none;
   }
-  // Replaces the content with `contents` (clearContents + writeObjects:).
+  // The plain text (stringForType:), nothing when there is none or it cannot be read; called
+  // once, on the main loop, never before this returns.
+  virtual void readPasteboardText(PasteboardTextCallback done) = 0;
+  // Replaces the content with `contents` (clearContents + writeObjects:); no items: empty.
   virtual void writePasteboardContents(const PasteboardContents& contents) = 0;
-  // Writes `text` as the plain-text content, offered so the platform learns when a reader asks
-  // for it where it safely can; marked transient for clipboard managers where the platform has a
-  // convention. `written` where the platform cannot tell (then `onRead` is never called, the
-  // text is on the clipboard already, and the restore comes at the fixed delay).
+  // Writes `text` as the plain-text content, with kTransferMarkerType beside it, offered so that
+  // the platform learns when a reader asks for it where it safely can; marked transient for
+  // clipboard managers where the platform has a convention. `written` where the platform cannot
+  // tell (then `onRead` is never called, the text is on the clipboard already, and the restore
+  // comes at the fixed delay).
   virtual PasteboardTextWrite writePasteboardTextNotifyingRead(const std::string& text,
-                                                               PasteboardReadCallback onRead) {
-    (void)onRead;
-    clearPasteboard();
-    setPasteboardString(text);
-    return PasteboardTextWrite::written;
-  }
+                                                               PasteboardReadCallback onRead) = 0;
+  // The paste whose text was written last is over: its text is no longer on offer through us,
+  // whether the user's content was put back or something newer had replaced it.
+  virtual void pasteFinished() {}
 
   // Who made the clipboard's current content, where the platform can tell.
   virtual PasteboardWriter pasteboardWriter() { return PasteboardWriter::unknown; }
 
-  // The frontmost application's selected text where the platform can read it without the copy
-  // shortcut, and must: an X11 terminal keeps its selection in PRIMARY, and its copy shortcut
-  // would interrupt the program inside. An empty string when nothing is selected there; nothing
-  // where the copy shortcut is the way (macOS: always).
-  virtual std::optional<std::string> selectedTextWithoutCopying() { return std::nullopt; }
+  // Reads the frontmost application's selected text where the platform can read it without the
+  // copy shortcut, and must: an X11 terminal keeps its selection in PRIMARY, and its copy
+  // shortcut would interrupt the program inside. False where the copy shortcut is the way
+  // (macOS: always); otherwise `done` gets the text (nothing, or an empty string, when nothing is
+  // selected there), once, on the main loop, never before this returns.
+  virtual bool readSelectedTextWithoutCopying(PasteboardTextCallback done) {
+    (void)done;
+    return false;
+  }
 
   // Called once the main loop has finished its work, before the process exits.
   virtual void shutdown() {}

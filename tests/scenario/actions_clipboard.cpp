@@ -3,6 +3,8 @@
 // Texts are JSON strings. A step's words are split at white space and joined again with single
 // spaces, so write "a  b" (two spaces) as "a\u0020 b".
 
+#include <deque>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <numeric>
 
@@ -17,12 +19,14 @@ using platform::PasteboardItem;
 using platform::PasteboardRepresentation;
 using platform::SimDesktop;
 
-json jsonFrom(const Args& args, std::size_t first) {
+// Members keep the order they are written in: an item's types are in its owner's order.
+template <class Json = json>
+Json jsonFrom(const Args& args, std::size_t first) {
   if (first >= args.size()) throw ScenarioError("missing argument " + std::to_string(first + 1));
   std::string text = std::accumulate(
       args.begin() + static_cast<long>(first) + 1, args.end(), args[first],
       [](std::string joined, const std::string& word) { return joined + " " + word; });
-  json value = json::parse(text, nullptr, /*allow_exceptions=*/false);
+  Json value = Json::parse(text, nullptr, /*allow_exceptions=*/false);
   if (value.is_discarded()) throw ScenarioError("not JSON: " + text);
   return value;
 }
@@ -33,8 +37,9 @@ std::string textFrom(const Args& args, std::size_t first) {
   return value.get<std::string>();
 }
 
-// empty | text JSON | rich JSON | image NAME, from args[first]. Rich text comes as a word
-// processor would put it: rich text beside the plain text, and a second item with an image.
+// empty | text JSON | dictated JSON | rich JSON | image NAME | item {"type":"data",...}, from
+// args[first]. Rich text comes as a word processor would put it: rich text beside the plain text,
+// and a second item with an image. An item's types keep the order they are written in.
 PasteboardContents contentsFrom(const Args& args, std::size_t first) {
   const std::string& form = argWord(args, first);
   auto item = [](const char* type, std::string data) {
@@ -42,8 +47,18 @@ PasteboardContents contentsFrom(const Args& args, std::size_t first) {
   };
   if (form == "empty") return {};
   if (form == "text") return platform::simPlainText(textFrom(args, first + 1));
+  if (form == "dictated") return platform::simDictatedText(textFrom(args, first + 1));
   if (form == "image") return {{item(platform::kSimImageType, argWord(args, first + 1))}};
-  if (form != "rich") throw ScenarioError("empty | text JSON | rich JSON | image NAME");
+  if (form == "item") {
+    auto types = jsonFrom<nlohmann::ordered_json>(args, first + 1);
+    if (!types.is_object()) throw ScenarioError("item {\"type\":\"data\",...}");
+    PasteboardItem one;
+    for (const auto& [type, data] : types.items()) {
+      one.representations.push_back({type, data.get<std::string>()});
+    }
+    return {{one}};
+  }
+  if (form != "rich") throw ScenarioError("empty | text | dictated | rich | image | item");
   std::string text = textFrom(args, first + 1);
   PasteboardItem rich = item(platform::kSimRichTextType, "{\\rtf1 " + text + "}");
   rich.representations.push_back(PasteboardRepresentation{platform::kSimPlainTextType, text});
@@ -52,10 +67,10 @@ PasteboardContents contentsFrom(const Args& args, std::size_t first) {
 
 // Each item as an object of its representations, by type.
 std::string describe(const PasteboardContents& contents) {
-  json items = json::array();
+  nlohmann::ordered_json items = nlohmann::ordered_json::array();
   for (const auto& item : contents.items) {
-    json& representations = items.emplace_back(json::object());
-    for (const auto& r : item.representations) representations[r.type] = r.data;
+    auto& representations = items.emplace_back(nlohmann::ordered_json::object());
+    for (const auto& r : item.representations) representations[r.type] = r.data.str();
   }
   return items.dump();
 }
@@ -78,6 +93,20 @@ SCENARIO_ACTION("clipboard-write-fails", [](ScenarioContext& c, const Args& args
   c.sim.desktop().textWriteFails = argYes(args, 0);
 });
 
+// clipboard-out-of-memory restore N | text-write: memory runs out in the agent's next N restores
+// (before anything is written), or in its next text write (after the text replaced the
+// clipboard).
+SCENARIO_ACTION("clipboard-out-of-memory", [](ScenarioContext& c, const Args& args) {
+  const std::string& where = argWord(args, 0);
+  if (where == "restore") {
+    c.sim.desktop().restoresOutOfMemory = static_cast<int>(argInt(args, 1));
+  } else if (where == "text-write") {
+    c.sim.desktop().textWriteOutOfMemory = true;
+  } else {
+    throw ScenarioError("clipboard-out-of-memory restore N | text-write");
+  }
+});
+
 // clipboard-tells-writer yes|no: whether the platform can tell who made the clipboard's content.
 SCENARIO_ACTION("clipboard-tells-writer", [](ScenarioContext& c, const Args& args) {
   c.sim.desktop().tellsWriter = argYes(args, 0);
@@ -87,9 +116,45 @@ SCENARIO_ACTION("clipboard-tells-writer", [](ScenarioContext& c, const Args& arg
 SCENARIO_ACTION("clipboard-owner-silent",
                 [](ScenarioContext& c, const Args&) { c.sim.desktop().ownerFallsSilent(); });
 
-// clipboard-read-time 300ms: how long reading the whole clipboard takes.
+// clipboard-read-time 300ms: how long reading one type of the clipboard takes.
 SCENARIO_ACTION("clipboard-read-time", [](ScenarioContext& c, const Args& args) {
-  c.sim.desktop().snapshotTime = parseDuration(argWord(args, 0));
+  c.sim.desktop().typeReadTime = parseDuration(argWord(args, 0));
+});
+
+// clipboard-type-fails TYPE refused|failed|timed-out|over-budget|malformed|no: how the owner
+// answers a read of that type from now on (no: with its bytes).
+SCENARIO_ACTION("clipboard-type-fails", [](ScenarioContext& c, const Args& args) {
+  static const std::map<std::string, platform::PasteboardReadError> kErrors = {
+      {"refused", platform::PasteboardReadError::refused},
+      {"failed", platform::PasteboardReadError::failed},
+      {"timed-out", platform::PasteboardReadError::timedOut},
+      {"over-budget", platform::PasteboardReadError::overBudget},
+      {"malformed", platform::PasteboardReadError::malformed}};
+  auto& failing = c.sim.desktop().failingTypes;
+  const std::string& how = argWord(args, 1);
+  if (how == "no") {
+    failing.erase(argWord(args, 0));
+  } else if (auto it = kErrors.find(how); it != kErrors.end()) {
+    failing[argWord(args, 0)] = it->second;
+  } else {
+    throw ScenarioError("clipboard-type-fails TYPE refused|failed|timed-out|over-budget|...");
+  }
+});
+
+// clipboard-type-rule PATTERN meta|left-out|kept-when-alone|image-encoding: a rule of the
+// simulated backend's list, as a real backend keeps its own.
+SCENARIO_ACTION("clipboard-type-rule", [](ScenarioContext& c, const Args& args) {
+  static const std::map<std::string, platform::TypeRule> kRules = {
+      {"meta", platform::TypeRule::meta},
+      {"left-out", platform::TypeRule::leftOut},
+      {"kept-when-alone", platform::TypeRule::keptWhenAlone},
+      {"image-encoding", platform::TypeRule::imageEncoding}};
+  auto rule = kRules.find(argWord(args, 1));
+  if (rule == kRules.end()) throw ScenarioError("meta | left-out | kept-when-alone | ...");
+  // The pattern outlives the step: the list holds views, as a backend's static table does.
+  static std::deque<std::string> patterns;
+  patterns.push_back(argWord(args, 0));
+  c.sim.desktop().typeRules.push_back({patterns.back(), rule->second, "scenario"});
 });
 
 // --- The frontmost application ---
@@ -121,9 +186,12 @@ SCENARIO_ACTION("key-fails", [](ScenarioContext& c, const Args& args) {
   (which == "down" ? c.sim.desktop().keyDownCreatable : c.sim.desktop().keyUpCreatable) = false;
 });
 
+// input-ends: the host has ended the agent's input (the commands before it still run).
+SCENARIO_ACTION("input-ends", [](ScenarioContext& c, const Args&) { c.agent->transfers.hurry(); });
+
 // --- Checks ---
 
-// expect-clipboard empty | text JSON | users-copy | untouched
+// expect-clipboard empty | text JSON | dictated JSON | item {...} | users-copy | untouched
 //   users-copy: what the user last copied, every item and type of it;
 //   untouched: that, and nobody has replaced it since (not even with the same content).
 SCENARIO_ACTION("expect-clipboard", [](ScenarioContext& c, const Args& args) {

@@ -90,7 +90,14 @@ TEST(WindowsClipboard, ThePromisedTextTellsOfItsReadAndTheSnapshotComesBackWhole
   putGlobal(htmlFormat, html.data(), html.size());
   CloseClipboard();
   EXPECT_NE(clipboard.changeCount(), before);  // another program's copy, which a restore spares
-  PasteboardContents saved = clipboard.snapshot();
+  // Saved as the agent saves it: every format listed, each read.
+  PasteboardContents saved{{{}}};
+  auto listing = clipboard.listing();
+  ASSERT_EQ(listing.items.size(), 1u);
+  for (const auto& type : listing.items.front()) {
+    auto read = clipboard.readType(type, {1 << 20, {}, {}});
+    if (!read.error) saved.items.front().representations.push_back({type, read.bytes});
+  }
 
   bool read = false;
   ASSERT_TRUE(clipboard.setTextNotifyingRead("dictated \xe2\x9c\x93", [&] { read = true; }));

@@ -93,7 +93,8 @@ TEST_F(AgentOnX, WatchReportsThePressesAndReleasesOfExactlyTheWatchedKey) {
 }
 
 // A toolkit that takes 0.4 s to serve a 5 MiB image among a dozen targets, then a 50 MiB text
-// sent in INCR chunks while the machine is busy: the paste saves all of it and puts it back.
+// sent in INCR chunks while the machine is busy: the paste saves all of it and puts it back, the
+// image once, as PNG (its JPEG was the same image, encoded again).
 TEST_F(AgentOnX, EveryTargetOfASlowOrLargeClipboardComesBackWhole) {
   ChildProcess owner({X11_TEST_WINDOW, "--mode", "offer"});
   ASSERT_EQ(owner.readLine(), "ready");
@@ -109,7 +110,12 @@ TEST_F(AgentOnX, EveryTargetOfASlowOrLargeClipboardComesBackWhole) {
               pasteLine(kControlMask, "over an image", "secret"));
     ASSERT_TRUE(clipboardBecomes(before.at("image/png"), "image/png"));
     auto after = everyTarget();  // as the agent lists them
-    for (const auto& [target, bytes] : before) EXPECT_EQ(after[target], bytes) << target;
+    for (const auto& [target, bytes] : before) {
+      if (target != "image/jpeg") {
+        EXPECT_TRUE(after[target] == bytes) << target;
+      }
+    }
+    EXPECT_FALSE(after.count("image/jpeg"));
   }
 
   std::string large;
@@ -233,12 +239,13 @@ TEST_F(AgentOnX, AHostThatStopsReadingHoldsUpNeitherTheClipboardNorTheExit) {
   ChildProcess window({X11_TEST_WINDOW, "--mode", "paste", "--delay", "600"});
   ASSERT_EQ(window.readLine(), "ready");
   auto user = userClipboard("the user's own text");
-  std::string commands = json({{"type", "paste"}, {"text", "dictated words"}}).dump() + "\n";
-  for (int i = 0; i < 3000; ++i) commands += "{\"type\":\"permissions\"}\n";
-  agent_->write(commands);
-
+  send({{"type", "paste"}, {"text", "dictated words"}});
+  // The manager reads the text as soon as it is there, and the paste is answered with the chord.
   std::string read = "read " + x11_test::hex("dictated words");
   EXPECT_EQ(manager.readLineStartingWith(read), read);
+  std::string commands;
+  for (int i = 0; i < 3000; ++i) commands += "{\"type\":\"permissions\"}\n";
+  agent_->write(commands);
   auto asked = std::chrono::steady_clock::now();
   EXPECT_NE(runToEnd({"xclip", "-o", "-selection", "clipboard"}), "");
   EXPECT_LT(std::chrono::steady_clock::now() - asked, 500ms);

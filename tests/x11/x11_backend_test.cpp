@@ -56,6 +56,27 @@ class X11Backend : public ::testing::Test {
   }
 
   // Serves the loop (and so the agent's side of every X conversation) until `done`.
+  // The clipboard's plain text, and its first type's read, as the agent gets them.
+  std::optional<std::string> text() {
+    std::optional<std::optional<std::string>> got;
+    platform_->readPasteboardText([&](std::optional<std::string> t) { got = std::move(t); });
+    EXPECT_TRUE(runUntil([&] { return got.has_value(); }));
+    return got.value_or(std::nullopt);
+  }
+  platform::PasteboardListing listing() {
+    std::optional<platform::PasteboardListing> got;
+    platform_->listPasteboardTypes([&](platform::PasteboardListing l) { got = std::move(l); });
+    EXPECT_TRUE(runUntil([&] { return got.has_value(); }));
+    return got.value_or(platform::PasteboardListing{});
+  }
+  platform::PasteboardTypeRead readType(const std::string& type) {
+    std::optional<platform::PasteboardTypeRead> got;
+    platform_->readPasteboardType(0, type, {1 << 20, 1s, 1s},
+                                  [&](platform::PasteboardTypeRead r) { got = std::move(r); });
+    EXPECT_TRUE(runUntil([&] { return got.has_value(); }));
+    return got.value_or(platform::PasteboardTypeRead{});
+  }
+
   bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 10s) {
     auto tick = loop_.startRepeating(std::chrono::milliseconds(5), [] {});
     auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -210,27 +231,27 @@ TEST_F(X11Backend, TheChordFitsTheWindowKeepsTheUsersHeldKeysAndItsReadIsReporte
 // end-to-end read and paste tests show.)
 TEST_F(X11Backend, TextInItsOwnersEncodingAndTheChangesOfAnEmptiedClipboard) {
   auto latin1 = userClipboard("caf\xe9", "STRING");  // STRING is all it offers
-  EXPECT_EQ(platform_->pasteboardString(), "caf\xc3\xa9");
+  EXPECT_EQ(text(), "caf\xc3\xa9");
   auto xclip = userClipboard("h\xc3\xa9llo \xe2\x82\xac");
-  EXPECT_EQ(platform_->pasteboardString(), "h\xc3\xa9llo \xe2\x82\xac");
+  EXPECT_EQ(text(), "h\xc3\xa9llo \xe2\x82\xac");
   auto count = platform_->pasteboardChangeCount();
   xclip->kill();
   ASSERT_TRUE(runUntil([&] { return platform_->pasteboardChangeCount() != count; }));
-  EXPECT_EQ(platform_->pasteboardString(), std::nullopt);
-  EXPECT_TRUE(platform_->readPasteboardContents().items.empty());
+  EXPECT_EQ(text(), std::nullopt);
+  EXPECT_TRUE(listing().items.empty());
   count = platform_->pasteboardChangeCount();
-  platform_->setPasteboardString("ours");
+  platform_->writePasteboardContents({{platform::PasteboardItem{{{"UTF8_STRING", "ours"}}}}});
   EXPECT_GT(platform_->pasteboardChangeCount(), count);
   count = platform_->pasteboardChangeCount();
-  platform_->clearPasteboard();
+  platform_->writePasteboardContents({});
   EXPECT_GT(platform_->pasteboardChangeCount(), count);
 }
 
 TEST_F(X11Backend, AnOwnerThatNeverAnswersCostsABoundedWaitAndIsNotSaved) {
   auto hung = userClipboard("never given");
   ::kill(hung->pid(), SIGSTOP);
-  EXPECT_EQ(platform_->pasteboardString(), std::nullopt);
-  EXPECT_FALSE(platform_->readPasteboardContents().complete);
+  EXPECT_EQ(text(), std::nullopt);
+  EXPECT_EQ(readType("UTF8_STRING").error, platform::PasteboardReadError::timedOut);
 }
 
 // A busy manager reads each of many targets after a pause: slower in all than any fixed wait
@@ -263,7 +284,7 @@ TEST_F(X11Backend, ALostDisplayTurnsPermissionsOffAndTheBackendComesBack) {
   EXPECT_EQ(platform_->checkListenEventAccess(), platform::kAccessDenied);
   EXPECT_EQ(platform_->createEventTap(platform::TapLocation::hid, record.callback()), nullptr);
   EXPECT_EQ(platform_->currentModifierFlags(), 0u);
-  EXPECT_EQ(platform_->pasteboardString(), std::nullopt);
+  EXPECT_EQ(text(), std::nullopt);
   EXPECT_EQ(platform_->pasteboardChangeCount(), count);
   chord(9);  // nothing to post to, and nothing breaks
 

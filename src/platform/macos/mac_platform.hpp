@@ -12,7 +12,8 @@ namespace deskagent::platform {
 // mac_pasteboard.mm, mac_pasteboard_snapshot.mm), so this header needs no Apple header.
 class MacPlatform final : public Platform {
  public:
-  explicit MacPlatform(MainLoop& loop) : loop_(loop) {}
+  explicit MacPlatform(MainLoop& loop);
+  ~MacPlatform() override;
 
   bool isProcessTrusted(bool prompt) override;
   std::int64_t checkListenEventAccess() override;
@@ -29,17 +30,21 @@ class MacPlatform final : public Platform {
   std::uint16_t keyCodeForShortcutLetter(char letter, std::uint16_t ansiFallback) override;
 
   std::int64_t pasteboardChangeCount() override;
-  std::optional<std::string> pasteboardString() override;
-  void clearPasteboard() override;
-  void setPasteboardString(const std::string& text) override;
-  PasteboardContents readPasteboardContents() override;
-  void readPasteboardContentsInTurns(PasteboardContentsCallback done) override;
+  void listPasteboardTypes(PasteboardListingCallback done) override;
+  void readPasteboardType(std::size_t item, const std::string& type,
+                          const PasteboardReadLimits& limits, PasteboardTypeCallback done) override;
+  void cancelPasteboardReads() override;
+  const std::vector<PasteboardTypeRule>& pasteboardTypeRules() const override;
+  void readPasteboardText(PasteboardTextCallback done) override;
   void writePasteboardContents(const PasteboardContents& contents) override;
   PasteboardTextWrite writePasteboardTextNotifyingRead(const std::string& text,
                                                        PasteboardReadCallback onRead) override;
 
  private:
+  struct ListedItems;
+
   MainLoop& loop_;
+  std::shared_ptr<ListedItems> listed_;
 };
 
 std::unique_ptr<Platform> connectMacPlatform(MainLoop& loop);

@@ -20,12 +20,21 @@ class NullPlatform final : public Platform {
     return nullptr;
   }
 
+  // Nothing is ever trusted here, so no transfer gets this far; answered all the same.
   std::int64_t pasteboardChangeCount() override { return 0; }
-  std::optional<std::string> pasteboardString() override { return std::nullopt; }
-  void clearPasteboard() override {}
-  void setPasteboardString(const std::string&) override {}
-  PasteboardContents readPasteboardContents() override { return {}; }
+  void listPasteboardTypes(PasteboardListingCallback done) override {
+    done(PasteboardListing{{}, PasteboardReadError::failed});
+  }
+  void readPasteboardType(std::size_t, const std::string&, const PasteboardReadLimits&,
+                          PasteboardTypeCallback done) override {
+    done(PasteboardTypeRead{{}, PasteboardReadError::failed});
+  }
+  void readPasteboardText(PasteboardTextCallback done) override { done(std::nullopt); }
   void writePasteboardContents(const PasteboardContents&) override {}
+  PasteboardTextWrite writePasteboardTextNotifyingRead(const std::string&,
+                                                       PasteboardReadCallback) override {
+    return PasteboardTextWrite::failed;
+  }
 };
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "platform/sim/sim_desktop.hpp"
 
+#include <new>
 #include <utility>
 
 #include "platform/sim/sim_platform.hpp"
@@ -29,7 +30,7 @@ class SimKeyEvent final : public SyntheticKeyEvent {
 constexpr std::uint64_t kShortcutModifiers =
     kFlagShift | kFlagControl | kFlagAlternate | kFlagCommand;
 
-const std::string* plainTextOf(const PasteboardContents& contents) {
+const Bytes* plainTextOf(const PasteboardContents& contents) {
   // Like stringForType:, only the first item counts.
   if (contents.items.empty()) return nullptr;
   for (const auto& representation : contents.items.front().representations) {
@@ -42,6 +43,12 @@ const std::string* plainTextOf(const PasteboardContents& contents) {
 
 PasteboardContents simPlainText(const std::string& text) {
   return PasteboardContents{{PasteboardItem{{PasteboardRepresentation{kSimPlainTextType, text}}}}};
+}
+
+PasteboardContents simDictatedText(const std::string& text) {
+  PasteboardContents contents = simPlainText(text);
+  contents.items.front().representations.push_back({kTransferMarkerType, "1"});
+  return contents;
 }
 
 void SimDesktop::userCopies(PasteboardContents contents) {
@@ -60,9 +67,9 @@ void SimDesktop::replace(PasteboardContents contents, PasteboardWriter writer) {
 
 std::optional<std::string> SimDesktop::readPlainText() {
   if (ownerSilent_) return std::nullopt;
-  const std::string* text = plainTextOf(clipboard_);
+  const Bytes* text = plainTextOf(clipboard_);
   if (text && pendingReadNotice_) loop_.post(std::exchange(pendingReadNotice_, nullptr));
-  return text ? std::optional<std::string>(*text) : std::nullopt;
+  return text ? std::optional<std::string>(text->str()) : std::nullopt;
 }
 
 // --- Synthetic keyboard events ---
@@ -122,11 +129,6 @@ std::int64_t SimDesktop::pasteboardChangeCount() {
   return changeCount_;
 }
 
-std::optional<std::string> SimDesktop::pasteboardString() {
-  ++agentClipboardCalls;
-  return readPlainText();
-}
-
 void SimDesktop::clearPasteboard() {
   ++agentClipboardCalls;
   replace({});
@@ -134,33 +136,69 @@ void SimDesktop::clearPasteboard() {
 
 void SimDesktop::setPasteboardString(const std::string& text) {
   ++agentClipboardCalls;
-  PasteboardContents contents = clipboard_;
-  if (contents.items.empty()) contents.items.emplace_back();
-  auto& representations = contents.items.front().representations;
-  std::erase_if(representations, [](const auto& r) { return r.type == kSimPlainTextType; });
-  representations.push_back({kSimPlainTextType, text});
-  replace(std::move(contents));
+  replace(simPlainText(text));
 }
 
-PasteboardContents SimDesktop::readPasteboardContents() {
+void SimDesktop::listPasteboardTypes(PasteboardListingCallback done) {
   ++agentClipboardCalls;
-  if (ownerSilent_) return PasteboardContents{{}, /*complete=*/false};
-  if (plainTextOf(clipboard_)) readPlainText();  // reading every type reads the text too
-  return clipboard_;
+  PasteboardListing listing;
+  for (const auto& item : clipboard_.items) {
+    auto& types = listing.items.emplace_back();
+    for (const auto& representation : item.representations) types.push_back(representation.type);
+  }
+  loop_.post([done = std::move(done), listing = std::move(listing)] { done(listing); });
 }
 
-void SimDesktop::readPasteboardContentsInTurns(PasteboardContentsCallback done) {
-  PasteboardContents contents = readPasteboardContents();
-  if (snapshotTime == Duration::zero()) {
-    done(std::move(contents));
-    return;
+void SimDesktop::readPasteboardType(std::size_t item, const std::string& type,
+                                    const PasteboardReadLimits& limits,
+                                    PasteboardTypeCallback done) {
+  ++agentClipboardCalls;
+  PasteboardTypeRead read;
+  Duration takes = typeReadTime;
+  const PasteboardRepresentation* found = nullptr;
+  if (item < clipboard_.items.size()) {
+    for (const auto& r : clipboard_.items[item].representations) {
+      if (r.type == type) found = &r;
+    }
   }
-  loop_.postDelayed(snapshotTime,
-                    [done = std::move(done), contents = std::move(contents)] { done(contents); });
+  if (ownerSilent_) {
+    read.error = PasteboardReadError::timedOut;
+    takes = limits.firstAnswer;
+  } else if (auto failing = failingTypes.find(type); failing != failingTypes.end()) {
+    read.error = failing->second;
+  } else if (found == nullptr) {
+    read.error = PasteboardReadError::refused;
+  } else if (found->data.size() > limits.maxBytes) {
+    read.error = PasteboardReadError::overBudget;
+  } else {
+    read.bytes = found->data;
+    // Reading the text is reading the text, whoever does it.
+    if (type == kSimPlainTextType) readPlainText();
+  }
+  auto id = std::make_shared<TimerId>();
+  *id = loop_.postDelayed(takes, [this, id, done = std::move(done), read] {
+    std::erase(readsUnderWay_, *id);
+    done(read);
+  });
+  readsUnderWay_.push_back(*id);
+}
+
+void SimDesktop::cancelPasteboardReads() {
+  for (TimerId id : readsUnderWay_) loop_.cancel(id);
+  readsUnderWay_.clear();
+}
+
+void SimDesktop::readPasteboardText(PasteboardTextCallback done) {
+  ++agentClipboardCalls;
+  loop_.post([done = std::move(done), text = readPlainText()] { done(text); });
 }
 
 void SimDesktop::writePasteboardContents(const PasteboardContents& contents) {
   ++agentClipboardCalls;
+  if (restoresOutOfMemory > 0) {
+    --restoresOutOfMemory;
+    throw std::bad_alloc();
+  }
   replace(contents);
 }
 
@@ -168,7 +206,8 @@ PasteboardTextWrite SimDesktop::writePasteboardTextNotifyingRead(const std::stri
                                                                  PasteboardReadCallback onRead) {
   ++agentClipboardCalls;
   if (textWriteFails) return PasteboardTextWrite::failed;
-  replace(simPlainText(text));
+  replace(simDictatedText(text));
+  if (std::exchange(textWriteOutOfMemory, false)) throw std::bad_alloc();
   if (!notifiesPasteRead) return PasteboardTextWrite::written;
   pendingReadNotice_ = std::move(onRead);
   return PasteboardTextWrite::writtenNotifyingRead;
@@ -193,20 +232,22 @@ std::unique_ptr<SyntheticKeyEvent> SimPlatform::createKeyboardEvent(EventSource*
 std::int64_t SimPlatform::pasteboardChangeCount() {
   return desktop_.pasteboardChangeCount();
 }
-std::optional<std::string> SimPlatform::pasteboardString() {
-  return desktop_.pasteboardString();
+void SimPlatform::listPasteboardTypes(PasteboardListingCallback done) {
+  desktop_.listPasteboardTypes(std::move(done));
 }
-void SimPlatform::clearPasteboard() {
-  desktop_.clearPasteboard();
+void SimPlatform::readPasteboardType(std::size_t item, const std::string& type,
+                                     const PasteboardReadLimits& limits,
+                                     PasteboardTypeCallback done) {
+  desktop_.readPasteboardType(item, type, limits, std::move(done));
 }
-void SimPlatform::setPasteboardString(const std::string& text) {
-  desktop_.setPasteboardString(text);
+void SimPlatform::cancelPasteboardReads() {
+  desktop_.cancelPasteboardReads();
 }
-PasteboardContents SimPlatform::readPasteboardContents() {
-  return desktop_.readPasteboardContents();
+const std::vector<PasteboardTypeRule>& SimPlatform::pasteboardTypeRules() const {
+  return desktop_.typeRules;
 }
-void SimPlatform::readPasteboardContentsInTurns(PasteboardContentsCallback done) {
-  desktop_.readPasteboardContentsInTurns(std::move(done));
+void SimPlatform::readPasteboardText(PasteboardTextCallback done) {
+  desktop_.readPasteboardText(std::move(done));
 }
 void SimPlatform::writePasteboardContents(const PasteboardContents& contents) {
   desktop_.writePasteboardContents(contents);

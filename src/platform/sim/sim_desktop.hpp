@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,6 +23,8 @@ inline constexpr std::uint16_t kSimKeyC = 8;
 
 // A clipboard holding one item with one plain-text representation.
 PasteboardContents simPlainText(const std::string& text);
+// An agent's dictated text as it writes it: the text and the agents' marker.
+PasteboardContents simDictatedText(const std::string& text);
 
 // The simulated clipboard, the keyboard-event service and the frontmost application that
 // reacts to posted chords. Time only moves with the main loop.
@@ -43,10 +46,19 @@ class SimDesktop {
   bool tellsWriter = true;
   // Another program holds the clipboard: the agent's text write fails and leaves it as it was.
   bool textWriteFails = false;
+  // Memory runs out: this many of the agent's next restores throw before writing anything, and
+  // its next text write throws after it has replaced the clipboard.
+  int restoresOutOfMemory = 0;
+  bool textWriteOutOfMemory = false;
   // The owner of the current content stops answering: it cannot be read until replaced.
   void ownerFallsSilent() { ownerSilent_ = true; }
-  // How long reading the full content takes; the agent's loop keeps turning meanwhile.
-  Duration snapshotTime{};
+  // How long reading one type takes; the agent's loop keeps turning meanwhile.
+  Duration typeReadTime{};
+  // Types whose read ends in an error instead of their bytes, while they are offered.
+  std::map<std::string, PasteboardReadError> failingTypes;
+  // The types the simulated clipboard's owner may offer that are not content, as a backend
+  // lists them.
+  std::vector<PasteboardTypeRule> typeRules;
 
   // --- Synthetic keyboard events ---
   bool eventSourceAvailable = true;
@@ -85,11 +97,11 @@ class SimDesktop {
   std::unique_ptr<SyntheticKeyEvent> createKeyboardEvent(EventSource* source, std::uint16_t keyCode,
                                                          bool keyDown);
   std::int64_t pasteboardChangeCount();
-  std::optional<std::string> pasteboardString();
-  void clearPasteboard();
-  void setPasteboardString(const std::string& text);
-  PasteboardContents readPasteboardContents();
-  void readPasteboardContentsInTurns(PasteboardContentsCallback done);
+  void listPasteboardTypes(PasteboardListingCallback done);
+  void readPasteboardType(std::size_t item, const std::string& type,
+                          const PasteboardReadLimits& limits, PasteboardTypeCallback done);
+  void cancelPasteboardReads();
+  void readPasteboardText(PasteboardTextCallback done);
   void writePasteboardContents(const PasteboardContents& contents);
   PasteboardTextWrite writePasteboardTextNotifyingRead(const std::string& text,
                                                        PasteboardReadCallback onRead);
@@ -97,6 +109,9 @@ class SimDesktop {
 
   // Called by a posted synthetic event.
   void keyPosted(const PostedKey& key);
+  // Another program's own writes: the plain text alone, or nothing at all.
+  void setPasteboardString(const std::string& text);
+  void clearPasteboard();
 
  private:
   void replace(PasteboardContents contents, PasteboardWriter writer = PasteboardWriter::other);
@@ -114,6 +129,7 @@ class SimDesktop {
   std::int64_t usersCopyCount_ = 0;
   // Set while the agent's lazily offered text is on the clipboard and nobody has read it.
   PasteboardReadCallback pendingReadNotice_;
+  std::vector<TimerId> readsUnderWay_;
 };
 
 }  // namespace deskagent::platform

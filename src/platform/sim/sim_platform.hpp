@@ -43,11 +43,12 @@ class SimPlatform final : public Platform {
                                                          bool keyDown) override;
 
   std::int64_t pasteboardChangeCount() override;
-  std::optional<std::string> pasteboardString() override;
-  void clearPasteboard() override;
-  void setPasteboardString(const std::string& text) override;
-  PasteboardContents readPasteboardContents() override;
-  void readPasteboardContentsInTurns(PasteboardContentsCallback done) override;
+  void listPasteboardTypes(PasteboardListingCallback done) override;
+  void readPasteboardType(std::size_t item, const std::string& type,
+                          const PasteboardReadLimits& limits, PasteboardTypeCallback done) override;
+  void cancelPasteboardReads() override;
+  const std::vector<PasteboardTypeRule>& pasteboardTypeRules() const override;
+  void readPasteboardText(PasteboardTextCallback done) override;
   void writePasteboardContents(const PasteboardContents& contents) override;
   PasteboardTextWrite writePasteboardTextNotifyingRead(const std::string& text,
                                                        PasteboardReadCallback onRead) override;

@@ -13,12 +13,10 @@ namespace deskagent::platform::wayland {
 
 namespace {
 
-// The whole snapshot stays within this, as on the other systems.
-constexpr std::size_t kSnapshotLimit = std::size_t{64} << 20;
-// An owner that has not given one type whole by then has stopped answering; and the whole
-// snapshot, however many types, holds up everything else no longer than this.
-constexpr auto kTypeTimeout = std::chrono::seconds(1);
-constexpr auto kSnapshotTimeout = std::chrono::seconds(5);
+// The copied text a selection read answers with is at most this long.
+constexpr std::size_t kMaxTextBytes = std::size_t{64} << 20;
+// An owner that has not given the text whole by then has stopped answering.
+constexpr auto kTextTimeout = std::chrono::seconds(1);
 // A reader that takes no more of our data by then has stopped reading.
 constexpr auto kSendTimeout = std::chrono::seconds(2);
 
@@ -34,8 +32,9 @@ bool isTextType(const std::string& type) {
 
 PasteboardContents textContents(const std::string& text) {
   PasteboardItem item;
-  for (const char* type : kTextTypes) item.representations.push_back({type, text});
-  return PasteboardContents{{item}, true};
+  Bytes shared = text;
+  for (const char* type : kTextTypes) item.representations.push_back({type, shared});
+  return PasteboardContents{{item}};
 }
 
 int remainingMs(std::chrono::steady_clock::time_point deadline) {
@@ -132,13 +131,17 @@ void Clipboard::forgetOffer(zwlr_data_control_offer_v1* offer) {
 }
 
 std::optional<std::string> Clipboard::receive(const std::string& type, std::size_t limit,
-                                              std::chrono::steady_clock::time_point until) {
+                                              std::chrono::steady_clock::time_point until,
+                                              bool* tooLarge) {
   int fds[2];
-  if (!selection_ || ::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return std::nullopt;
+  // Only our end is ours to make non-blocking: an owner handed a non-blocking end may write once
+  // and stop at the pipe's size (Qt does).
+  if (!selection_ || ::pipe2(fds, O_CLOEXEC) != 0) return std::nullopt;
+  ::fcntl(fds[0], F_SETFL, ::fcntl(fds[0], F_GETFL) | O_NONBLOCK);
   zwlr_data_control_offer_v1_receive(selection_->offer, type.c_str(), fds[1]);
   ::close(fds[1]);
   connection_.flush();
-  auto deadline = std::min(std::chrono::steady_clock::now() + kTypeTimeout, until);
+  auto deadline = until;
   std::string data;
   char buffer[65536];
   while (true) {
@@ -157,7 +160,10 @@ std::optional<std::string> Clipboard::receive(const std::string& type, std::size
     }
   }
   ::close(fds[0]);
-  if (data.size() > limit) return std::nullopt;
+  if (data.size() > limit) {
+    if (tooLarge != nullptr) *tooLarge = true;
+    return std::nullopt;
+  }
   return data;
 }
 
@@ -166,7 +172,7 @@ std::optional<std::string> Clipboard::text() {
   if (source_ != nullptr) {
     for (const auto& item : owned_.items) {
       for (const auto& rep : item.representations) {
-        if (isTextType(rep.type)) return rep.data;
+        if (isTextType(rep.type)) return rep.data.str();
       }
     }
     return std::nullopt;
@@ -175,33 +181,46 @@ std::optional<std::string> Clipboard::text() {
   for (const char* type : kTextTypes) {
     const auto& types = selection_->types;
     if (std::find(types.begin(), types.end(), type) != types.end()) {
-      return receive(type, kSnapshotLimit, std::chrono::steady_clock::now() + kTypeTimeout);
+      return receive(type, kMaxTextBytes, std::chrono::steady_clock::now() + kTextTimeout);
     }
   }
   return std::nullopt;
 }
 
-PasteboardContents Clipboard::snapshot() {
+PasteboardListing Clipboard::listing() {
   connection_.roundtrip();  // a copy made just now is announced by then
-  if (source_ != nullptr) return owned_;
-  PasteboardContents contents;
-  if (!selection_) return contents;
-  PasteboardItem item;
-  std::size_t total = 0;
-  const auto until = std::chrono::steady_clock::now() + kSnapshotTimeout;
-  const std::vector<std::string> types = selection_->types;
-  for (const std::string& type : types) {
-    auto data = receive(type, kSnapshotLimit - total, until);
-    if (!data) {
-      // Put back without this type, the content would be another one.
-      contents.complete = false;
-      break;
+  if (source_ != nullptr) {
+    PasteboardListing listing;
+    for (const auto& item : owned_.items) {
+      auto& types = listing.items.emplace_back();
+      for (const auto& rep : item.representations) types.push_back(rep.type);
     }
-    total += data->size();
-    item.representations.push_back({type, std::move(*data)});
+    return listing;
   }
-  if (!item.representations.empty()) contents.items.push_back(std::move(item));
-  return contents;
+  if (!selection_) return {};
+  return PasteboardListing{{selection_->types}, {}};
+}
+
+PasteboardTypeRead Clipboard::readType(const std::string& type,
+                                       const PasteboardReadLimits& limits) {
+  if (source_ != nullptr) {
+    // Our own content: handed over as it is held, not copied.
+    for (const auto& item : owned_.items) {
+      for (const auto& rep : item.representations) {
+        if (rep.type == type) return PasteboardTypeRead{rep.data, {}};
+      }
+    }
+    return PasteboardTypeRead{{}, PasteboardReadError::refused};
+  }
+  bool tooLarge = false;
+  auto until = std::chrono::steady_clock::now() +
+               std::chrono::duration_cast<std::chrono::steady_clock::duration>(limits.firstAnswer);
+  auto data = receive(type, limits.maxBytes, until, &tooLarge);
+  if (!data) {
+    return PasteboardTypeRead{
+        {}, tooLarge ? PasteboardReadError::overBudget : PasteboardReadError::timedOut};
+  }
+  return PasteboardTypeRead{std::move(*data), {}};
 }
 
 void Clipboard::own(PasteboardContents contents, PasteboardReadCallback onRead) {
@@ -237,7 +256,7 @@ void Clipboard::onSend(void* data, zwlr_data_control_source_v1* source, const ch
   if (source == self->source_ && !self->owned_.items.empty()) {
     for (const auto& rep : self->owned_.items.front().representations) {
       if (rep.type == asked) {
-        writeWhole(fd, rep.data);
+        writeWhole(fd, rep.data.str());
         break;
       }
     }
@@ -259,14 +278,6 @@ void Clipboard::onCancelled(void* data, zwlr_data_control_source_v1* source) {
   self->onRead_ = {};
 }
 
-void Clipboard::clear() {
-  own({});
-}
-
-void Clipboard::setText(const std::string& text) {
-  own(textContents(text));
-}
-
 void Clipboard::setContents(const PasteboardContents& contents) {
   // One selection holds one item: the first, as the other systems' readers see it.
   PasteboardContents first;
@@ -278,6 +289,8 @@ bool Clipboard::setTextNotifyingRead(const std::string& text, PasteboardReadCall
   if (device_ == nullptr) return false;
   PasteboardContents contents = textContents(text);
   contents.items.front().representations.push_back({kSecretHintType, "secret"});
+  // Another agent finding this waits for our restore instead of saving our text as the user's.
+  contents.items.front().representations.push_back({kTransferMarkerType, "1"});
   own(std::move(contents), std::move(onRead));
   return true;
 }

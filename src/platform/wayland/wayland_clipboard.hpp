@@ -14,6 +14,9 @@
 
 namespace deskagent::platform::wayland {
 
+// The types Wayland owners offer that are not plain content.
+const std::vector<PasteboardTypeRule>& waylandTypeRules();
+
 // The clipboard through data-control: read and written without a focused window of ours. The
 // change count is our own, moved by every selection the compositor announces and by our writes.
 class Clipboard {
@@ -26,9 +29,8 @@ class Clipboard {
 
   std::int64_t changeCount() const { return changeCount_; }
   std::optional<std::string> text();
-  PasteboardContents snapshot();
-  void clear();
-  void setText(const std::string& text);
+  PasteboardListing listing();
+  PasteboardTypeRead readType(const std::string& type, const PasteboardReadLimits& limits);
   void setContents(const PasteboardContents& contents);
   // False when nothing can be written: the compositor has ended our data device.
   bool setTextNotifyingRead(const std::string& text, PasteboardReadCallback onRead);
@@ -53,9 +55,10 @@ class Clipboard {
 
   void forgetOffer(zwlr_data_control_offer_v1* offer);
   // Reads one type of the current selection: nothing when its owner did not give it whole in
-  // time (by `until` at the latest) or it would pass `limit` bytes.
+  // time (by `until` at the latest) or it would pass `limit` bytes (`tooLarge` then set).
   std::optional<std::string> receive(const std::string& type, std::size_t limit,
-                                     std::chrono::steady_clock::time_point until);
+                                     std::chrono::steady_clock::time_point until,
+                                     bool* tooLarge = nullptr);
   // Offers `items` as the selection (nothing: no selection at all).
   void own(PasteboardContents contents, PasteboardReadCallback onRead = {});
 

@@ -42,8 +42,13 @@ bool isMemoryFormat(UINT format) {
   }
 }
 
-// Registered formats by name (their numbers differ between sessions), the others by number.
+// Registered formats by name (their numbers differ between sessions), the others by number;
+// those that hold a GDI object or a private handle rather than global memory say so.
 std::string formatName(UINT format) {
+  if (!isMemoryFormat(format)) {
+    bool gdi = format >= CF_GDIOBJFIRST && format <= CF_GDIOBJLAST;
+    return (gdi || format < CF_PRIVATEFIRST ? "#gdi:" : "#private:") + std::to_string(format);
+  }
   if (format >= 0xC000) {
     std::array<wchar_t, 256> name{};
     int length = GetClipboardFormatNameW(format, name.data(), static_cast<int>(name.size()));
@@ -195,41 +200,39 @@ std::optional<std::string> Clipboard::text() {
   return text;
 }
 
-PasteboardContents Clipboard::snapshot() {
-  // Held by another process past our patience: nothing was read, so nothing may be written over
-  // it (the transfer is refused with "clipboard").
-  if (!open()) return PasteboardContents{{}, /*complete=*/false};
-  PasteboardItem item;
-  std::size_t total = 0;
+PasteboardListing Clipboard::listing() {
+  // Held by another process past our patience: nothing can be read, so nothing may be written
+  // over it (the transfer is refused with "clipboard").
+  if (!open()) return PasteboardListing{{}, PasteboardReadError::failed};
+  std::vector<std::string> types;
   for (UINT format = EnumClipboardFormats(0); format != 0; format = EnumClipboardFormats(format)) {
-    if (!isMemoryFormat(format)) continue;
-    HANDLE data = GetClipboardData(format);
-    if (data == nullptr) continue;
+    types.push_back(formatName(format));
+  }
+  CloseClipboard();
+  PasteboardListing listing;
+  if (!types.empty()) listing.items.push_back(std::move(types));
+  return listing;
+}
+
+PasteboardTypeRead Clipboard::readType(const std::string& type,
+                                       const PasteboardReadLimits& limits) {
+  UINT format = formatNumber(type);
+  if (format == 0 || !isMemoryFormat(format)) return {{}, PasteboardReadError::refused};
+  if (!open()) return {{}, PasteboardReadError::failed};
+  PasteboardTypeRead read{{}, PasteboardReadError::refused};
+  if (HANDLE data = GetClipboardData(format)) {
     std::size_t size = GlobalSize(data);
-    if (size > kMaxSnapshotBytes - total) continue;
-    if (const auto* p = static_cast<const char*>(GlobalLock(data))) {
-      item.representations.push_back({formatName(format), std::string(p, size)});
-      total += size;
+    if (size > limits.maxBytes) {
+      read.error = PasteboardReadError::overBudget;
+    } else if (const auto* p = static_cast<const char*>(GlobalLock(data))) {
+      read = PasteboardTypeRead{std::string(p, size), {}};
       GlobalUnlock(data);
+    } else {
+      read.error = PasteboardReadError::failed;
     }
   }
   CloseClipboard();
-  PasteboardContents contents;
-  if (!item.representations.empty()) contents.items.push_back(std::move(item));
-  return contents;
-}
-
-void Clipboard::clear() {
-  if (!open()) return;
-  EmptyClipboard();
-  CloseClipboard();
-}
-
-void Clipboard::setText(const std::string& text) {
-  if (!open()) return;
-  EmptyClipboard();
-  putText(toWide(text));
-  CloseClipboard();
+  return read;
 }
 
 void Clipboard::setContents(const PasteboardContents& contents) {
@@ -275,6 +278,8 @@ bool Clipboard::setTextNotifyingRead(const std::string& text, PasteboardReadCall
   onRead_ = std::move(onRead);
   SetClipboardData(CF_UNICODETEXT, nullptr);
   putExclusionMarks();
+  // Another agent finding this waits for our restore instead of saving our text as the user's.
+  put(RegisterClipboardFormatW(toWide(kTransferMarkerType).c_str()), globalCopy("1", 1));
   CloseClipboard();
   return true;
 }

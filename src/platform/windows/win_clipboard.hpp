@@ -11,6 +11,9 @@
 
 namespace deskagent::platform::windows {
 
+// The formats Windows clipboards hold that are not plain content.
+const std::vector<PasteboardTypeRule>& windowsTypeRules();
+
 // The clipboard as the pasteboard operations see it, through a message-only window of the agent
 // on the main loop's thread. GetClipboardSequenceNumber is the change count, which the transfers
 // look at while they wait for a copy (no clipboard listener is needed for that). A paste's text is
@@ -18,9 +21,6 @@ namespace deskagent::platform::windows {
 // the target has read it.
 class Clipboard {
  public:
-  // Snapshots keep at most this much; formats past it are left out.
-  static constexpr std::size_t kMaxSnapshotBytes = 64u << 20;
-
   explicit Clipboard(MainLoop& loop);
   ~Clipboard();
   Clipboard(const Clipboard&) = delete;
@@ -30,12 +30,12 @@ class Clipboard {
 
   std::int64_t changeCount() const;
   std::optional<std::string> text();
-  // Every format held in global memory (text, HTML, RTF, DIB, file lists, registered formats);
-  // GDI handles, which cannot be copied, are left out.
-  PasteboardContents snapshot();
+  // Every format on the clipboard, in its owner's order; those that hold no global memory are
+  // named for what they are ("#gdi:N", "#private:N"), so that the rules can tell them.
+  PasteboardListing listing();
+  // One format's bytes, as it is held in global memory.
+  PasteboardTypeRead readType(const std::string& type, const PasteboardReadLimits& limits);
 
-  void clear();
-  void setText(const std::string& text);
   void setContents(const PasteboardContents& contents);
   // The text of a paste: promised rather than written, marked so that clipboard history, the
   // cloud clipboard and clipboard managers leave it alone, and `onRead` posted when a reader

@@ -49,6 +49,7 @@ class Core : public std::enable_shared_from_this<Core> {
   bool hookInstalled() const { return hook_ && hook_->installed(); }
 
   Clipboard clipboard;
+  MainLoop& loop() { return loop_; }
   ChordPoster chord;
 
  private:
@@ -109,10 +110,22 @@ class WinPlatform final : public Platform {
   }
 
   std::int64_t pasteboardChangeCount() override { return core_->clipboard.changeCount(); }
-  std::optional<std::string> pasteboardString() override { return core_->clipboard.text(); }
-  void clearPasteboard() override { core_->clipboard.clear(); }
-  void setPasteboardString(const std::string& text) override { core_->clipboard.setText(text); }
-  PasteboardContents readPasteboardContents() override { return core_->clipboard.snapshot(); }
+  // Each read is made at once and answered on the next turn of the loop.
+  void listPasteboardTypes(PasteboardListingCallback done) override {
+    core_->loop().post(
+        [done = std::move(done), listing = core_->clipboard.listing()] { done(listing); });
+  }
+  void readPasteboardType(std::size_t, const std::string& type, const PasteboardReadLimits& limits,
+                          PasteboardTypeCallback done) override {
+    core_->loop().post(
+        [done = std::move(done), read = core_->clipboard.readType(type, limits)] { done(read); });
+  }
+  const std::vector<PasteboardTypeRule>& pasteboardTypeRules() const override {
+    return windowsTypeRules();
+  }
+  void readPasteboardText(PasteboardTextCallback done) override {
+    core_->loop().post([done = std::move(done), text = core_->clipboard.text()] { done(text); });
+  }
   void writePasteboardContents(const PasteboardContents& contents) override {
     core_->clipboard.setContents(contents);
   }

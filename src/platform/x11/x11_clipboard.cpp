@@ -27,21 +27,20 @@ SteadyTime after(std::chrono::steady_clock::duration d) {
   return std::chrono::steady_clock::now() + d;
 }
 
-// Targets that are about the selection rather than its content, or that act on it.
-bool isMetaTarget(std::string_view name) {
-  static constexpr std::string_view kMeta[] = {
-      "TARGETS",         "MULTIPLE",  "TIMESTAMP",     "SAVE_TARGETS", "DELETE", "INSERT_SELECTION",
-      "INSERT_PROPERTY", "PIXMAP",    "BITMAP",        "DRAWABLE",     "WINDOW", "COLORMAP",
-      "LENGTH",          "ATOM_PAIR", "CLIENT_WINDOW", "TEXT"};
-  return std::find(std::begin(kMeta), std::end(kMeta), name) != std::end(kMeta);
+PasteboardTypeRead failedWith(PasteboardReadError error) {
+  return PasteboardTypeRead{{}, error};
 }
 
-PasteboardContents unreadable() {
-  return PasteboardContents{{}, /*complete=*/false};
-}
-
-std::shared_ptr<const std::string> share(std::string bytes) {
-  return std::make_shared<const std::string>(std::move(bytes));
+PasteboardReadError readErrorOf(ConvertFailure failure) {
+  switch (failure) {
+    case ConvertFailure::refused:
+      return PasteboardReadError::refused;
+    case ConvertFailure::tooLarge:
+      return PasteboardReadError::overBudget;
+    case ConvertFailure::timedOut:
+      break;
+  }
+  return PasteboardReadError::timedOut;
 }
 
 }  // namespace
@@ -104,7 +103,7 @@ std::optional<std::string> Clipboard::text() {
   const Atoms& atoms = connection_.atoms();
   if (owner_.owns()) {
     for (const auto& offer : owner_.content().offers) {
-      if (offer.target == atoms.utf8String) return *offer.bytes;
+      if (offer.target == atoms.utf8String) return offer.bytes.str();
     }
     return std::nullopt;
   }
@@ -126,42 +125,72 @@ std::optional<std::string> Clipboard::readText(SteadyTime deadline, ConvertFailu
   return std::nullopt;
 }
 
-PasteboardContents Clipboard::snapshot() {
+PasteboardListing Clipboard::listing() {
   connection_.dispatchPending();
-  if (connection_.lost()) return {};
-  if (owner_.owns()) return contentsOf(owner_.content());
-  if (XGetSelectionOwner(connection_.display(), selection_) == None) return {};
-
-  auto deadline = after(kReadCeiling);
-  ConvertFailure failure = ConvertFailure::refused;
-  auto targets = reader_.targets(deadline, &failure);
-  if (!targets) {
-    if (failure != ConvertFailure::refused) return unreadable();
-    // An owner that cannot list its targets may still give text.
-    auto plain = readText(deadline, &failure);
-    if (plain) return PasteboardContents{{PasteboardItem{{{"UTF8_STRING", *plain}}}}};
-    return failure == ConvertFailure::refused ? PasteboardContents{} : unreadable();
+  if (connection_.lost()) return PasteboardListing{{}, PasteboardReadError::failed};
+  if (owner_.owns()) {
+    std::vector<std::string> types;
+    for (const auto& offer : owner_.content().offers) {
+      if (offer.saved) types.push_back(connection_.atomName(offer.target));
+    }
+    return PasteboardListing{{types}, {}};
   }
+  if (XGetSelectionOwner(connection_.display(), selection_) == None) return {};
+  ConvertFailure failure = ConvertFailure::refused;
+  auto targets = reader_.targets(after(kReadCeiling), &failure);
+  if (!targets) {
+    if (failure != ConvertFailure::refused) return PasteboardListing{{}, readErrorOf(failure)};
+    // An owner that cannot list its targets may still give text.
+    return PasteboardListing{{{"UTF8_STRING"}}, {}};
+  }
+  std::vector<std::string> names;
+  for (std::string& name : namesOf(*targets)) {
+    if (!name.empty()) names.push_back(std::move(name));
+  }
+  return PasteboardListing{{names}, {}};
+}
 
-  std::vector<std::string> targetNames = namesOf(*targets);
+PasteboardTypeRead Clipboard::readType(const std::string& type,
+                                       const PasteboardReadLimits& limits) {
+  connection_.dispatchPending();
+  if (connection_.lost()) return failedWith(PasteboardReadError::failed);
+  if (owner_.owns()) {
+    // Our own content: handed over as it is held, not copied.
+    for (const auto& offer : owner_.content().offers) {
+      if (offer.saved && connection_.atomName(offer.target) == type) {
+        return PasteboardTypeRead{offer.bytes, {}};
+      }
+    }
+    return failedWith(PasteboardReadError::refused);
+  }
+  Atom target = connection_.intern(type);
+  if (target == None) return failedWith(PasteboardReadError::refused);
+  ConvertFailure why = ConvertFailure::refused;
+  auto deadline = after(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+      limits.firstAnswer + limits.silence));
+  auto data = reader_.convert(target, deadline, limits.maxBytes, &why);
+  if (!data) return failedWith(readErrorOf(why));
+  // Atoms and window ids mean nothing once the owner is gone: no bytes to keep.
+  if (data->format != 8) return failedWith(PasteboardReadError::refused);
+  return PasteboardTypeRead{std::move(data->bytes), {}};
+}
+
+PasteboardContents Clipboard::snapshot() {
+  PasteboardListing listing = this->listing();
+  if (listing.error || listing.items.empty()) return {};
   PasteboardItem item;
   std::size_t total = 0;
-  for (std::size_t i = 0; i < targets->size(); ++i) {
-    const std::string& name = targetNames[i];
-    if (name.empty() || isMetaTarget(name)) continue;
-    bool already = std::any_of(item.representations.begin(), item.representations.end(),
-                               [&](const PasteboardRepresentation& r) { return r.type == name; });
-    if (already) continue;
-    ConvertFailure why = ConvertFailure::refused;
-    auto data = reader_.convert((*targets)[i], deadline, kMaxSnapshotBytes - total, &why);
-    if (!data) {
-      // A target the owner refuses holds nothing to lose; one it could not finish does.
-      if (why == ConvertFailure::refused) continue;
-      return unreadable();
+  for (const std::string& type : listing.items.front()) {
+    const PasteboardTypeRule* rule = nullptr;
+    for (const auto& r : x11TypeRules()) {
+      if (r.pattern == type) rule = &r;
     }
-    if (data->format != 8) continue;  // atoms and window ids mean nothing once the owner is gone
-    total += data->bytes.size();
-    item.representations.push_back({name, std::move(data->bytes)});
+    if (rule != nullptr) continue;
+    auto read = readType(type, {kMaxSnapshotBytes - total, kReadCeiling, kReadCeiling});
+    if (read.error == PasteboardReadError::refused) continue;
+    if (read.error) return {};
+    total += read.bytes.size();
+    item.representations.push_back({type, std::move(read.bytes)});
   }
   if (item.representations.empty()) return {};
   return PasteboardContents{{std::move(item)}};
@@ -195,22 +224,25 @@ std::vector<std::string> Clipboard::namesOf(std::vector<Atom>& atoms) {
 
 OfferedContent Clipboard::textContent(const std::string& text, bool transient) {
   const Atoms& atoms = connection_.atoms();
-  auto utf8 = share(text);
+  Bytes utf8 = text;
   OfferedContent content;
   content.transient = transient;
   content.offers.push_back({atoms.utf8String, atoms.utf8String, utf8, true, true});
   content.offers.push_back({atoms.textPlainUtf8, atoms.textPlainUtf8, utf8, true, false});
   content.offers.push_back({atoms.textPlain, atoms.textPlain, utf8, true, false});
-  content.offers.push_back({XA_STRING, XA_STRING, share(utf8ToLatin1(text)), true, false});
+  content.offers.push_back({XA_STRING, XA_STRING, Bytes(utf8ToLatin1(text)), true, false});
   content.offers.push_back({atoms.text, atoms.utf8String, utf8, true, false});
   if (transient) {
+    // Another agent finding this waits for our restore instead of saving our text as the user's.
+    content.offers.push_back(
+        {atoms.transferMarker, atoms.transferMarker, Bytes("1"), false, false});
     // Dictated text passing through stays out of clipboard histories where the manager looks
     // for a marker: KDE's password-manager hint (Klipper, CopyQ from 8.0, and others that
     // follow KDE) and CopyQ's own hidden and secret formats.
     for (auto [marker, value] :
          {std::pair{atoms.passwordManagerHint, "secret"}, std::pair{atoms.copyqHidden, "1"},
           std::pair{atoms.copyqSecret, "1"}}) {
-      content.offers.push_back({marker, marker, share(value), false, false});
+      content.offers.push_back({marker, marker, Bytes(value), false, false});
     }
   }
   return content;
@@ -238,11 +270,11 @@ OfferedContent Clipboard::snapshotContent(const PasteboardContents& contents) {
     Atom target = targets[i];
     bool isText = target == atoms.utf8String || target == atoms.textPlainUtf8 ||
                   target == atoms.textPlain || target == XA_STRING;
-    content.offers.push_back({target, target, share(representations[i].data), isText, true});
+    content.offers.push_back({target, target, representations[i].data, isText, true});
     if (target == atoms.utf8String || (!utf8 && target == atoms.textPlainUtf8)) {
-      utf8 = representations[i].data;
+      utf8 = representations[i].data.str();
     } else if (!utf8 && target == XA_STRING) {
-      utf8 = latin1ToUtf8(representations[i].data);
+      utf8 = latin1ToUtf8(representations[i].data.str());
     }
   }
   if (utf8) {
@@ -263,7 +295,7 @@ PasteboardContents Clipboard::contentsOf(const OfferedContent& content) {
   PasteboardItem item;
   for (const auto& offer : content.offers) {
     if (!offer.saved) continue;
-    item.representations.push_back({connection_.atomName(offer.target), *offer.bytes});
+    item.representations.push_back({connection_.atomName(offer.target), offer.bytes});
   }
   if (item.representations.empty()) return {};
   return PasteboardContents{{std::move(item)}};

@@ -16,6 +16,9 @@
 
 namespace deskagent::platform::x11 {
 
+// The targets an X11 owner lists that are not plain content.
+const std::vector<PasteboardTypeRule>& x11TypeRules();
+
 // A selection (CLIPBOARD; PRIMARY works the same) as the pasteboard operations see it: a change
 // count that moves on every change of owner (XFixes, the agent's own included), reads from the
 // owner with waits bounded by its progress, and writes that make the agent the owner. Who owns it
@@ -32,8 +35,12 @@ class Clipboard {
   // Reads what has arrived first, so a change the server has already told us of is counted.
   std::int64_t changeCount();
   std::optional<std::string> text();
-  // Every target the owner offers but the protocol's own; not `complete` when the owner stopped
-  // answering or its content is beyond the size bound.
+  // The owner's targets, in its order; what the agent offers itself while it owns the selection.
+  PasteboardListing listing();
+  // One target, within `limits`; our own content's bytes while the agent owns the selection.
+  PasteboardTypeRead readType(const std::string& type, const PasteboardReadLimits& limits);
+  // Every target but those the rules name, read at once (PRIMARY, lent for a terminal's paste);
+  // nothing when it cannot be read whole.
   PasteboardContents snapshot();
   // Whether the current owner is the chord target's client.
   PasteboardWriter writer();

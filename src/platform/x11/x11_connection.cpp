@@ -101,7 +101,7 @@ Extensions queryExtensions(Display* display) {
 
 Atoms internAtoms(Display* display) {
   // Order matches the members of Atoms.
-  std::array<const char*, 20> names{
+  std::array<const char*, 21> names{
       "CLIPBOARD",
       "CLIPBOARD_MANAGER",
       "SAVE_TARGETS",
@@ -118,6 +118,7 @@ Atoms internAtoms(Display* display) {
       "x-kde-passwordManagerHint",
       "application/x-copyq-hidden",
       "application/x-copyq-secret",
+      kTransferMarkerType,
       "_NET_ACTIVE_WINDOW",
       "_DESKAGENT_SELECTION",
       "_DESKAGENT_TIME",
@@ -143,6 +144,7 @@ Atoms internAtoms(Display* display) {
                     &a.passwordManagerHint,
                     &a.copyqHidden,
                     &a.copyqSecret,
+                    &a.transferMarker,
                     &a.netActiveWindow,
                     &a.transferProperty,
                     &a.timestampProperty,

@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/pasteboard.hpp"
+
 namespace deskagent::platform::x11 {
 
 using SteadyTime = std::chrono::steady_clock::time_point;
@@ -31,6 +33,7 @@ struct Atoms {
   Atom passwordManagerHint;
   Atom copyqHidden;
   Atom copyqSecret;
+  Atom transferMarker;  // an agent's dictated text
   Atom netActiveWindow;
   Atom transferProperty;     // where owners put what we asked them for
   Atom timestampProperty;    // appended to for a server timestamp

@@ -97,6 +97,7 @@ class Core : public std::enable_shared_from_this<Core> {
   }
 
   std::int64_t changeCount() const { return changeCount_; }
+  MainLoop& loop() { return loop_; }
 
  private:
   void onReadable() {
@@ -183,27 +184,29 @@ class X11Platform final : public Platform {
     Session* s = core_->session();
     return s != nullptr ? s->clipboard.changeCount() : core_->changeCount();
   }
-  std::optional<std::string> pasteboardString() override {
+  // Each read is made at once and answered on the next turn of the loop.
+  void listPasteboardTypes(PasteboardListingCallback done) override {
     Session* s = core_->session();
-    return s != nullptr ? s->clipboard.text() : std::nullopt;
+    PasteboardListing listing =
+        s != nullptr ? s->clipboard.listing() : PasteboardListing{{}, PasteboardReadError::failed};
+    core_->loop().post([done = std::move(done), listing = std::move(listing)] { done(listing); });
+  }
+  void readPasteboardType(std::size_t, const std::string& type, const PasteboardReadLimits& limits,
+                          PasteboardTypeCallback done) override {
+    Session* s = core_->session();
+    PasteboardTypeRead read = s != nullptr ? s->clipboard.readType(type, limits)
+                                           : PasteboardTypeRead{{}, PasteboardReadError::failed};
+    core_->loop().post([done = std::move(done), read = std::move(read)] { done(read); });
+  }
+  const std::vector<PasteboardTypeRule>& pasteboardTypeRules() const override {
+    return x11TypeRules();
+  }
+  void readPasteboardText(PasteboardTextCallback done) override {
+    Session* s = core_->session();
+    std::optional<std::string> text = s != nullptr ? s->clipboard.text() : std::nullopt;
+    core_->loop().post([done = std::move(done), text = std::move(text)] { done(text); });
   }
   // Each write of CLIPBOARD is also the end of a paste's loan of PRIMARY.
-  void clearPasteboard() override {
-    if (Session* s = core_->session()) {
-      s->clipboard.clear();
-      s->primaryPaste.end();
-    }
-  }
-  void setPasteboardString(const std::string& text) override {
-    if (Session* s = core_->session()) {
-      s->clipboard.setText(text);
-      s->primaryPaste.end();
-    }
-  }
-  PasteboardContents readPasteboardContents() override {
-    Session* s = core_->session();
-    return s != nullptr ? s->clipboard.snapshot() : PasteboardContents{};
-  }
   void writePasteboardContents(const PasteboardContents& contents) override {
     if (Session* s = core_->session()) {
       s->clipboard.setContents(contents);
@@ -225,13 +228,19 @@ class X11Platform final : public Platform {
   }
 
   // A terminal's selection is PRIMARY, owned by the terminal while text is selected in it.
-  std::optional<std::string> selectedTextWithoutCopying() override {
+  bool readSelectedTextWithoutCopying(PasteboardTextCallback done) override {
     Session* s = core_->session();
-    if (s == nullptr) return std::nullopt;
+    if (s == nullptr) return false;
     FocusedWindow focused = focusedWindow(*s->connection);
-    if (focused.terminal == TerminalKind::none) return std::nullopt;
-    if (!s->primary.ownedByClientOf(focused.window)) return std::string();
-    return s->primary.text().value_or(std::string());
+    if (focused.terminal == TerminalKind::none) return false;
+    std::string text;
+    if (s->primary.ownedByClientOf(focused.window)) text = s->primary.text().value_or(text);
+    core_->loop().post([done = std::move(done), text = std::move(text)] { done(text); });
+    return true;
+  }
+
+  void pasteFinished() override {
+    if (Session* s = core_->session()) s->primaryPaste.end();
   }
 
   void shutdown() override {

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 
-#include "loop/main_loop.hpp"
 #include "platform/platform.hpp"
 #include "platform/x11/x11_clipboard.hpp"
 
@@ -13,8 +12,8 @@ namespace deskagent::platform::x11 {
 // before comes back afterwards, as CLIPBOARD's content does.
 class PrimaryPaste {
  public:
-  PrimaryPaste(Clipboard& clipboard, Clipboard& primary, MainLoop& loop)
-      : clipboard_(clipboard), primary_(primary), loop_(loop) {}
+  PrimaryPaste(Clipboard& clipboard, Clipboard& primary)
+      : clipboard_(clipboard), primary_(primary) {}
   PrimaryPaste(const PrimaryPaste&) = delete;
   PrimaryPaste& operator=(const PrimaryPaste&) = delete;
 
@@ -22,17 +21,15 @@ class PrimaryPaste {
   // the read of the paste. False when the agent owns nothing on CLIPBOARD to offer.
   bool begin();
   // Puts PRIMARY's saved content back unless someone has selected something since. Called when
-  // the agent writes CLIPBOARD again (its restore), and at the latest a while after begin().
+  // the agent writes CLIPBOARD again (its restore), and when the paste is over either way.
   void end();
 
  private:
   Clipboard& clipboard_;
   Clipboard& primary_;
-  MainLoop& loop_;
   bool pending_ = false;
   PasteboardContents saved_;
   std::int64_t takenCount_ = 0;  // PRIMARY's change count once it was ours
-  LoopHandle latest_;
 };
 
 }  // namespace deskagent::platform::x11

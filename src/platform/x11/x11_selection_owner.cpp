@@ -78,7 +78,7 @@ bool SelectionOwner::convertInto(Window requestor, Atom property, Atom target) {
   auto offer = std::find_if(content_.offers.begin(), content_.offers.end(),
                             [&](const Offer& o) { return o.target == target; });
   if (offer == content_.offers.end()) return false;
-  const std::string& bytes = *offer->bytes;
+  const std::string& bytes = offer->bytes.str();
   if (bytes.size() > chunkBytes_) {
     // INCR: announce a lower bound of the size; chunks follow each time the requestor deletes
     // the property.
@@ -156,11 +156,11 @@ void SelectionOwner::serve(const XSelectionRequestEvent& request) {
 }
 
 void SelectionOwner::sendChunk(IncrTransfer& transfer) {
-  std::size_t left = transfer.bytes->size() - transfer.offset;
+  std::size_t left = transfer.bytes.size() - transfer.offset;
   std::size_t length = std::min(left, chunkBytes_);
   XChangeProperty(connection_.display(), transfer.requestor, transfer.property, transfer.type, 8,
                   PropModeReplace,
-                  reinterpret_cast<const unsigned char*>(transfer.bytes->data() + transfer.offset),
+                  reinterpret_cast<const unsigned char*>(transfer.bytes.data() + transfer.offset),
                   static_cast<int>(length));
   transfer.offset += length;
   transfer.lastActivity = std::chrono::steady_clock::now();
@@ -173,7 +173,7 @@ bool SelectionOwner::continueTransfer(const XPropertyEvent& event) {
   if (it == transfers_.end()) return false;
   ++requestsServed_;
   // Once every byte has gone, this deletion asks for the closing zero-length chunk.
-  bool closing = it->offset == it->bytes->size();
+  bool closing = it->offset == it->bytes.size();
   sendChunk(*it);
   if (closing) {
     Window requestor = it->requestor;

@@ -19,7 +19,7 @@ namespace deskagent::platform::x11 {
 struct Offer {
   Atom target = None;
   Atom type = None;
-  std::shared_ptr<const std::string> bytes;  // shared with INCR transfers still running
+  Bytes bytes;          // shared with the saved content and INCR transfers still running
   bool isText = false;  // a reader asking for it is reading the text we put there
   bool saved = true;    // part of the content (false: encodings we derive, markers for managers)
 };
@@ -74,7 +74,7 @@ class SelectionOwner {
     Window requestor;
     Atom property;
     Atom type;
-    std::shared_ptr<const std::string> bytes;
+    Bytes bytes;
     std::size_t offset;
     SteadyTime lastActivity;
   };

@@ -13,7 +13,7 @@ Session::Session(std::unique_ptr<Connection> c, MainLoop& loop, std::int64_t& ch
       chord(*connection, keymap, synthetic, primaryPaste),
       clipboard(*connection, loop, connection->atoms().clipboard, changeCount, chord.target()),
       primary(*connection, loop, XA_PRIMARY, primaryChangeCount, chord.target()),
-      primaryPaste(clipboard, primary, loop) {
+      primaryPaste(clipboard, primary) {
   connection->setEventHandler([this](XEvent& event) { route(event); });
 }
 

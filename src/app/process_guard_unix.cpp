@@ -1,0 +1,27 @@
+#include <sys/resource.h>
+
+#include <cstdlib>
+#include <exception>
+
+#include "app/process_guard.hpp"
+
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
+
+namespace deskagent {
+
+void guardProcessMemory() {
+  // A core file would hold the user's clipboard and the dictated text.
+  rlimit none{0, 0};
+  ::setrlimit(RLIMIT_CORE, &none);
+#ifdef __linux__
+  // Not dumpable: no core even where the limit is ignored (a core_pattern piped to a helper),
+  // and no other process of the user's may read our memory through ptrace or /proc.
+  ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+#endif
+  // The default handler would write the exception's description to standard error.
+  std::set_terminate([] { std::abort(); });
+}
+
+}  // namespace deskagent
