@@ -138,9 +138,10 @@ class WinPlatform final : public Platform {
   }
 
   // A console's copy key is its interrupt, so its selection is not copied: nothing is read.
-  std::optional<std::string> selectedTextWithoutCopying() override {
-    if (consoleWindowOf(GetForegroundWindow()) != nullptr) return std::string();
-    return std::nullopt;
+  bool readSelectedTextWithoutCopying(PasteboardTextCallback done) override {
+    if (consoleWindowOf(GetForegroundWindow()) == nullptr) return false;
+    core_->loop().post([done = std::move(done)] { done(std::string()); });
+    return true;
   }
 
   void shutdown() override { core_->clipboard.renderAll(); }
