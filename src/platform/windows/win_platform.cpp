@@ -1,10 +1,12 @@
 #include "platform/windows/win_platform.hpp"
 
+#include <chrono>
 #include <vector>
 
 #include "platform/shared_tap.hpp"
 #include "platform/windows/win_chord.hpp"
 #include "platform/windows/win_clipboard.hpp"
+#include "platform/windows/win_clipboard_formats.hpp"
 #include "platform/windows/win_consoles.hpp"
 #include "platform/windows/win_key_hook.hpp"
 #include "platform/windows/win_permissions.hpp"
@@ -13,6 +15,10 @@ namespace deskagent::platform::windows {
 namespace {
 
 using TapState = SharedTapState;
+
+// The application that has just copied gets as long to give its text as an owner gets to start
+// answering for a type of a snapshot.
+constexpr Duration kTextPatience = std::chrono::milliseconds(4000);
 
 // The taps and the one hook they share: installed while some tap listens. Held in a shared_ptr
 // so that posted tasks and taps that outlive the platform find it gone instead of dangling.
@@ -110,21 +116,52 @@ class WinPlatform final : public Platform {
   }
 
   std::int64_t pasteboardChangeCount() override { return core_->clipboard.changeCount(); }
-  // Each read is made at once and answered on the next turn of the loop.
+  // The agent's own content is answered from memory; another program's is read off the loop.
   void listPasteboardTypes(PasteboardListingCallback done) override {
-    core_->loop().post(
-        [done = std::move(done), listing = core_->clipboard.listing()] { done(listing); });
+    if (const PasteboardContents* own = core_->clipboard.ownContent()) {
+      PasteboardListing listing;
+      for (const auto& item : own->items) {
+        auto& types = listing.items.emplace_back();
+        for (const auto& representation : item.representations)
+          types.push_back(representation.type);
+      }
+      core_->loop().post([done = std::move(done), listing = std::move(listing)] { done(listing); });
+      return;
+    }
+    core_->clipboard.reader.list(std::move(done));
   }
-  void readPasteboardType(std::size_t, const std::string& type, const PasteboardReadLimits& limits,
+  void readPasteboardType(std::size_t item, const std::string& type,
+                          const PasteboardReadLimits& limits,
                           PasteboardTypeCallback done) override {
-    core_->loop().post(
-        [done = std::move(done), read = core_->clipboard.readType(type, limits)] { done(read); });
+    if (const PasteboardContents* own = core_->clipboard.ownContent()) {
+      PasteboardTypeRead read{{}, PasteboardReadError::refused};
+      if (item < own->items.size()) {
+        for (const auto& representation : own->items[item].representations) {
+          if (representation.type == type) read = {representation.data, {}};
+        }
+      }
+      core_->loop().post([done = std::move(done), read = std::move(read)] { done(read); });
+      return;
+    }
+    UINT format = formatNumber(type);
+    if (format == 0) {
+      core_->loop().post([done = std::move(done)] { done({{}, PasteboardReadError::refused}); });
+      return;
+    }
+    // GetClipboardData hands the whole of a format at once: the owner's first answer is all.
+    core_->clipboard.reader.read(format, limits.maxBytes, limits.firstAnswer, std::move(done));
   }
+  void cancelPasteboardReads() override { core_->clipboard.reader.cancel(); }
   const std::vector<PasteboardTypeRule>& pasteboardTypeRules() const override {
     return windowsTypeRules();
   }
   void readPasteboardText(PasteboardTextCallback done) override {
-    core_->loop().post([done = std::move(done), text = core_->clipboard.text()] { done(text); });
+    if (core_->clipboard.ownContent() != nullptr) {
+      core_->loop().post(
+          [done = std::move(done), text = core_->clipboard.ownText()] { done(text); });
+      return;
+    }
+    core_->clipboard.reader.readText(kTextPatience, std::move(done));
   }
   void writePasteboardContents(const PasteboardContents& contents) override {
     core_->clipboard.setContents(contents);
@@ -144,7 +181,7 @@ class WinPlatform final : public Platform {
     return true;
   }
 
-  void shutdown() override { core_->clipboard.renderAll(); }
+  void shutdown() override { core_->clipboard.finish(); }
 
  private:
   std::shared_ptr<Core> core_;
