@@ -6,7 +6,7 @@
 
 if(WIN32)
   target_sources(unit_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/win_backend_test.cpp)
-  foreach(client win_test_window win_probe)
+  foreach(client win_test_window win_probe win_owner)
     add_executable(${client} ${CMAKE_CURRENT_LIST_DIR}/clients/${client}.cpp)
     target_include_directories(${client} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
     target_link_libraries(${client} PRIVATE deskagent_windows)
@@ -26,6 +26,7 @@ target_compile_definitions(wine_tests PRIVATE
   DESKAGENT_BINARY="${DESKAGENT_WINDOWS_BUILD}/deskagent.exe"
   WIN_TEST_WINDOW="${DESKAGENT_WINDOWS_BUILD}/tests/win_test_window.exe"
   WIN_PROBE="${DESKAGENT_WINDOWS_BUILD}/tests/win_probe.exe"
+  WIN_OWNER="${DESKAGENT_WINDOWS_BUILD}/tests/win_owner.exe"
   WINE_RUN="${PROJECT_SOURCE_DIR}/scripts/wine-run.sh"
   WINE_PREFIX_SCRIPT="${PROJECT_SOURCE_DIR}/scripts/wine-prefix.sh"
   WINE_PREFIX="${DESKAGENT_WINDOWS_BUILD}/wine/e2e"

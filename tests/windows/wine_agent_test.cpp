@@ -1,8 +1,9 @@
 // deskagent.exe end to end under Wine: commands over its pipes as a host sends them, on an Xvfb
 // of the tests' own that Wine's virtual desktop lives on, with the desktop driven through X
 // (XTEST key presses, xclip as the user's other applications) and Wine's own programs (notepad,
-// cmd in Wine's console) as the targets of pastes and copies, looked at through win_probe; our
-// own window where a test needs to see which keys arrived.
+// wordpad, cmd in Wine's console) as the targets of pastes and copies, looked at through
+// win_probe; win_owner for the clipboard owners Wine has no program for; our own window where a
+// test needs to see which keys arrived.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -74,6 +75,27 @@ std::string fileText(const std::filesystem::path& path) {
   text << file.rdbuf();
   return text.str();
 }
+
+// A folder of the test's own for the files Wine's programs write, gone with the test.
+class Folder {
+ public:
+  Folder() { created_ = ::mkdtemp(path_.data()) != nullptr; }
+  ~Folder() {
+    if (created_) std::filesystem::remove_all(path_);
+  }
+  bool created() const { return created_; }
+  std::filesystem::path file(const std::string& name) const { return path_ + "/" + name; }
+  // The path as Windows programs name it: Wine's Z: is the root.
+  static std::string forWine(const std::filesystem::path& path) {
+    std::string name = "Z:" + path.string();
+    std::replace(name.begin(), name.end(), '/', '\\');
+    return name;
+  }
+
+ private:
+  std::string path_ = "/tmp/deskagent-wine-XXXXXX";
+  bool created_ = false;
+};
 
 class AgentUnderWine : public ::testing::Test {
  protected:
@@ -179,19 +201,16 @@ TEST_F(AgentUnderWine, CmdInWinesConsoleIsNeverSentTheCopyChordAndPastesThroughI
   EXPECT_EQ(next(), json({{"type", "selection"}, {"ok", false}, {"reason", "empty"}}));
 
   // What cmd runs after the paste and the user's Return tells that it is alive and got the text.
-  std::string dir = "/tmp/deskagent-wine-XXXXXX";
-  ASSERT_NE(::mkdtemp(dir.data()), nullptr);
-  const std::filesystem::path out = dir + "/out.txt";
-  std::string windowsPath = "Z:" + out.string();
-  std::replace(windowsPath.begin(), windowsPath.end(), '/', '\\');
-  send({{"type", "paste"}, {"text", "echo pasted>" + windowsPath}});
+  Folder folder;
+  ASSERT_TRUE(folder.created());
+  const auto out = folder.file("out.txt");
+  send({{"type", "paste"}, {"text", "echo pasted>" + Folder::forWine(out)}});
   EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}}));
   press({"+Return", "-Return"});
   EXPECT_TRUE(becomes([&] { return fileText(out); }, "pasted\r\n", 20s));
   EXPECT_TRUE(clipboardBecomes("the user's own text"));
   probe({"close", "WineConsoleClass"});
   EXPECT_TRUE(console->wait(20s));
-  std::filesystem::remove_all(dir);
 }
 
 // Under Wine a new thread's own key state reads the lock off while it is on: the hook's start
@@ -227,6 +246,118 @@ TEST_F(AgentUnderWine, CapsLockAlreadyOnWhenTheAgentStartsReadsAsOn) {
     }
     EXPECT_EQ(line["type"], "permissions") << line;
   }
+}
+
+// A program of the user's that copies (win_owner), started with `arguments`; the line it says
+// once it has.
+std::unique_ptr<ChildProcess> owner(std::vector<std::string> arguments, const std::string& line) {
+  arguments.insert(arguments.begin(), WIN_OWNER);
+  auto program = wineProgram(std::move(arguments));
+  EXPECT_EQ(program->readLine(60s), line);
+  return program;
+}
+
+// Whether the clipboard holds, byte for byte, what `win_owner copy KIND` copied.
+std::optional<std::string> ownersCopy(const std::string& kind) {
+  return runToEnd(underWine({WIN_OWNER, "check", kind}));
+}
+
+// Windows' own conversions of what the owner offers (ANSI and OEM text, a second bitmap) are not
+// saved: 68 MB of text or a 70 MB bitmap comes back as it was, no more than its owner offered.
+TEST_F(AgentUnderWine, LargeContentComesBackWholeAndContentPastTheBudgetIsLeftAlone) {
+  startAgent();
+  auto notepad = wineProgram({"notepad"});
+  ASSERT_TRUE(focused("Notepad"));
+  for (const std::string kind : {"cjk", "private", "dib", "big"}) {
+    auto copier = owner({"copy", kind}, "ready");
+    send({{"type", "paste"}, {"text", "dictated"}});
+    if (kind == "big") {  // 210 MB: more than a snapshot holds
+      EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", false}, {"reason", "clipboard"}}));
+    } else {
+      EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}})) << kind;
+    }
+    EXPECT_TRUE(becomes([&] { return ownersCopy(kind); }, "same\n", 30s)) << kind;
+  }
+}
+
+TEST_F(AgentUnderWine, NeitherAHeldClipboardNorAnOwnerThatStopsAnsweringHoldsUpKeysOrTheExit) {
+  startAgent();
+  send({{"type", "watch"}, {"keyCode", 61}});
+  EXPECT_EQ(next(), json({{"type", "tap"}, {"active", true}, {"listening", true}}));
+  const json down{{"type", "key"}, {"phase", "down"}, {"keyCode", 61}};
+  const json up{{"type", "key"}, {"phase", "up"}, {"keyCode", 61}};
+  const json refused{{"type", "paste"}, {"ok", false}, {"reason", "clipboard"}};
+  // Held open by another program past the agent's patience: the paste is refused, and the keys
+  // pressed while the agent waits are reported as they come, before that answer.
+  auto holder = owner({"hold", "3000"}, "holding");
+  send({{"type", "paste"}, {"text", "dictated"}});
+  press({"+Alt_R", "-Alt_R"});
+  EXPECT_EQ(next(), down);
+  EXPECT_EQ(next(), up);
+  EXPECT_EQ(next(), refused);
+  EXPECT_EQ(holder->readLine(20s), "released");
+
+  // An owner that promised its text and then stops serving its messages: the same answer, the
+  // keys meanwhile, and the exit, all before it wakes; what it promised is still there then.
+  auto hung = owner({"hang", "15000"}, "ready");
+  send({{"type", "paste"}, {"text", "dictated"}});
+  press({"+Alt_R", "-Alt_R"});
+  std::vector<json> events{next(), next(), next()};
+  auto answer = std::find(events.begin(), events.end(), refused);
+  ASSERT_NE(answer, events.end());
+  events.erase(answer);
+  EXPECT_EQ(events, (std::vector<json>{down, up}));
+  agent_->closeStdin();
+  EXPECT_EQ(agent_->wait(15s), 0);
+  agent_.reset();
+  EXPECT_EQ(hung->pollLine(), std::nullopt);
+  EXPECT_EQ(hung->readLine(30s), "awake");
+  EXPECT_TRUE(clipboardBecomes("owner's text"));
+}
+
+// A program that reads the dictated text and keeps the clipboard open for 5 s (a clipboard
+// manager, say): the user's clipboard comes back when it lets go, however long that takes.
+TEST_F(AgentUnderWine, ARestoreWaitsOutAClipboardHeldOpen) {
+  startAgent();
+  auto user = userClipboard("the user's own text");
+  auto holder = owner({"hold-read", "5000"}, "ready");
+  send({{"type", "paste"}, {"text", "dictated"}});
+  EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}}));
+  EXPECT_EQ(holder->readLine(20s), "holding");
+  EXPECT_EQ(holder->readLine(20s), "released");
+  EXPECT_TRUE(clipboardBecomes("the user's own text"));
+}
+
+// OLE's own formats are not put back: a bold copy in wordpad, a paste of ours into notepad, then
+// the user's Control+V in wordpad pastes bold, as it does with no agent in between.
+TEST_F(AgentUnderWine, BoldCopiedInWordpadStaysBoldThroughAPaste) {
+  startAgent();
+  Folder folder;
+  ASSERT_TRUE(folder.created());
+  const auto doc = folder.file("doc.rtf");
+  std::ofstream(doc) << "{\\rtf1\\ansi {\\b bold words}\\par}";
+  auto wordpad = wineProgram(
+      {"C:\\Program Files\\Windows NT\\Accessories\\wordpad.exe", Folder::forWine(doc)});
+  ASSERT_TRUE(focused("WORDPADTOP"));
+  probe({"select", "WORDPADTOP", "RICHEDIT20W"});
+  probe({"keys", "WORDPADTOP", "+a2", "+43", "-43", "-a2"});  // the user's Control+C
+  // Wine hands X the whole of wordpad's text buffer: its terminating null and what follows.
+  auto copied = [] { return std::optional<std::string>(clipboard().substr(0, 10)); };
+  EXPECT_TRUE(becomes(copied, "bold words"));
+  auto notepad = wineProgram({"notepad"});
+  ASSERT_TRUE(focused("Notepad"));
+  send({{"type", "paste"}, {"text", "dictated"}});
+  EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}}));
+  auto notepadText = [] { return probe({"text", "Notepad", "Edit"}); };
+  EXPECT_TRUE(becomes(notepadText, x11_test::hex("dictated") + "\n"));
+  EXPECT_TRUE(becomes(copied, "bold words"));
+  // The user's Control+End, Control+V and Control+S: the document wordpad saves tells.
+  probe({"keys", "WORDPADTOP", "+a2", "+23", "-23", "+56", "-56", "+53", "-53", "-a2"});
+  auto pasted = [&] {
+    bool bold = fileText(doc).find("bold wordsbold words") != std::string::npos;
+    return std::optional<std::string>(bold ? "bold" : fileText(doc));
+  };
+  EXPECT_TRUE(becomes(pasted, "bold", 20s)) << fileText(doc);
 }
 
 }  // namespace

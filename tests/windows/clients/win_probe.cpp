@@ -6,6 +6,8 @@
 //                                CLASS (WM_GETTEXT), in hex
 //   win_probe select CLASS CHILD selects all the text of that control (EM_SETSEL), as the user
 //                                would before a read of the selection
+//   win_probe keys CLASS KEY...  brings the window of CLASS to the foreground and types KEY... in
+//                                one SendInput: +VK presses and -VK releases a virtual key (hex)
 //   win_probe close CLASS        asks the window of CLASS to close (WM_CLOSE)
 //
 // Exit status 1 when there is no such window.
@@ -15,7 +17,9 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "platform/windows/win_text.hpp"
 #include "x11/clients/hex.hpp"
@@ -26,12 +30,28 @@ using deskagent::platform::windows::toUtf8;
 using deskagent::platform::windows::toWide;
 
 bool focus(HWND window) {
+  // Without a window manager X gives the keys to the window under the pointer.
+  RECT rect{};
+  if (GetWindowRect(window, &rect))
+    SetCursorPos((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
   for (int tries = 0; tries < 200; ++tries) {
     if (GetForegroundWindow() == window) return true;
     SetForegroundWindow(window);
     Sleep(100);
   }
   return false;
+}
+
+// "+VK" or "-VK", the virtual key in hex; the navigation keys as the extended keys they are.
+INPUT key(const char* step) {
+  INPUT input{};
+  input.type = INPUT_KEYBOARD;
+  input.ki.wVk = static_cast<WORD>(std::strtoul(step + 1, nullptr, 16));
+  input.ki.wScan = static_cast<WORD>(MapVirtualKeyW(input.ki.wVk, MAPVK_VK_TO_VSC));
+  input.ki.dwFlags = step[0] == '-' ? KEYEVENTF_KEYUP : 0;
+  if (input.ki.wVk >= VK_PRIOR && input.ki.wVk <= VK_DOWN)
+    input.ki.dwFlags |= KEYEVENTF_EXTENDEDKEY;
+  return input;
 }
 
 std::string text(HWND window) {
@@ -64,6 +84,11 @@ int main(int argc, char** argv) {
     if (child == nullptr) return 1;
     if (command == "text") std::puts(x11_test::hex(text(child)).c_str());
     if (command == "select") SendMessageW(child, EM_SETSEL, 0, -1);
+  } else if (command == "keys") {
+    if (!focus(window)) return 1;
+    std::vector<INPUT> inputs;
+    for (int i = 3; i < argc; ++i) inputs.push_back(key(argv[i]));
+    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
   } else if (command == "close") {
     PostMessageW(window, WM_CLOSE, 0, 0);
   } else {
