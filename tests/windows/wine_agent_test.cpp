@@ -76,6 +76,18 @@ std::string fileText(const std::filesystem::path& path) {
   return text.str();
 }
 
+// The clipboard as X clients see it, through Wine's bridge. The bridge can leave a request
+// unanswered until another one comes (Wine 8, a request that arrives as it takes the selection
+// over for a new Windows owner), and xclip waits for that answer for ever: a read is given 2 s
+// and then asked again.
+std::string clipboard() {
+  return runToEnd({"timeout", "2", "xclip", "-o", "-selection", "clipboard", "-t", "UTF8_STRING"});
+}
+
+bool clipboardBecomes(const std::string& expected) {
+  return becomes([] { return clipboard(); }, expected);
+}
+
 // A folder of the test's own for the files Wine's programs write, gone with the test.
 class Folder {
  public:
@@ -169,7 +181,7 @@ TEST_F(AgentUnderWine, WatchReportsTheKeyPasteTypesControlVAloneAndCtrlCWaitsFor
   EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}}));
   ::kill(agent_->pid(), SIGINT);
   EXPECT_EQ(agent_->wait(15s), 0);
-  EXPECT_EQ(clipboard(), "the user's own text");
+  EXPECT_TRUE(clipboardBecomes("the user's own text"));
 }
 
 TEST_F(AgentUnderWine, NotepadTakesThePasteAndGivesBackItsSelection) {
