@@ -4,7 +4,7 @@
 # a selection read. To drive the agent yourself afterwards, run build/deskagent and type commands.
 set -euo pipefail
 cd "$(dirname "$0")"
-scripts/install-deps.sh
-cmake -S . -B build -G Ninja >/dev/null
+scripts/install-deps.sh demo
+cmake -S . -B build -G Ninja -DDESKAGENT_BENCH=OFF >/dev/null
 cmake --build build --target deskagent x11_press x11_test_window >/dev/null
 exec tools/demo.sh build

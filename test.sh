@@ -4,8 +4,9 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$PWD
-scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DDESKAGENT_WERROR=ON -DDESKAGENT_ASSERTS=ON >/dev/null
+scripts/install-deps.sh test release
+cmake -S . -B build -G Ninja -DDESKAGENT_WERROR=ON -DDESKAGENT_ASSERTS=ON -DDESKAGENT_TESTS=ON \
+  -DDESKAGENT_BENCH=ON >/dev/null
 cmake --build build
 (cd build && ctest --output-on-failure --timeout 600 -j2)
 
@@ -15,6 +16,15 @@ cmake --build build
   npm ci --no-audit --no-fund --loglevel=error  # also compiles the TypeScript
   DESKAGENT_BUILD_DIR="$root/build" npm test --silent
 )
+
+# --- Release: the binaries and npm packages users get (scripts/release.sh), tried where they run:
+# linux-x64 in the Debian 11 userland it was built in, linux-arm64 under qemu-user, the npm
+# tarballs installed offline into an empty project.
+cmp LICENSE clients/node/LICENSE
+release_start=$SECONDS
+scripts/release.sh
+tests/release/release_test.sh build
+echo "release: built and tried in $((SECONDS - release_start)) s"
 
 # --- Windows: cross-built with mingw-w64, its tests run under Wine ---------------------------
 # The in-process tests as Windows programs, then deskagent.exe end to end on a private Xvfb,

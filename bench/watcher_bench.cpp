@@ -82,7 +82,7 @@ class CallbackPlatform final : public platform::Platform {
 
   bool isProcessTrusted(bool) override { return true; }
   std::int64_t checkListenEventAccess() override { return platform::kAccessGranted; }
-  void requestListenEventAccess() override {}
+  void requestListenEventAccess(std::function<void()>) override {}
   std::int64_t microphoneAuthorizationStatus() override { return 3; }
   std::unique_ptr<platform::EventTap> createEventTap(platform::TapLocation,
                                                      platform::TapCallback cb) override {

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -33,9 +32,6 @@ struct Agent {
   platform::Platform& platform;
   OutputSink output;
 
-  // The device-dependent bit of each watchable modifier key (device-independent for Fn and
-  // Caps Lock), by macOS virtual key code.
-  const std::map<std::int64_t, std::uint64_t> deviceFlagForKeyCode;
   const std::uint16_t virtualKeyV = platform::kMacKeyV;  // the ANSI V key
   const std::uint16_t virtualKeyC = platform::kMacKeyC;  // the ANSI C key
   const Duration selectionCopyDelay = delays::kSelectionCopy;

@@ -54,6 +54,12 @@ std::function<void(Answer)> ClipboardSnapshot::whenAnswered(
     auto self = weak.lock();
     if (!self || self->over_) return;
     self->reading_ = false;
+    // A read that held the loop (macOS reads block until the owner answers) may end past the
+    // deadline, and a loop may serve its answer before the due deadline: no further read then.
+    if (self->loop_.now() >= self->ceilingAt_) {
+      self->end(false);
+      return;
+    }
     try {
       (self.get()->*step)(std::move(answer));
     } catch (const std::bad_alloc&) {
@@ -73,7 +79,16 @@ void ClipboardSnapshot::cancel() {
 void ClipboardSnapshot::list() {
   listedCount_ = platform_.pasteboardChangeCount();
   reading_ = true;
-  platform_.listPasteboardTypes(whenAnswered(&ClipboardSnapshot::listed));
+  auto answer = whenAnswered(&ClipboardSnapshot::listed);
+  // The user told the system never to let the host read the clipboard: every read would come
+  // back empty, and a clipboard taken for empty would be replaced. Nothing is asked of it.
+  if (platform_.pasteboardAccessBehavior() == platform::kPasteboardAccessAlwaysDeny) {
+    loop_.post([answer] {
+      answer(platform::PasteboardListing{{}, platform::PasteboardReadError::failed});
+    });
+    return;
+  }
+  platform_.listPasteboardTypes(std::move(answer));
 }
 
 void ClipboardSnapshot::listed(platform::PasteboardListing listing) {

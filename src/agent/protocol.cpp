@@ -45,7 +45,7 @@ void request(Agent& agent, const Command& command) {
   if (command.scope == "accessibility") {
     agent.platform.isProcessTrusted(/*prompt=*/true);
   } else if (command.scope == "input-monitoring") {
-    agent.platform.requestListenEventAccess();
+    agent.watcher->requestListenAccess();
   }
   emitPermissions(agent);
 }

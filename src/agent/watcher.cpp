@@ -43,8 +43,11 @@ platform::TapCallback tapCallback(Agent& agent) {
 
 ModifierWatcher::ModifierWatcher(Agent& agent) : agent_(agent) {}
 
-bool ModifierWatcher::listenAccessGranted() {
-  return agent_.platform.checkListenEventAccess() == platform::kAccessGranted;
+// A tap hears keys with Input Monitoring access, and, where the system grants as much to it
+// (macOS), with Accessibility trust alone.
+bool ModifierWatcher::tapCanHear(const PermissionsMap& permissions) const {
+  if (permissions.at("inputMonitoring") == "yes") return true;
+  return agent_.platform.trustLetsTapsHear() && permissions.at("accessibility") == "yes";
 }
 
 void ModifierWatcher::install() {
@@ -75,17 +78,17 @@ void ModifierWatcher::install() {
   newTap->enable(true);
   tap = std::move(newTap);
   runLoopSource = std::move(newSource);
-  hadAccess = listenAccessGranted();
+  tapCouldHear = tapCanHear(currentPermissions(agent_.platform));
   retryTimer.reset();
-  emit(agent_, Event{{"type", "tap"}, {"active", true}, {"listening", hadAccess}});
+  emit(agent_, Event{{"type", "tap"}, {"active", true}, {"listening", tapCouldHear}});
 }
 
 void ModifierWatcher::handle(const platform::KeyboardEvent& event) {
   // The key-code comparison comes first so that other keys cost no table look-up.
   if (!watchedKeyCode || event.keyCode != *watchedKeyCode) return;
-  auto row = agent_.deviceFlagForKeyCode.find(*watchedKeyCode);
-  if (row == agent_.deviceFlagForKeyCode.end()) return;
-  bool down = (event.flags & row->second) != 0;
+  std::uint64_t downFlag = platform::downFlagOf(*watchedKeyCode);
+  if (downFlag == 0) return;
+  bool down = (event.flags & downFlag) != 0;
   if (down == isDown) return;
   isDown = down;
   emitKey(down);
@@ -111,13 +114,26 @@ void ModifierWatcher::reenableTap() {
 
 void ModifierWatcher::startAccessWatch() {
   if (accessTimer) return;
-  hadAccess = listenAccessGranted();
+  tapCouldHear = tapCanHear(currentPermissions(agent_.platform));
   accessTimer = agent_.loop.startRepeating(kAccessWatchInterval, [weak = weak_from_this()] {
-    if (auto self = weak.lock()) self->accessTick();
+    if (auto self = weak.lock()) self->lookAtAccess();
   });
 }
 
-void ModifierWatcher::accessTick() {
+// The dialog may stay open for as long as the user takes. A second request meanwhile would only
+// stack another call behind it.
+void ModifierWatcher::requestListenAccess() {
+  if (listenRequestOpen) return;
+  listenRequestOpen = true;
+  agent_.platform.requestListenEventAccess([weak = weak_from_this()] {
+    if (auto self = weak.lock()) {
+      self->listenRequestOpen = false;
+      self->lookAtAccess();
+    }
+  });
+}
+
+void ModifierWatcher::lookAtAccess() {
   PermissionsMap probe = currentPermissions(agent_.platform);
   bool changed;
   {
@@ -139,20 +155,21 @@ void ModifierWatcher::accessTick() {
   }
 
   if (!watchedKeyCode) return;
-  bool granted = listenAccessGranted();
-  if (granted && !hadAccess) {
+  bool canHear = tapCanHear(probe);
+  if (canHear && !tapCouldHear) {
     rebuildTap(/*installAgain=*/!installedThisTick);
     return;
   }
-  hadAccess = granted;
-  // Without access the tap may no longer hear the release of a key reported "down": the
-  // keyboard itself tells when it has come.
-  if (!granted) reconcileWithKeyboard();
+  tapCouldHear = canHear;
+  // The tap may have missed the release of a key reported "down": without access it may hear
+  // nothing, and with it the system still drops what comes while the tap is stalled. The
+  // keyboard itself tells when the release has come.
+  reconcileWithKeyboard();
 }
 
-// A tap made before Input Monitoring was granted may see nothing; one made after it does. One
-// made (or refused) earlier in the same tick already came after the grant: a second attempt
-// would only repeat its answer to the host.
+// A tap made before the access that lets it hear was granted may see nothing; one made after
+// it does. One made (or refused) earlier in the same tick already came after the grant: a
+// second attempt would only repeat its answer to the host.
 void ModifierWatcher::rebuildTap(bool installAgain) {
   if (installAgain) {
     releaseTap();
@@ -161,7 +178,7 @@ void ModifierWatcher::rebuildTap(bool installAgain) {
     reconcileWithKeyboard();
   }
   emitPermissions(agent_);
-  hadAccess = true;
+  tapCouldHear = true;
 }
 
 void ModifierWatcher::releaseTap() {
@@ -174,17 +191,18 @@ void ModifierWatcher::releaseTap() {
   tap.reset();
 }
 
-// After a stretch in which the tap saw nothing, the keyboard itself says whether the watched key
-// is still held. A release that was missed is reported now; a key still held keeps isDown, so
-// its release is reported when it comes. Without a tap no release can come, so "up" goes out.
-// The keyboard's state may lack the device-dependent bits (or be read without input access): the
-// key counts as held while either its own bit or its kind's flag is set, because a false "up"
-// would cut the user's hold short, while a missed one only waits for the next look.
+// After a stretch in which the tap may have missed events, and at every look while a key is
+// reported down, the keyboard itself says whether the watched key is still held. A release that was
+// missed is reported now; a key still held keeps isDown, so its release is reported when it comes.
+// Without a tap no release can come, so "up" goes out. The keyboard's state may lack the
+// device-dependent bits (or be read without input access): the key counts as held while either its
+// own bit or its kind's flag is set, because a false "up" would cut the user's hold short, while a
+// missed one only waits for the next look.
 void ModifierWatcher::reconcileWithKeyboard() {
   if (!isDown || !watchedKeyCode) return;
-  auto row = agent_.deviceFlagForKeyCode.find(*watchedKeyCode);
-  if (row == agent_.deviceFlagForKeyCode.end()) return;
-  std::uint64_t heldMask = row->second | platform::kindFlagOf(*watchedKeyCode);
+  std::uint64_t downFlag = platform::downFlagOf(*watchedKeyCode);
+  if (downFlag == 0) return;
+  std::uint64_t heldMask = downFlag | platform::kindFlagOf(*watchedKeyCode);
   if (tap && (agent_.platform.currentModifierFlags() & heldMask) != 0) return;
   isDown = false;
   emitKey(false);

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 
+#include "agent/permissions.hpp"
 #include "loop/main_loop.hpp"
 #include "platform/platform.hpp"
 
@@ -28,6 +29,9 @@ class ModifierWatcher : public std::enable_shared_from_this<ModifierWatcher> {
   // Starts the 1.5 s access watch; does nothing once it runs.
   void startAccessWatch();
   void observePermissions() { startAccessWatch(); }
+  // Asks the system to ask the user for Input Monitoring access, unless a request is still open.
+  // The answer is reported as the access watch reports a change, at once.
+  void requestListenAccess();
   // The system turned the tap off (timeout or user input): turn it back on and catch up with
   // what the keyboard did meanwhile.
   void reenableTap();
@@ -37,18 +41,19 @@ class ModifierWatcher : public std::enable_shared_from_this<ModifierWatcher> {
   std::unique_ptr<platform::RunLoopSource> runLoopSource;
   LoopHandle retryTimer;
   LoopHandle accessTimer;
-  bool hadAccess = false;
+  bool tapCouldHear = false;
+  bool listenRequestOpen = false;
   std::optional<std::int64_t> watchedKeyCode;
   bool isDown = false;
 
  private:
   void retryTick();
-  void accessTick();
+  void lookAtAccess();
   void rebuildTap(bool installAgain);
   void releaseTap();
   void reconcileWithKeyboard();
   void emitKey(bool down);
-  bool listenAccessGranted();
+  bool tapCanHear(const PermissionsMap& permissions) const;
 
   Agent& agent_;
 };

@@ -13,7 +13,8 @@ void configureAllocator();
 // The main loop of this operating system: poll(2) on Linux, the main run loop on macOS.
 std::unique_ptr<MainLoop> makeMainLoop();
 
-// The first backend that can run here; the headless one always can.
+// The first backend that can run here; the headless one always can. Where a display is named
+// but cannot be opened yet, the headless one until it can.
 std::unique_ptr<platform::Platform> connectPlatform(MainLoop& loop);
 
 }  // namespace deskagent

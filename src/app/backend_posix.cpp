@@ -4,7 +4,11 @@
 #include <malloc.h>
 #endif
 
+#include <chrono>
+#include <cstdlib>
+
 #include "loop/poll_loop.hpp"
+#include "platform/awaited_backend.hpp"
 #include "platform/null/null_platform.hpp"
 #ifdef DESKAGENT_HAVE_WAYLAND
 #include "platform/wayland/wayland_platform.hpp"
@@ -30,17 +34,47 @@ std::unique_ptr<MainLoop> makeMainLoop() {
   return std::make_unique<PollLoop>(clock);
 }
 
-std::unique_ptr<platform::Platform> connectPlatform([[maybe_unused]] MainLoop& loop) {
+namespace {
+
+// As often as the access watch looks at the permissions, which then report the display's arrival.
+constexpr auto kDisplayLookInterval = std::chrono::milliseconds(1500);
+
+[[maybe_unused]] bool named(const char* variable) {
+  const char* value = std::getenv(variable);
+  return value != nullptr && *value != '\0';
+}
+
+std::unique_ptr<platform::Platform> connectDesktop([[maybe_unused]] MainLoop& loop) {
 #ifdef DESKAGENT_HAVE_WAYLAND
   // A compositor with the clipboard and keyboard protocols reaches native windows; without
   // them, the X11 backend reaches XWayland's.
   if (auto wayland = platform::wayland::connectWaylandPlatform(loop)) return wayland;
 #endif
 #ifdef DESKAGENT_HAVE_X11
-  // A display that can be opened now; without one the agent runs headless for good.
   if (auto x11 = platform::x11::connectX11Platform(loop)) return x11;
 #endif
-  return platform::connectNullPlatform();
+  return nullptr;
+}
+
+bool displayNamed() {
+#ifdef DESKAGENT_HAVE_WAYLAND
+  if (named("WAYLAND_DISPLAY")) return true;
+#endif
+#ifdef DESKAGENT_HAVE_X11
+  if (named("DISPLAY")) return true;
+#endif
+  return false;
+}
+
+}  // namespace
+
+std::unique_ptr<platform::Platform> connectPlatform(MainLoop& loop) {
+  if (auto desktop = connectDesktop(loop)) return desktop;
+  // A display that is named but not up yet (an autostart racing the X server) is waited for;
+  // with none named, none can come, and the agent stays headless.
+  if (!displayNamed()) return platform::connectNullPlatform();
+  return platform::awaitBackend(loop, kDisplayLookInterval,
+                                [&loop] { return connectDesktop(loop); });
 }
 
 }  // namespace deskagent

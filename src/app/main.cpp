@@ -6,6 +6,7 @@
 #include "agent/protocol.hpp"
 #include "app/backend.hpp"
 #include "app/backlog.hpp"
+#include "app/command_line.hpp"
 #include "app/end_signals.hpp"
 #include "app/output_queue.hpp"
 #include "app/process_guard.hpp"
@@ -20,9 +21,10 @@ constexpr auto kLastEventsWait = std::chrono::milliseconds(500);
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   using namespace deskagent;
   guardProcessMemory();
+  if (auto status = answerCommandLine(argc, argv)) return *status;
   catchEndSignals();
   configureAllocator();
 

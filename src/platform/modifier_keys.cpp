@@ -1,34 +1,21 @@
 #include "platform/modifier_keys.hpp"
 
-#include <array>
-
-#include "platform/platform.hpp"
-
 namespace deskagent::platform {
 namespace {
 
 constexpr std::int64_t kFirstModifier = kMacRightCommand;
 constexpr std::int64_t kLastModifier = kMacFn;
 
-struct ModifierKey {
-  std::int64_t macKeyCode;
-  std::uint64_t deviceBit;        // NX_DEVICE* bit of this very key; 0 where macOS has none
-  std::uint64_t independentFlag;  // the flag any key of its kind sets while held
-};
+// The keys a synthetic shortcut's modifiers are pressed with, in the order they go down.
+constexpr std::array<std::int64_t, 4> kShortcutModifierKeys{kMacLeftControl, kMacLeftOption,
+                                                            kMacLeftShift, kMacLeftCommand};
 
-// The device-dependent bits are those of macOS's IOLLEvent.h; the host matches them per key.
-constexpr std::array<ModifierKey, 10> kModifierKeys{{
-    {kMacLeftControl, 0x1, kFlagControl},
-    {kMacLeftShift, 0x2, kFlagShift},
-    {kMacRightShift, 0x4, kFlagShift},
-    {kMacLeftCommand, 0x8, kFlagCommand},
-    {kMacRightCommand, 0x10, kFlagCommand},
-    {kMacLeftOption, 0x20, kFlagAlternate},
-    {kMacRightOption, 0x40, kFlagAlternate},
-    {kMacRightControl, 0x2000, kFlagControl},
-    {kMacFn, 0, kFlagSecondaryFn},
-    {kMacCapsLock, 0, 0},  // reported through its lock state instead
-}};
+const ModifierKey* findModifier(std::int64_t macKeyCode) {
+  for (const auto& key : kModifierKeys) {
+    if (key.macKeyCode == macKeyCode) return &key;
+  }
+  return nullptr;
+}
 
 }  // namespace
 
@@ -52,10 +39,37 @@ std::uint64_t modifierFlags(const HeldModifiers& held, bool capsLocked) {
 }
 
 std::uint64_t kindFlagOf(std::int64_t macKeyCode) {
-  for (const auto& key : kModifierKeys) {
-    if (key.macKeyCode == macKeyCode) return key.independentFlag;
+  const ModifierKey* key = findModifier(macKeyCode);
+  return key != nullptr ? key->independentFlag : 0;
+}
+
+std::uint64_t downFlagOf(std::int64_t macKeyCode) {
+  if (macKeyCode == kMacCapsLock) return kFlagAlphaShift;
+  const ModifierKey* key = findModifier(macKeyCode);
+  if (key == nullptr) return 0;
+  return key->deviceBit != 0 ? key->deviceBit : key->independentFlag;
+}
+
+ModifierStrokes modifierStrokesAround(bool keyDown, std::uint64_t flags) {
+  std::vector<std::int64_t> modifiers;
+  for (std::int64_t key : kShortcutModifierKeys) {
+    if (flags & kindFlagOf(key)) modifiers.push_back(key);
   }
-  return 0;
+  ModifierStrokes strokes;
+  HeldModifiers held;
+  if (keyDown) {
+    for (std::int64_t key : modifiers) {
+      held.set(key, true);
+      strokes.before.push_back({key, true, modifierFlags(held, false)});
+    }
+  } else {
+    for (std::int64_t key : modifiers) held.set(key, true);
+    for (auto key = modifiers.rbegin(); key != modifiers.rend(); ++key) {
+      held.set(*key, false);
+      strokes.after.push_back({*key, false, modifierFlags(held, false)});
+    }
+  }
+  return strokes;
 }
 
 }  // namespace deskagent::platform

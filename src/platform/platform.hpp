@@ -26,6 +26,13 @@ inline constexpr std::int64_t kAccessGranted = 0;
 inline constexpr std::int64_t kAccessDenied = 1;
 inline constexpr std::int64_t kAccessUnknown = 2;
 
+// NSPasteboard.accessBehavior (macOS 15.4 and later): whether the general pasteboard lets the
+// agent read it. The first two ask the user on each programmatic read.
+inline constexpr std::int64_t kPasteboardAccessDefault = 0;
+inline constexpr std::int64_t kPasteboardAccessAsk = 1;
+inline constexpr std::int64_t kPasteboardAccessAlwaysAllow = 2;
+inline constexpr std::int64_t kPasteboardAccessAlwaysDeny = 3;
+
 // Keyboard-event flag bits (CGEventFlags).
 inline constexpr std::uint64_t kFlagAlphaShift = 0x10000;
 inline constexpr std::uint64_t kFlagShift = 0x20000;
@@ -88,7 +95,10 @@ class SyntheticKeyEvent {
  public:
   virtual ~SyntheticKeyEvent() = default;
   virtual void setFlags(std::uint64_t flags) = 0;  // CGEventSetFlags: replaces, never adds
-  virtual void post() = 0;                         // CGEventPost at kCGAnnotatedSessionEventTap
+  // CGEventPost at kCGAnnotatedSessionEventTap. The modifiers its flags name are typed as keys
+  // of their own as well, as CGEvent.h asks: pressed before a key's press, released after its
+  // release (modifierStrokesAround); the key's own event carries its flags unchanged.
+  virtual void post() = 0;
 };
 
 // Called once, on the main loop, when another application first reads a text written with
@@ -115,8 +125,15 @@ class Platform {
   virtual bool isProcessTrusted(bool prompt) = 0;
   // IOHIDCheckAccess(kIOHIDRequestTypeListenEvent): kAccessGranted, kAccessDenied, ...
   virtual std::int64_t checkListenEventAccess() = 0;
-  // IOHIDRequestAccess(kIOHIDRequestTypeListenEvent); the result is not used.
-  virtual void requestListenEventAccess() = 0;
+  // IOHIDRequestAccess(kIOHIDRequestTypeListenEvent), which may not return until the user has
+  // answered the system's dialog: a backend where it can block calls it off the main loop, and
+  // posts `answered` to the main loop once it has returned. Where there is no prompt to show,
+  // nothing happens and `answered` is never called.
+  virtual void requestListenEventAccess(std::function<void()> answered) = 0;
+  // Whether Accessibility trust alone lets a tap hear keys, as Input Monitoring access does
+  // (CGEvent.h: taps receive key events when the process is trusted). Elsewhere the trust stands
+  // for synthetic input only.
+  virtual bool trustLetsTapsHear() const { return false; }
   // AVCaptureDevice authorizationStatusForMediaType:AVMediaTypeAudio, raw (0..3, others unknown).
   virtual std::int64_t microphoneAuthorizationStatus() = 0;
 
@@ -142,6 +159,9 @@ class Platform {
 
   // --- The general pasteboard ---
   virtual std::int64_t pasteboardChangeCount() = 0;  // changeCount
+  // accessBehavior, raw (kPasteboardAccess...; others unknown); AlwaysAllow where the system has
+  // no such setting.
+  virtual std::int64_t pasteboardAccessBehavior() { return kPasteboardAccessAlwaysAllow; }
   // What the clipboard offers: each item's types in its owner's order. `done` is called once,
   // on the main loop, never before this returns.
   virtual void listPasteboardTypes(PasteboardListingCallback done) = 0;

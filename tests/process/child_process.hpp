@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -188,14 +189,21 @@ class ChildProcess {
   std::optional<int> status_;
 };
 
-// The built agent, as a host starts it; what it writes to stderr is kept for the tests.
+// The agent under test: the one built beside the tests, or DESKAGENT_TEST_AGENT when set (a
+// release binary, or a script that starts one in another userland or under an emulator).
+inline const char* agentBinary() {
+  const char* other = std::getenv("DESKAGENT_TEST_AGENT");
+  return other != nullptr && *other != '\0' ? other : DESKAGENT_BINARY;
+}
+
+// The agent, as a host starts it; what it writes to stderr is kept for the tests.
 struct AgentProcess : ChildProcess {
   explicit AgentProcess(std::vector<std::string> arguments = {})
       : ChildProcess(withBinary(std::move(arguments)), /*keepStderr=*/true) {}
 
  private:
   static std::vector<std::string> withBinary(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), DESKAGENT_BINARY);
+    arguments.insert(arguments.begin(), agentBinary());
     return arguments;
   }
 };

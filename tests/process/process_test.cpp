@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -182,6 +183,41 @@ TEST(Process, ACrashLeavesNoCoreFile) {
   EXPECT_EQ(agent.readAllStderr(), "");
   EXPECT_TRUE(std::filesystem::is_empty(dir));
   std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace deskagent::testing
+
+namespace deskagent::testing {
+namespace {
+
+// What a person asks first: the version, the usage, and why the agent is headless here (no
+// display named, or one named that does not answer). Each answers on stdout and exits 0
+// without waiting for input.
+TEST(Process, VersionHelpAndCheckAnswerAPersonAndExit) {
+  auto answer = [](const std::string& argument) {
+    AgentProcess agent({argument});
+    std::string out = agent.readAll();
+    EXPECT_EQ(agent.wait(), 0) << argument;
+    EXPECT_EQ(agent.readAllStderr(), "") << argument;
+    return out;
+  };
+  EXPECT_TRUE(std::regex_match(answer("--version"), std::regex("deskagent \\d+\\.\\d+\\.\\d+\n")));
+  std::string help = answer("--help");
+  for (const char* part : {"JSON lines", "standard input", "README", "--check"}) {
+    EXPECT_NE(help.find(part), std::string::npos) << part;
+  }
+  std::string unset = answer("--check");
+  for (const char* part : {"DISPLAY is not set", "no display is named", "accessibility: false"}) {
+    EXPECT_NE(unset.find(part), std::string::npos) << part << " in " << unset;
+  }
+  ::setenv("DISPLAY", ":31999", 1);
+  std::string wrong = answer("--check");
+  ::unsetenv("DISPLAY");
+  for (const char* part : {"DISPLAY=:31999 could not be opened", "no socket /tmp/.X11-unix/X31999",
+                           "looks again every 1.5 s"}) {
+    EXPECT_NE(wrong.find(part), std::string::npos) << part << " in " << wrong;
+  }
 }
 
 }  // namespace

@@ -116,6 +116,12 @@ SCENARIO_ACTION("clipboard-tells-writer", [](ScenarioContext& c, const Args& arg
 SCENARIO_ACTION("clipboard-owner-silent",
                 [](ScenarioContext& c, const Args&) { c.sim.desktop().ownerFallsSilent(); });
 
+// clipboard-access N: the user's setting for the host's pasteboard access (0 default, 1 ask,
+// 2 always allow, 3 always deny).
+SCENARIO_ACTION("clipboard-access", [](ScenarioContext& c, const Args& args) {
+  c.sim.desktop().accessBehavior = argInt(args, 0);
+});
+
 // clipboard-read-time 300ms: how long reading one type of the clipboard takes.
 SCENARIO_ACTION("clipboard-read-time", [](ScenarioContext& c, const Args& args) {
   c.sim.desktop().typeReadTime = parseDuration(argWord(args, 0));

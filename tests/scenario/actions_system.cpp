@@ -90,6 +90,15 @@ SCENARIO_ACTION("input-monitoring", [](ScenarioContext& c, const Args& args) {
   c.sim.listenEventAccess = argInt(args, 0);
 });
 
+// trust-hears yes|no: whether Accessibility trust alone lets taps hear keys (as on macOS).
+SCENARIO_ACTION("trust-hears",
+                [](ScenarioContext& c, const Args& args) { c.sim.trustHears = argYes(args, 0); });
+
+// answer-request yes|no: the user answers the open Input Monitoring dialog (there must be one).
+SCENARIO_ACTION("answer-request", [](ScenarioContext& c, const Args& args) {
+  if (c.sim.answerListenRequests(argYes(args, 0)) == 0) throw ScenarioError("no request is open");
+});
+
 // microphone N: the raw audio authorization status.
 SCENARIO_ACTION("microphone", [](ScenarioContext& c, const Args& args) {
   c.sim.microphoneStatus = argInt(args, 0);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/modifier_keys.hpp"
 #include "scenario/scenario.hpp"
 
 namespace deskagent::testing {
@@ -56,6 +57,39 @@ TEST(CommandKeyChord, PostsDownThenUpAndGoesOnWithoutWhatCannotBeCreated) {
     }
     EXPECT_EQ(posted, row.posted);
     EXPECT_EQ(c.sim.desktop().eventSourcesCreated, c.sim.desktop().eventSourceAvailable ? 1 : 0);
+  }
+}
+
+// Where a key's modifiers are typed as keys of their own (macOS): the left key of each goes down
+// before the press, in a fixed order, and up after the release, in reverse, each event with the
+// modifiers down once it has happened; lock and Fn flags are no keys to press.
+TEST(CommandKeyChord, ModifiersAreTypedAroundTheKeyAsAKeyboardTypesThem) {
+  using platform::KeyStroke;
+  constexpr std::uint64_t kShiftCommand = platform::kFlagShift | platform::kFlagCommand;
+  constexpr std::uint64_t kControlOption = platform::kFlagControl | platform::kFlagAlternate;
+  struct Row {
+    bool keyDown;
+    std::uint64_t flags;
+    std::vector<KeyStroke> before, after;
+  };
+  const Row rows[] = {
+      {true, platform::kFlagCommand, {{55, true, platform::kFlagCommand | 0x8}}, {}},
+      {false, platform::kFlagCommand, {}, {{55, false, 0}}},
+      {true,
+       kShiftCommand | kControlOption,
+       {{59, true, platform::kFlagControl | 0x1},
+        {58, true, kControlOption | 0x21},
+        {56, true, kControlOption | platform::kFlagShift | 0x23},
+        {55, true, kControlOption | kShiftCommand | 0x2B}},
+       {}},
+      {false, kShiftCommand, {}, {{55, false, platform::kFlagShift | 0x2}, {56, false, 0}}},
+      {true, platform::kFlagAlphaShift | platform::kFlagSecondaryFn, {}, {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(::testing::Message() << std::hex << row.flags << (row.keyDown ? " down" : " up"));
+    platform::ModifierStrokes strokes = platform::modifierStrokesAround(row.keyDown, row.flags);
+    EXPECT_EQ(strokes.before, row.before);
+    EXPECT_EQ(strokes.after, row.after);
   }
 }
 

@@ -283,7 +283,47 @@ TEST(AgentOnXThatRefusesIt, RunsHeadlessAndWritesNothingToStderr) {
   agent.closeStdin();
   EXPECT_EQ(agent.wait(), 0);
   EXPECT_EQ(agent.readAllStderr(), "");
+  ::setenv("XAUTHORITY", "/dev/null", 1);
+  std::string check = runToEnd({agentBinary(), "--check"});
+  ::unsetenv("XAUTHORITY");
+  EXPECT_NE(check.find("the server refused the agent: Authorization required"), std::string::npos)
+      << check;
   ::unlink(cookies.c_str());  // the server reads it again at times
+}
+
+// An agent started before its display (an autostart racing the X server) takes the display once
+// it is up and reports it as "permissions", and the watched key's tap follows; --check says why
+// it waits, and then what it found.
+TEST(AgentOnXThatComesLate, IsTakenOnceItIsUpAndCheckSaysWhy) {
+  XServer server;
+  if (!server.start()) GTEST_SKIP() << "no Xvfb";
+  server.makeCurrent();
+  server.stop();
+  std::string waiting = runToEnd({agentBinary(), "--check"});
+  EXPECT_NE(waiting.find("looks again every 1.5 s"), std::string::npos) << waiting;
+
+  AgentProcess agent;
+  auto next = [&] { return json::parse(agent.readLine().value_or("{}")); };
+  EXPECT_EQ(next(), json({{"type", "ready"}}));
+  EXPECT_EQ(next()["accessibility"], false);
+  agent.send({{"type", "watch"}, {"keyCode", 61}});
+  EXPECT_EQ(next(), json({{"type", "tap"}, {"active", false}, {"reason", "permission"}}));
+  ASSERT_TRUE(server.restart());
+  json line = next();
+  while (line["type"] == "tap" && line["active"] == false) line = next();  // the 2 s retries
+  EXPECT_EQ(line, json({{"type", "permissions"},
+                        {"accessibility", true},
+                        {"inputMonitoring", true},
+                        {"microphone", "unknown"}}));
+  EXPECT_EQ(next(), json({{"type", "tap"}, {"active", true}, {"listening", true}}));
+
+  std::string up = runToEnd({agentBinary(), "--check"});
+  for (const char* part : {"XTEST 2.2", "XInput 2.", "the X11 backend", "accessibility: true"}) {
+    EXPECT_NE(up.find(part), std::string::npos) << part << " in " << up;
+  }
+  agent.closeStdin();
+  EXPECT_EQ(agent.wait(), 0);
+  EXPECT_EQ(agent.readAllStderr(), "");
 }
 
 }  // namespace

@@ -3,20 +3,27 @@
 // it arrives and takes short commands; `help` lists them.
 
 import * as readline from "node:readline";
+import { setTimeout as sleep } from "node:timers/promises";
 
 import { spawnAgent, type DeskAgent } from "./agent";
-import type { AgentEvent } from "./events";
+import type { AgentEvent, TapEvent } from "./events";
 import { Key, keyName, type KeyName } from "./keys";
 
-const usage = `usage: deskagent-console [--json] [--agent PATH]
-  --agent PATH  the agent binary (default: $DESKAGENT_BINARY, else deskagent on the PATH)
-  --json        show each event as the raw line the agent wrote`;
+const defaultDelaySeconds = 3;
+
+const usage = `usage: deskagent-console [--json] [--delay SECONDS] [--agent PATH]
+  --agent PATH     the agent binary (default: $DESKAGENT_BINARY, else this platform's
+                   package, else deskagent on the PATH)
+  --delay SECONDS  how long paste and read wait, counting down, so that you can click into
+                   another window first (default ${defaultDelaySeconds}; 0: at once)
+  --json           show each event as the raw line the agent wrote`;
 
 const help = `commands:
   watch KEY             watch a key: ${Object.keys(Key).map(kebab).join(", ")}, or a key code
   unwatch               stop the key events
-  paste TEXT            paste TEXT into the frontmost application ("..." for JSON escapes like \\n)
-  read                  read the frontmost application's selection
+  paste TEXT            paste TEXT into the frontmost application ("..." for JSON escapes like \\n),
+                        after a countdown that leaves you time to click into it
+  read                  read the frontmost application's selection, after the same countdown
   perms                 report the permissions
   request [SCOPE]       ask for access: accessibility or input-monitoring
   help                  this list
@@ -32,6 +39,11 @@ const keysByName = new Map<string, number>(
     [name.toLowerCase(), Key[name]],
   ]),
 );
+
+function describeKey(code: number): string {
+  const name = keyName(code);
+  return name ? `${kebab(name)} (key code ${code})` : `key code ${code}`;
+}
 
 interface Style {
   dim(text: string): string;
@@ -69,7 +81,7 @@ function render(event: AgentEvent, s: Style): string {
       ].join("  ");
     case "tap":
       if (!event.active) {
-        return `${s.name("tap")} ${s.bad("refused")} (${event.reason}); retried every 2 s while a key is watched`;
+        return `${s.name("tap")} ${s.bad("refused")} (${event.reason}); retried every 2 s while a key is watched, shown again when that changes`;
       }
       return `${s.name("tap")} ${s.good("installed")}${event.listening ? "" : ", but not listening (no Input Monitoring access)"}`;
     case "key":
@@ -85,20 +97,47 @@ function render(event: AgentEvent, s: Style): string {
   }
 }
 
-function parseArgs(argv: string[]): { json: boolean; agentPath: string } | string {
-  let json = false;
-  let agentPath = process.env["DESKAGENT_BINARY"] || "deskagent";
-  for (let i = 0; i < argv.length; i++) {
-    const arg = argv[i];
-    if (arg === "--json") json = true;
-    else if (arg === "--agent" && i + 1 < argv.length) agentPath = argv[++i] as string;
-    else return arg === "--help" || arg === "-h" ? "" : `unknown argument: ${arg}`;
-  }
-  return { json, agentPath };
+interface Args {
+  json: boolean;
+  agentPath: string | undefined;
+  delaySeconds: number;
 }
 
-// Runs one command line; what it prints, if anything, goes through `say`.
-function runCommand(agent: DeskAgent, line: string, say: (text: string) => void): "quit" | void {
+function parseArgs(argv: string[]): Args | string {
+  const args: Args = { json: false, agentPath: undefined, delaySeconds: defaultDelaySeconds };
+  for (let i = 0; i < argv.length; i++) {
+    const arg = argv[i];
+    if (arg === "--json") args.json = true;
+    else if (arg === "--agent" && i + 1 < argv.length) args.agentPath = argv[++i] as string;
+    else if (arg === "--delay" && i + 1 < argv.length) {
+      const value = argv[++i] as string;
+      args.delaySeconds = Number(value);
+      if (!/^\d+(\.\d+)?$/.test(value)) return `--delay takes a number of seconds, not ${value}`;
+    } else return arg === "--help" || arg === "-h" ? "" : `unknown argument: ${arg}`;
+  }
+  return args;
+}
+
+interface Session {
+  agent: DeskAgent;
+  say(text: string): void;
+  // Shows a line that the next one replaces (a countdown), where the terminal allows.
+  sayPassing(text: string): void;
+  delaySeconds: number;
+}
+
+// Counts down so the user can click into the window the command is for: without it, the paste
+// lands in (and the read copies from) this console's own terminal.
+async function countdown(session: Session, what: string): Promise<void> {
+  for (let left = session.delaySeconds; left > 0; left -= 1) {
+    session.sayPassing(`${what} in ${Math.ceil(left)}... (click into the window it is for)`);
+    await sleep(Math.min(left, 1) * 1000);
+  }
+}
+
+// Runs one command line to its end (a countdown included); what it prints goes through `say`.
+async function runCommand(session: Session, line: string): Promise<"quit" | void> {
+  const { agent, say } = session;
   const trimmed = line.trim();
   if (trimmed === "") return;
   const [word = "", ...args] = trimmed.split(/\s+/);
@@ -107,14 +146,20 @@ function runCommand(agent: DeskAgent, line: string, say: (text: string) => void)
     case "watch": {
       const arg = args[0]?.toLowerCase() ?? "";
       const code = keysByName.get(arg) ?? (/^-?\d+$/.test(arg) ? Number(arg) : undefined);
-      if (args.length !== 1 || code === undefined) {
+      if (args.length !== 1 || code === undefined || !Number.isSafeInteger(code)) {
         say(`watch what? one of ${[...Object.keys(Key)].map(kebab).join(", ")}, or a key code`);
         return;
       }
+      say(
+        keyName(code)
+          ? `watching ${describeKey(code)}`
+          : `watching key code ${code}, which is no watchable key: it never gives a key event`,
+      );
       agent.watch(code).catch(failed);
       return;
     }
     case "unwatch":
+      say("watching no key now (the tap stays installed)");
       agent.unwatch().catch(failed);
       return;
     case "paste": {
@@ -131,10 +176,12 @@ function runCommand(agent: DeskAgent, line: string, say: (text: string) => void)
         say("paste what? paste TEXT");
         return;
       }
+      await countdown(session, "pasting");
       agent.paste(text).catch(failed);
       return;
     }
     case "read":
+      await countdown(session, "reading the selection");
       agent.readSelection().catch(failed);
       return;
     case "perms":
@@ -163,6 +210,10 @@ function runCommand(agent: DeskAgent, line: string, say: (text: string) => void)
   }
 }
 
+function sameTap(a: TapEvent | undefined, b: TapEvent): boolean {
+  return a !== undefined && JSON.stringify(a) === JSON.stringify(b);
+}
+
 async function main(): Promise<number> {
   const args = parseArgs(process.argv.slice(2));
   if (typeof args === "string") {
@@ -182,7 +233,21 @@ async function main(): Promise<number> {
     process.stdout.write(text + "\n");
     if (rl && interactive) rl.prompt(true);
   };
+  const sayPassing = (text: string) => {
+    if (!interactive) return say(text);
+    readline.clearLine(process.stdout, 0);
+    readline.cursorTo(process.stdout, 0);
+    process.stdout.write(s.dim(text));
+  };
+  // A refused tap comes again every 2 s while a key is watched: shown once, and again when it
+  // changes.
+  let lastTap: TapEvent | undefined;
   const show = (event: AgentEvent, line: string) => {
+    if (event.type === "tap") {
+      const repeated = !event.active && sameTap(lastTap, event);
+      lastTap = event;
+      if (repeated && !args.json) return;
+    }
     const seconds = Number(process.hrtime.bigint() - startedAt) / 1e9;
     say(args.json ? line : `${s.dim(`+${seconds.toFixed(3)}s`.padStart(9))}  ${render(event, s)}`);
   };
@@ -214,16 +279,36 @@ async function main(): Promise<number> {
     prompt: s.dim("> "),
     historySize: 500,
   });
+  const session: Session = { agent, say, sayPassing, delaySeconds: args.delaySeconds };
+  // Lines run one at a time, in order: a paste's countdown holds back the lines after it.
+  const queue: string[] = [];
+  let running = false;
+  let inputEnded = false;
   const quit = () => {
     if (quitting) return;
     quitting = true;
     agent.close().catch(() => {});
   };
+  const drain = async () => {
+    if (running) return;
+    running = true;
+    for (let line = queue.shift(); line !== undefined && !quitting; line = queue.shift()) {
+      if ((await runCommand(session, line)) === "quit") quit();
+    }
+    running = false;
+    if (inputEnded) quit();
+  };
   rl.on("line", (line) => {
-    if (quitting) return;
-    if (runCommand(agent, line, say) === "quit") rl?.close();
+    queue.push(line);
+    void drain();
   });
-  rl.on("close", quit);
+  rl.on("close", () => {
+    // Ctrl-D or Ctrl-C leave the cursor after the prompt: the shell's prompt goes on a line
+    // of its own.
+    if (interactive) process.stdout.write("\n");
+    inputEnded = true;
+    if (!running) quit();
+  });
   rl.on("SIGINT", () => rl?.close());
   if (interactive) {
     say(s.dim("type help for the commands"));

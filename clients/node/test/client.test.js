@@ -2,9 +2,10 @@
 // and against stand-in agents: what a desktop answers, and the ways a process can fail.
 "use strict";
 const assert = require("node:assert/strict");
+const events = require("node:events");
 const { test } = require("node:test");
 
-const { AgentExitError, Key, spawnAgent } = require("..");
+const { AgentError, AgentExitError, Key, spawnAgent } = require("..");
 const { agentPath, fakeAgent, headlessEnv, nextEvent, silentAgentScript } = require("./helpers");
 
 const headlessReport = {
@@ -91,29 +92,47 @@ test("bad use is refused at once, before anything is written", async () => {
   assert.equal(agent.close(), closing);
 });
 
-test("an agent that cannot start or ends early says why", async (t) => {
+test("an agent that cannot start or ends early says why, by code", async (t) => {
   const cases = [
-    ["a missing binary", "/nonexistent/deskagent", {}, /could not start .*ENOENT/],
-    ["a file that is not executable", fakeAgent("exit 0", 0o644), {}, /could not start .*EACCES/],
+    ["a missing binary", "/nonexistent/deskagent", {}, "ENOENT", /could not start .*ENOENT/],
+    [
+      "a file that is not executable",
+      fakeAgent("exit 0", 0o644),
+      {},
+      "EACCES",
+      /could not start .*EACCES/,
+    ],
     [
       "an agent that fails",
       fakeAgent("echo 'first'; echo 'no display here' >&2; exit 3"),
       {},
+      "EXITED",
       /exited with code 3 before it was ready.*no display here/s,
     ],
     [
       "an agent that never says ready",
       fakeAgent("exec sleep 30"),
       { startTimeoutMs: 200 },
+      "TIMEOUT",
       /did not report ready within 200 ms/,
     ],
+    [
+      "no binary given and none to be found",
+      undefined,
+      { env: { PATH: "/nonexistent" } },
+      "ENOENT",
+      /no deskagent binary: none given, DESKAGENT_BINARY unset, the package deskagent-\w+-\w+ not installed/,
+    ],
   ];
-  for (const [name, path, options, message] of cases) {
+  for (const [name, path, options, code, message] of cases) {
     await t.test(name, () =>
-      assert.rejects(
-        spawnAgent(path, options),
-        (e) => e instanceof AgentExitError && message.test(e.message),
-      ),
+      assert.rejects(spawnAgent(path, options), (e) => {
+        assert.ok(e instanceof AgentError && e instanceof AgentExitError);
+        assert.equal(e.code, code);
+        assert.match(e.message, message);
+        if (code === "ENOENT" || code === "EACCES") assert.equal(e.cause?.code, code);
+        return true;
+      }),
     );
   }
 });
@@ -188,3 +207,70 @@ exec sleep 30`;
     await agent.close(100);
   },
 );
+
+// Selections answered with their own number, the answers to a batch written in one chunk.
+const numberingAgent = (batch) => `${silentAgentScript}
+n=0
+while :; do
+  out=""
+  for i in $(seq ${batch}); do
+    read line || exit 0
+    n=$((n+1)); out="$out{\\"type\\":\\"selection\\",\\"ok\\":true,\\"text\\":\\"$n\\"}\\n"
+  done
+  printf "$out"
+done`;
+
+test("a listener that throws loses no answer, and later answers go to their own commands", async () => {
+  const { agent } = await spawnAgent(fakeAgent(numberingAgent(3)));
+  const thrown = [];
+  const seen = [];
+  agent.on("selection", () => {
+    throw new Error("a host's bug");
+  });
+  agent.on("selection", (event) => seen.push(event.text));
+  agent.on("error", (error) => thrown.push(error.message));
+  const answers = await Promise.all(Array.from({ length: 6 }, () => agent.readSelection()));
+  assert.deepEqual(
+    answers.map((event) => event.text),
+    ["1", "2", "3", "4", "5", "6"],
+  );
+  assert.deepEqual(seen, ["1", "2", "3", "4", "5", "6"]);
+  assert.equal(thrown.length, 6);
+  assert.equal(thrown[0], "a host's bug");
+  await agent.close(100);
+});
+
+test("an EventEmitter for events.once and events.on; commands give up by timeout or signal", async () => {
+  // Answers come in pairs: a command's answer waits for the next command, whatever the clock.
+  const { agent } = await spawnAgent(fakeAgent(numberingAgent(2)));
+  await assert.rejects(agent.readSelection({ timeout: 50 }), (e) => e.code === "TIMEOUT");
+  const late = events.once(agent, "selection");
+  const second = agent.readSelection();
+  // The command that gave up keeps its place: its late answer is not taken for the next one's.
+  assert.equal((await late)[0].text, "1");
+  assert.equal((await second).text, "2");
+  const controller = new AbortController();
+  const aborted = agent.readSelection({ signal: controller.signal });
+  controller.abort(new Error("the user let go"));
+  await assert.rejects(aborted, (e) => e.code === "ABORT_ERR" && e.cause.message === "the user let go");
+  // An aborted signal sends nothing at all.
+  await assert.rejects(agent.paste("x", { signal: controller.signal }), (e) => e.code === "ABORT_ERR");
+  const iterator = events.on(agent, "selection");
+  assert.equal((await agent.readSelection()).text, "4");
+  assert.equal((await iterator.next()).value[0].text, "3");
+  await agent.close(100);
+  await assert.rejects(agent.permissions(), (e) => e.code === "CLOSED");
+});
+
+test("without a path, DESKAGENT_BINARY names the agent", async () => {
+  const saved = process.env.DESKAGENT_BINARY;
+  process.env.DESKAGENT_BINARY = fakeAgent(silentAgentScript);
+  try {
+    const { agent } = await spawnAgent();
+    assert.equal(agent.binaryPath, process.env.DESKAGENT_BINARY);
+    await agent.close(100);
+  } finally {
+    if (saved === undefined) delete process.env.DESKAGENT_BINARY;
+    else process.env.DESKAGENT_BINARY = saved;
+  }
+});

@@ -38,6 +38,9 @@ class MacEventTap final : public EventTap {
 
   void enable(bool on) override { CGEventTapEnable(port_, on); }
   void invalidate() override { CFMachPortInvalidate(port_); }
+  // False once the system has let the port go (the window server restarted, say): the watcher
+  // then builds a new tap.
+  bool isValid() const override { return CFMachPortIsValid(port_); }
 
   CFMachPortRef port() const { return port_; }
   const TapCallback& callback() const { return callback_; }

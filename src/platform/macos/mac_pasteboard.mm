@@ -1,6 +1,7 @@
 // The general pasteboard: its plain text, the dictated text, and putting the user's content back.
 
 #import <AppKit/AppKit.h>
+#include <objc/message.h>
 
 #include <utility>
 
@@ -43,12 +44,35 @@ std::int64_t MacPlatform::pasteboardChangeCount() {
   }
 }
 
+// Declared from macOS 15.4 on, newer than the SDKs the agent is built with: asked for by name
+// where the running system answers it. An SDK that declares it checks the seam's values.
+#if defined(__MAC_15_4)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wunguarded-availability"
+#pragma clang diagnostic ignored "-Wunguarded-availability-new"
+static_assert(kPasteboardAccessDefault == NSPasteboardAccessBehaviorDefault);
+static_assert(kPasteboardAccessAsk == NSPasteboardAccessBehaviorAsk);
+static_assert(kPasteboardAccessAlwaysAllow == NSPasteboardAccessBehaviorAlwaysAllow);
+static_assert(kPasteboardAccessAlwaysDeny == NSPasteboardAccessBehaviorAlwaysDeny);
+#pragma clang diagnostic pop
+#endif
+std::int64_t MacPlatform::pasteboardAccessBehavior() {
+  @autoreleasepool {
+    NSPasteboard* pasteboard = [NSPasteboard generalPasteboard];
+    SEL accessBehavior = NSSelectorFromString(@"accessBehavior");
+    if (![pasteboard respondsToSelector:accessBehavior]) return kPasteboardAccessAlwaysAllow;
+    using Getter = NSInteger (*)(id, SEL);
+    return reinterpret_cast<Getter>(objc_msgSend)(pasteboard, accessBehavior);
+  }
+}
+
 void MacPlatform::readPasteboardText(PasteboardTextCallback done) {
   std::optional<std::string> text;
   @autoreleasepool {
     NSString* string = [[NSPasteboard generalPasteboard] stringForType:NSPasteboardTypeString];
     if (string != nil) text = toStdString(string);
   }
+  loop_.updateNow();  // the read may have waited for the owner
   loop_.post([done = std::move(done), text = std::move(text)] { done(text); });
 }
 
@@ -63,7 +87,10 @@ void MacPlatform::writePasteboardContents(const PasteboardContents& contents) {
       [items addObject:item];
     }
     NSPasteboard* pasteboard = [NSPasteboard generalPasteboard];
-    [pasteboard clearContents];
+    // For this Mac only, as the dictated text was: the user's other devices still hold what they
+    // had, and content its owner kept off them (a password manager's) stays off them.
+    // clearContents would publish it to them again.
+    [pasteboard prepareForNewContentsWithOptions:NSPasteboardContentsCurrentHostOnly];
     if (items.count > 0) [pasteboard writeObjects:items];
   }
 }

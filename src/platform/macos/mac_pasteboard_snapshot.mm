@@ -1,5 +1,12 @@
 // Reading the general pasteboard for a snapshot: its items' types as listed, and one
 // representation at a time, each answered on a later turn of the main loop.
+//
+// NSPasteboard reads only synchronously, and on no thread but the main one by AppKit's rule, so
+// a read holds the loop until the owner delivers (a promise kept, Universal Clipboard fetching
+// from another device, the user answering the privacy alert). No size is known before a read.
+// What is bounded: one read per turn, so keys and commands are served between reads; a read
+// that took longer than the owner is given ends the snapshot as not whole, and so does one that
+// ends past the snapshot's deadline (the agent checks); bytes over the budget are never copied.
 
 #import <AppKit/AppKit.h>
 
@@ -7,6 +14,7 @@
 
 #include "loop/main_loop.hpp"
 #include "platform/macos/mac_platform.hpp"
+#include "platform/macos/mac_type_rules.hpp"
 
 namespace deskagent::platform {
 
@@ -20,17 +28,7 @@ MacPlatform::MacPlatform(MainLoop& loop) : loop_(loop), listed_(std::make_shared
 MacPlatform::~MacPlatform() = default;
 
 const std::vector<PasteboardTypeRule>& MacPlatform::pasteboardTypeRules() const {
-  static const std::vector<PasteboardTypeRule> rules = {
-      {"dyn.*", TypeRule::keptWhenAlone,
-       "a type no identifier was declared for: the system's conversion of another type on the "
-       "item, or the only name of data written under a legacy name"},
-      {"com.apple.pasteboard.promised-*", TypeRule::leftOut,
-       "names a file promise; reading it makes the source application write the files"},
-      {"Apple files promise pasteboard type", TypeRule::leftOut, "a file promise, legacy name"},
-      {"com.apple.NSFilePromiseItemMetaData", TypeRule::leftOut, "a file promise's metadata"},
-      {"NSPromiseContentsPboardType", TypeRule::leftOut, "a file promise, legacy name"},
-  };
-  return rules;
+  return macTypeRules();
 }
 
 void MacPlatform::listPasteboardTypes(PasteboardListingCallback done) {
@@ -53,6 +51,8 @@ void MacPlatform::readPasteboardType(std::size_t item, const std::string& type,
                                      const PasteboardReadLimits& limits,
                                      PasteboardTypeCallback done) {
   PasteboardTypeRead read{{}, PasteboardReadError::failed};
+  loop_.updateNow();
+  TimePoint started = loop_.now();
   @autoreleasepool {
     NSArray<NSPasteboardItem*>* items = listed_->items;
     NSString* name = [[NSString alloc] initWithBytes:type.data()
@@ -70,6 +70,10 @@ void MacPlatform::readPasteboardType(std::size_t item, const std::string& type,
       }
     }
   }
+  // The owner had the whole loop waiting: an answer later than it was given time for is the
+  // owner that did not answer in time, as on every platform.
+  loop_.updateNow();
+  if (loop_.now() - started > limits.firstAnswer) read = {{}, PasteboardReadError::timedOut};
   loop_.post([done = std::move(done), read = std::move(read)] { done(read); });
 }
 

@@ -4,6 +4,9 @@
 #import <ApplicationServices/ApplicationServices.h>
 #import <Foundation/Foundation.h>
 #include <IOKit/hidsystem/IOHIDLib.h>
+#include <dispatch/dispatch.h>
+
+#include <functional>
 
 #include "platform/macos/mac_platform.hpp"
 
@@ -17,12 +20,22 @@ bool MacPlatform::isProcessTrusted(bool prompt) {
 }
 
 std::int64_t MacPlatform::checkListenEventAccess() {
-  // kIOHIDAccessTypeGranted, Denied and Unknown are 0, 1 and 2, as the seam's constants.
+  // kIOHIDAccessTypeGranted, Denied and Unknown are the seam's constants (mac_constants.cpp).
   return IOHIDCheckAccess(kIOHIDRequestTypeListenEvent);
 }
 
-void MacPlatform::requestListenEventAccess() {
-  IOHIDRequestAccess(kIOHIDRequestTypeListenEvent);
+// IOHIDRequestAccess may hold its caller until the user has answered the dialog: it runs on a
+// queue of the system's, and the answer comes back on the main queue, which the main run loop
+// serves. Its result is not taken: the access watch reads the access itself.
+void MacPlatform::requestListenEventAccess(std::function<void()> answered) {
+  dispatch_async(dispatch_get_global_queue(QOS_CLASS_USER_INITIATED, 0), ^{
+    IOHIDRequestAccess(kIOHIDRequestTypeListenEvent);
+    dispatch_async(dispatch_get_main_queue(), ^{
+      @autoreleasepool {
+        answered();
+      }
+    });
+  });
 }
 
 std::int64_t MacPlatform::microphoneAuthorizationStatus() {

@@ -17,7 +17,8 @@ class MacPlatform final : public Platform {
 
   bool isProcessTrusted(bool prompt) override;
   std::int64_t checkListenEventAccess() override;
-  void requestListenEventAccess() override;
+  void requestListenEventAccess(std::function<void()> answered) override;
+  bool trustLetsTapsHear() const override { return true; }
   std::int64_t microphoneAuthorizationStatus() override;
 
   std::unique_ptr<EventTap> createEventTap(TapLocation location, TapCallback callback) override;
@@ -30,6 +31,7 @@ class MacPlatform final : public Platform {
   std::uint16_t keyCodeForShortcutLetter(char letter, std::uint16_t ansiFallback) override;
 
   std::int64_t pasteboardChangeCount() override;
+  std::int64_t pasteboardAccessBehavior() override;
   void listPasteboardTypes(PasteboardListingCallback done) override;
   void readPasteboardType(std::size_t item, const std::string& type,
                           const PasteboardReadLimits& limits, PasteboardTypeCallback done) override;

@@ -7,7 +7,7 @@ class NullPlatform final : public Platform {
  public:
   bool isProcessTrusted(bool) override { return false; }
   std::int64_t checkListenEventAccess() override { return kAccessDenied; }
-  void requestListenEventAccess() override {}
+  void requestListenEventAccess(std::function<void()>) override {}
   std::int64_t microphoneAuthorizationStatus() override { return -1; }
 
   std::unique_ptr<EventTap> createEventTap(TapLocation, TapCallback) override { return nullptr; }

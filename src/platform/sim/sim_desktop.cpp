@@ -142,6 +142,10 @@ void SimDesktop::setPasteboardString(const std::string& text) {
 void SimDesktop::listPasteboardTypes(PasteboardListingCallback done) {
   ++agentClipboardCalls;
   PasteboardListing listing;
+  if (accessBehavior == kPasteboardAccessAlwaysDeny) {
+    loop_.post([done = std::move(done)] { done({}); });
+    return;
+  }
   for (const auto& item : clipboard_.items) {
     auto& types = listing.items.emplace_back();
     for (const auto& representation : item.representations) types.push_back(representation.type);

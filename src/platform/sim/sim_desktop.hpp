@@ -54,6 +54,9 @@ class SimDesktop {
   void ownerFallsSilent() { ownerSilent_ = true; }
   // How long reading one type takes; the agent's loop keeps turning meanwhile.
   Duration typeReadTime{};
+  // The user's setting for the host's pasteboard access (NSPasteboard.accessBehavior). Under
+  // "always deny" the system hands the agent an empty clipboard, as macOS answers a denied read.
+  std::int64_t accessBehavior = kPasteboardAccessAlwaysAllow;
   // Types whose read ends in an error instead of their bytes, while they are offered.
   std::map<std::string, PasteboardReadError> failingTypes;
   // The types the simulated clipboard's owner may offer that are not content, as a backend

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "loop/main_loop.hpp"
+#include "platform/modifier_keys.hpp"
 #include "platform/sim/sim_platform.hpp"
 
 namespace deskagent::platform {
@@ -12,29 +13,8 @@ namespace {
 // NX_NONCOALSESCEDMASK: the system sets it on every event and in the flags state.
 constexpr std::uint64_t kFlagNonCoalesced = 0x100;
 
-constexpr std::int64_t kKeyCapsLock = 57;
-
-struct ModifierKey {
-  std::int64_t keyCode;
-  std::uint64_t deviceBit;  // NX_DEVICE...KEYMASK; Fn has none
-  std::uint64_t flag;       // the device-independent bit the key sets while held
-};
-
-constexpr ModifierKey kModifierKeys[] = {
-    {55, 0x8, kFlagCommand},    {54, 0x10, kFlagCommand}, {58, 0x20, kFlagAlternate},
-    {61, 0x40, kFlagAlternate}, {59, 0x1, kFlagControl},  {62, 0x2000, kFlagControl},
-    {56, 0x2, kFlagShift},      {60, 0x4, kFlagShift},    {63, 0, kFlagSecondaryFn},
-};
-
-const ModifierKey* findModifier(std::int64_t keyCode) {
-  for (const auto& key : kModifierKeys) {
-    if (key.keyCode == keyCode) return &key;
-  }
-  return nullptr;
-}
-
 bool changesFlags(std::int64_t keyCode) {
-  return keyCode == kKeyCapsLock || findModifier(keyCode) != nullptr;
+  return downFlagOf(keyCode) != 0;
 }
 
 }  // namespace
@@ -144,7 +124,7 @@ int SimKeyboard::disableTaps(TapEventType reason) {
 
 bool SimKeyboard::press(std::int64_t keyCode) {
   if (!held_.insert(keyCode).second) return false;
-  if (keyCode == kKeyCapsLock) capsLockOn_ = !capsLockOn_;
+  if (keyCode == kMacCapsLock) capsLockOn_ = !capsLockOn_;
   if (changesFlags(keyCode)) modifierChanged(keyCode);
   return true;
 }
@@ -163,12 +143,9 @@ void SimKeyboard::modifierChanged(std::int64_t keyCode) {
 }
 
 std::uint64_t SimKeyboard::eventFlags() const {
-  std::uint64_t flags = kFlagNonCoalesced;
-  if (capsLockOn_) flags |= kFlagAlphaShift;
-  for (std::int64_t keyCode : held_) {
-    if (const ModifierKey* key = findModifier(keyCode)) flags |= key->deviceBit | key->flag;
-  }
-  return flags;
+  HeldModifiers held;
+  for (std::int64_t keyCode : held_) held.set(keyCode, true);
+  return kFlagNonCoalesced | modifierFlags(held, capsLockOn_);
 }
 
 std::uint64_t SimKeyboard::currentFlags() const {

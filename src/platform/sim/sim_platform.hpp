@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "platform/platform.hpp"
 #include "platform/sim/sim_desktop.hpp"
@@ -25,13 +27,21 @@ class SimPlatform final : public Platform {
   // How often each permission was probed without prompting.
   int trustChecks = 0;
 
+  // Lets Accessibility trust alone make taps hear keys, as on macOS.
+  bool trustHears = false;
+
+  // The user answers the system's Input Monitoring dialog: access becomes granted or denied and
+  // every request still open returns, on a later turn. Returns how many were open.
+  int answerListenRequests(bool grant);
+
   SimKeyboard& keyboard() { return keyboard_; }
   SimDesktop& desktop() { return desktop_; }
 
   // --- Platform ---
   bool isProcessTrusted(bool prompt) override;
   std::int64_t checkListenEventAccess() override;
-  void requestListenEventAccess() override;
+  void requestListenEventAccess(std::function<void()> answered) override;
+  bool trustLetsTapsHear() const override { return trustHears; }
   std::int64_t microphoneAuthorizationStatus() override;
 
   std::unique_ptr<EventTap> createEventTap(TapLocation location, TapCallback callback) override;
@@ -43,6 +53,7 @@ class SimPlatform final : public Platform {
                                                          bool keyDown) override;
 
   std::int64_t pasteboardChangeCount() override;
+  std::int64_t pasteboardAccessBehavior() override { return desktop_.accessBehavior; }
   void listPasteboardTypes(PasteboardListingCallback done) override;
   void readPasteboardType(std::size_t item, const std::string& type,
                           const PasteboardReadLimits& limits, PasteboardTypeCallback done) override;
@@ -56,6 +67,7 @@ class SimPlatform final : public Platform {
 
  private:
   MainLoop& loop_;
+  std::vector<std::function<void()>> openListenRequests_;
   SimKeyboard keyboard_;
   SimDesktop desktop_;
 };

@@ -109,7 +109,8 @@ class WaylandPlatform final : public Platform {
   std::int64_t checkListenEventAccess() override {
     return core_->keys->rescan() ? kAccessGranted : kAccessDenied;
   }
-  void requestListenEventAccess() override {}  // the input group is the user's to join
+  // The input group is the user's to join: nothing to ask.
+  void requestListenEventAccess(std::function<void()>) override {}
   std::int64_t microphoneAuthorizationStatus() override { return captureDeviceAuthorization(); }
 
   // The session location has no counterpart here (the keyboards' own devices are the one

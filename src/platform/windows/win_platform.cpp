@@ -89,7 +89,7 @@ class WinPlatform final : public Platform {
   std::int64_t checkListenEventAccess() override {
     return core_->hookInstalled() || KeyHook::canInstall() ? kAccessGranted : kAccessDenied;
   }
-  void requestListenEventAccess() override {}  // Windows has no prompt to show
+  void requestListenEventAccess(std::function<void()>) override {}  // Windows has no prompt to show
   std::int64_t microphoneAuthorizationStatus() override {
     return microphoneStatus(readMicrophoneConsent());
   }

@@ -151,7 +151,7 @@ class X11Platform final : public Platform {
     Session* s = core_->reconnectingSession();
     return s != nullptr && s->keys.canListen() ? kAccessGranted : kAccessDenied;
   }
-  void requestListenEventAccess() override {}  // X11 has no prompt to show
+  void requestListenEventAccess(std::function<void()>) override {}  // X11 has no prompt to show
   std::int64_t microphoneAuthorizationStatus() override { return captureDeviceAuthorization(); }
 
   // The session location has no X11 counterpart (XInput 2 is the only listen-only source we
