@@ -11,7 +11,7 @@ packages=(
   g++ g++-aarch64-linux-gnu cmake ninja-build pkg-config nlohmann-json3-dev libwayland-bin
 )
 for arch in amd64 arm64; do
-  for lib in libx11-dev libx11-xcb-dev libxi-dev libxtst-dev libxfixes-dev libwayland-dev \
+  for lib in libx11-dev libx11-xcb-dev libxi-dev libxtst-dev libxfixes-dev libxres-dev libwayland-dev \
     libxkbcommon-dev; do
     packages+=("$lib:$arch")
   done

@@ -10,7 +10,7 @@ demo=(
   cmake ninja-build g++ pkg-config         # the build
   nlohmann-json3-dev                       # parsing the host's commands
   libgtest-dev libgmock-dev                # the demo's X clients are built beside the tests
-  libx11-dev libx11-xcb-dev libxi-dev libxtst-dev libxfixes-dev  # the X11 backend
+  libx11-dev libx11-xcb-dev libxi-dev libxtst-dev libxfixes-dev libxres-dev  # the X11 backend
   xvfb xclip                               # the demo's private X server and clipboard
 )
 test=(
@@ -18,7 +18,9 @@ test=(
   libbenchmark-dev                         # the benchmarks
   libwayland-dev libwayland-bin libxkbcommon-dev  # the Wayland backend
   wayland-protocols sway wl-clipboard      # the Wayland end-to-end tests
-  xterm                                    # a real terminal for the X11 end-to-end tests
+  xterm alacritty                          # real terminals for the X11 end-to-end tests
+  mousepad copyq                           # a GTK editor and a clipboard manager, likewise
+  python3-pyqt5 python3-gi gir1.2-gtk-3.0  # Qt's and GTK's own clipboards in small test programs
   xdotool xinput                           # what the X11 bench compares the agent with
   dpkg-dev file lintian                    # the Debian package: its dependencies, its check
   g++-mingw-w64-x86-64-posix wine64        # the Windows cross-build and its tests under Wine

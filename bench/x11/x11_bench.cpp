@@ -5,7 +5,15 @@
 //   paste: the "paste" command written -> the text received by a focused test window, and
 //          spawning `xclip -i` then `xdotool key ctrl+v` -> the same;
 //   large: the "paste" command written -> its answer, while the user's clipboard holds 50 MiB
-//          of text served by xclip (read once, through INCR, before the text goes on).
+//          of text served by xclip (read once, through INCR, before the text goes on);
+//   busy:  an XTEST press or release -> the agent's "key" line, and "permissions" written -> its
+//          answer, while a paste's snapshot reads a 100 MiB clipboard (xclip) or one whose owner
+//          drips its data (a byte every 0.4 s, refused after the ceiling), against idle;
+//   image: how long Qt and GTK take to answer a request for a 3840x2160 image they hold as
+//          image/png (they encode it on request), with the machine as it is and with every
+//          core kept busy besides;
+//   memory: the agent's resident peak (VmHWM) over a paste whose restore puts back a 150 MiB
+//          text, against the text's size.
 // Prints p50 and p99 in microseconds.
 
 #include <X11/Xlib.h>
@@ -14,6 +22,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -180,17 +190,152 @@ void benchLargeClipboard() {
   samples.print("paste over a 50 MiB clipboard (command -> answer)");
 }
 
+// Keys pressed every 20 ms while a paste reads `owner`'s clipboard (none: idle), until the
+// paste is answered; then "permissions" while another paste reads it.
+void keysWhileSaving(const char* name, const std::function<std::unique_ptr<ChildProcess>()>& owner,
+                     int rounds) {
+  Display* display = XOpenDisplay(nullptr);
+  KeyCode altR = XKeysymToKeycode(display, XK_Alt_R);
+  Samples keys, permissions;
+  for (int round = 0; round < rounds; ++round) {
+    auto user = owner();
+    AgentProcess agent;
+    agent.readLine();  // ready
+    agent.readLine();  // permissions
+    agent.write("{\"type\":\"watch\",\"keyCode\":61}\n");
+    agent.readLine();  // tap
+    if (user) agent.write("{\"type\":\"paste\",\"text\":\"over it\"}\n");
+    bool answered = !user;
+    for (int press = 0; press < 250 && (!answered || press < 50); ++press) {
+      bool during = !answered;  // pressed while the snapshot is read
+      auto start = Clock::now();
+      XTestFakeKeyEvent(display, altR, press % 2 == 0 ? True : False, CurrentTime);
+      XFlush(display);
+      for (;;) {
+        auto line = agent.readLine(10s);
+        if (!line) break;
+        if (line->find("\"type\":\"paste\"") != std::string::npos) answered = true;
+        if (line->find("\"type\":\"key\"") == std::string::npos) continue;
+        if (during || !user) keys.values.push_back(micros(Clock::now() - start));
+        break;
+      }
+      ::usleep(20000);
+    }
+    if (user) {
+      // The user's clipboard again, since the paste put back a copy the agent now serves.
+      user = owner();
+      agent.write("{\"type\":\"paste\",\"text\":\"over it\"}\n");
+    }
+    ::usleep(50000);
+    for (int ask = 0; ask < 5; ++ask) {
+      auto start = Clock::now();
+      agent.write("{\"type\":\"permissions\"}\n");
+      while (auto line = agent.readLine(10s)) {
+        if (line->find("\"type\":\"permissions\"") == std::string::npos) continue;
+        permissions.values.push_back(micros(Clock::now() - start));
+        break;
+      }
+    }
+    agent.closeStdin();
+    agent.wait(15s);
+  }
+  XCloseDisplay(display);
+  keys.print((std::string("key while saving: ") + name).c_str());
+  permissions.print((std::string("permissions while saving: ") + name).c_str());
+}
+
+void benchKeysWhileSaving() {
+  std::string large;
+  while (large.size() < (100u << 20)) large += "line " + std::to_string(large.size()) + "\n";
+  keysWhileSaving(
+      "nothing (idle)", [] { return std::unique_ptr<ChildProcess>(); }, 1);
+  keysWhileSaving(
+      "100 MiB (xclip)", [&] { return userClipboard(large); }, 4);
+  keysWhileSaving(
+      "a dripping owner",
+      [] {
+        auto owner = std::make_unique<ChildProcess>(
+            std::vector<std::string>{X11_ODD_OWNER, "drip", std::string(100, 'd')});
+        owner->readLine();  // ready: it owns the clipboard
+        return owner;
+      },
+      2);
+}
+
+void benchImageOwners() {
+  const std::vector<std::pair<const char*, std::vector<std::string>>> owners = {
+      {"Qt", {"/usr/bin/python3", QT_APP, "image"}}, {"GTK", {"/usr/bin/python3", GTK_IMAGE}}};
+  for (bool busy : {false, true}) {
+    std::vector<std::unique_ptr<ChildProcess>> load;
+    for (int i = 0; busy && i < 2; ++i) {
+      load.push_back(std::make_unique<ChildProcess>(
+          std::vector<std::string>{"sh", "-c", "while :; do :; done"}));
+    }
+    for (const auto& [name, argv] : owners) {
+      Samples samples;
+      for (int round = 0; round < 3; ++round) {
+        ChildProcess owner(argv);
+        if (owner.readLine(60s) != "copied") continue;
+        auto start = Clock::now();
+        std::string png = clipboard("image/png");
+        if (png.starts_with("\x89PNG")) samples.values.push_back(micros(Clock::now() - start));
+      }
+      samples.print((std::string("image/png from ") + name + (busy ? ", cores busy" : "")).c_str());
+    }
+  }
+}
+
+// The agent's resident peak in MiB (VmHWM), from /proc.
+double residentPeakMiB(pid_t pid) {
+  std::string status = runToEnd({"cat", "/proc/" + std::to_string(pid) + "/status"});
+  auto at = status.find("VmHWM:");
+  return at == std::string::npos ? 0 : std::atof(status.c_str() + at + 6) / 1024;
+}
+
+void benchRestoreMemory() {
+  constexpr std::size_t kText = 150u << 20;
+  std::string large;
+  large.reserve(kText + 64);
+  while (large.size() < kText) large += "line " + std::to_string(large.size()) + "\n";
+  ChildProcess window({X11_TEST_WINDOW, "--mode", "paste"});
+  window.readLine();  // ready
+  auto user = userClipboard(large);
+  AgentProcess agent;
+  agent.readLine();
+  agent.readLine();
+  double idle = residentPeakMiB(agent.pid());
+  agent.write("{\"type\":\"paste\",\"text\":\"over 150 MiB\"}\n");
+  auto answer = agent.readLine(30s);
+  window.readLineStartingWith("paste ", 10s);
+  bool back = clipboardBecomes(large, "UTF8_STRING", 60s);  // read back through the agent
+  double peak = residentPeakMiB(agent.pid());
+  std::printf(
+      "restore of a 150 MiB text: %s, %s; resident peak %.0f MiB (%.2fx the text; %.1f "
+      "MiB before the paste)\n",
+      answer.value_or("no answer").c_str(), back ? "put back whole" : "NOT put back", peak,
+      peak / 150, idle);
+  agent.closeStdin();
+  agent.wait(15s);
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  // `x11_bench busy`, `x11_bench memory` or `x11_bench image`: that part alone.
+  std::string only = argc > 1 ? argv[1] : "";
   XServer server;
   if (!server.start()) {
     std::fprintf(stderr, "x11_bench: no Xvfb\n");
     return 1;
   }
   server.makeCurrent();
-  benchKeys();
-  benchPaste();
-  benchLargeClipboard();
+  if (only.empty()) {
+    benchKeys();
+    benchPaste();
+    benchLargeClipboard();
+  }
+  if (only.empty() || only == "busy") benchKeysWhileSaving();
+  if (only.empty() || only == "memory") benchRestoreMemory();
+  if (only.empty() || only == "image") benchImageOwners();
   return 0;
 }

@@ -35,14 +35,16 @@ inline constexpr Duration kLateCopyWindow = milliseconds(1000);
 
 // --- Saving the user's clipboard ---
 // An owner gets this long to start answering for one type: encoding a large image takes a
-// toolkit seconds on a busy machine, and nothing else waits on it meanwhile.
-inline constexpr Duration kOwnerFirstAnswer = milliseconds(4000);
+// toolkit seconds on a busy machine, and nothing else waits on it meanwhile. Measured on X11
+// (bench/RESULTS.md): a 3840x2160 image as image/png took Qt up to 4.7 s and GTK up to 7.5 s on a
+// machine at a load of 11 on 2 cores (1.1 and 1.3 to 2.5 s at lighter load).
+inline constexpr Duration kOwnerFirstAnswer = milliseconds(8000);
 // An owner that has started sending and then sends nothing more for this long has stopped.
 inline constexpr Duration kOwnerSilence = milliseconds(1000);
 // The whole snapshot, however many types, gives up after this: the command is refused. Once the
 // host has ended the agent's input, a snapshot gets the shorter time, so the agent's exit is
 // never held up long by an owner that does not answer.
-inline constexpr Duration kSnapshotCeiling = milliseconds(6000);
+inline constexpr Duration kSnapshotCeiling = milliseconds(10000);
 inline constexpr Duration kSnapshotCeilingWhileEnding = milliseconds(500);
 // Another agent's dictated text on the clipboard: its restore comes within its own latest
 // restore of its chord; waited for this long at most, looking this often.

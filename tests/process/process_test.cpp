@@ -1,10 +1,8 @@
 // The built agent as a host sees it, over pipes, on the headless backend.
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -162,27 +160,6 @@ TEST(Process, AHugeLineIsDealtWithAndTheNextOneServed) {
     agent.closeStdin();
     expectCleanExit(agent);
   }
-}
-
-// A crash, even where the user allows core files, writes nothing of what the agent holds to disk
-// and nothing to standard error.
-TEST(Process, ACrashLeavesNoCoreFile) {
-  rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
-  if (::setrlimit(RLIMIT_CORE, &unlimited) != 0) GTEST_SKIP() << "core files cannot be allowed";
-  auto dir =
-      std::filesystem::temp_directory_path() / ("deskagent-crash-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
-  auto previous = std::filesystem::current_path();
-  std::filesystem::current_path(dir);  // where the kernel writes a plain "core" file
-  AgentProcess agent;
-  std::filesystem::current_path(previous);
-  ASSERT_TRUE(agent.started());
-  expectStartup(agent);
-  ::kill(agent.pid(), SIGABRT);  // its default action dumps core
-  EXPECT_EQ(agent.wait(), -1);
-  EXPECT_EQ(agent.readAllStderr(), "");
-  EXPECT_TRUE(std::filesystem::is_empty(dir));
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -224,6 +225,39 @@ TEST_F(X11Backend, TheChordFitsTheWindowKeepsTheUsersHeldKeysAndItsReadIsReporte
     EXPECT_EQ(serveWhileRunning({"xclip", "-o", "-selection", "clipboard"}), "dictated");
     EXPECT_EQ(reads, 1);  // only the first read is reported
   }
+}
+
+// Alacritty owns its selections through one connection and reads the clipboard through another:
+// both are Alacritty, so its selection is the focused terminal's, and its read of the dictated
+// text is the paste's (the restore need not wait for its ceiling).
+TEST_F(X11Backend, AlacrittysTwoConnectionsAreOneApplication) {
+  if (!installed("/usr/bin/alacritty")) GTEST_SKIP() << "no Alacritty";
+  std::string dir = "/tmp/deskagent-alacritty-" + std::to_string(::getpid());
+  std::filesystem::create_directories(dir);
+  ChildProcess alacritty({"alacritty", "-e", "sh", "-c",
+                          "echo chosen words; echo > " + dir + "/ready; cat > " + dir + "/typed"});
+  auto file = [&](const std::string& name) { return runToEnd({"cat", dir + "/" + name}); };
+  ASSERT_TRUE(becomes([&] { return file("ready"); }, "\n"));
+  ASSERT_TRUE(focusOnceMapped("Alacritty"));
+  press({"move:12,8"});  // over its first word
+  auto selected = [&] {
+    press({"click:1", "click:1"});  // again should the window have come up late
+    return becomes([&] { return clipboard("UTF8_STRING", "primary"); }, "chosen", 2s);
+  };
+  ASSERT_TRUE(selected() || selected() || selected());
+  std::optional<std::optional<std::string>> selection;
+  ASSERT_TRUE(platform_->readSelectedTextWithoutCopying(
+      [&](std::optional<std::string> text) { selection = std::move(text); }));
+  ASSERT_TRUE(runUntil([&] { return selection.has_value(); }));
+  EXPECT_EQ(*selection, "chosen");
+
+  int reads = 0;
+  ASSERT_EQ(platform_->writePasteboardTextNotifyingRead("dictated words\n", [&] { ++reads; }),
+            PasteboardTextWrite::writtenNotifyingRead);
+  chord(9);
+  EXPECT_TRUE(runUntil([&] { return reads == 1; }));
+  EXPECT_TRUE(runUntil([&] { return file("typed") == "dictated words\n"; }));
+  std::filesystem::remove_all(dir);
 }
 
 // Text is read in the encoding its owner has. An owner that goes away empties the clipboard; that,

@@ -3,7 +3,10 @@
 // What the X11 tests stand on: an Xvfb of their own on a free display, and the X clients that
 // drive its desktop (the key presser, the test window, xclip).
 
+#include <unistd.h>
+
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -103,5 +106,76 @@ inline std::unique_ptr<ChildProcess> userClipboard(const std::string& bytes,
 inline std::string pasteLine(unsigned state, const std::string& text, const std::string& hint) {
   return "paste " + std::to_string(state) + " " + x11_test::hex(text) + " " + x11_test::hex(hint);
 }
+
+// The real applications the tests drive, where installed (scripts/install-deps.sh installs them):
+// a plain user build without them skips their tests.
+inline bool installed(const std::string& program) {
+  return ::access(program.c_str(), X_OK) == 0;
+}
+inline bool pyQtInstalled() {
+  return installed("/usr/bin/python3") &&
+         std::filesystem::exists("/usr/lib/python3/dist-packages/PyQt5/QtWidgets.abi3.so");
+}
+
+// Waits for a window of the class `name` to be mapped and gives it the input focus, as a window
+// manager would (some toolkits track modifiers only in a window that has been given the focus).
+inline bool focusOnceMapped(const std::string& name) {
+  ChildProcess xdotool({"timeout", "20", "xdotool", "search", "--sync", "--onlyvisible", "--class",
+                        name, "windowfocus", "--sync", "%1"});
+  xdotool.closeStdin();
+  return xdotool.wait(30s) == 0;
+}
+
+// Makes `layout` the keyboard's only layout, as a user does with setxkbmap; asked again should a
+// server just started not have taken it.
+inline bool useLayout(const std::string& layout) {
+  for (int tries = 0; tries < 3; ++tries) {
+    runToEnd({"setxkbmap", "-layout", layout});
+    if (runToEnd({"setxkbmap", "-query"}).find("layout:     " + layout + "\n") !=
+        std::string::npos) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// CopyQ, a clipboard manager that reads every new clipboard at once, with a home of its own.
+class CopyQ {
+ public:
+  CopyQ() : home_("/tmp/deskagent-copyq-" + std::to_string(::getpid())) {
+    std::filesystem::create_directories(home_ + "/run");
+    std::filesystem::permissions(home_ + "/run", std::filesystem::perms::owner_all);
+    server_ = std::make_unique<ChildProcess>(command({}));
+  }
+  ~CopyQ() {
+    server_.reset();
+    std::filesystem::remove_all(home_);
+  }
+  // Once its server answers.
+  bool ready() {
+    return becomes([&] { return std::optional(!runToEnd(command({"size"})).empty() ? "" : "-"); },
+                   "");
+  }
+  // What it has recorded, newest first, one item a line.
+  std::string history() {
+    return runToEnd(
+        command({"eval", "--", "for (i = 0; i < size(); ++i) print(str(read(i)) + '\\n')"}));
+  }
+
+ private:
+  std::vector<std::string> command(std::vector<std::string> arguments) {
+    std::vector<std::string> argv{"env",
+                                  "HOME=" + home_,
+                                  "XDG_CONFIG_HOME=" + home_,
+                                  "XDG_DATA_HOME=" + home_,
+                                  "XDG_RUNTIME_DIR=" + home_ + "/run",
+                                  "copyq"};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return argv;
+  }
+
+  std::string home_;
+  std::unique_ptr<ChildProcess> server_;
+};
 
 }  // namespace deskagent::testing

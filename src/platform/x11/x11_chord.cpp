@@ -30,26 +30,31 @@ std::vector<KeyCode> ChordPoster::heldDisturbingKeys() {
   return held;
 }
 
-void ChordPoster::press(KeyCode key, unsigned long letter, std::uint64_t flags) {
+void ChordPoster::press(const LetterKey& letterKey, std::uint64_t flags) {
   FocusedWindow focus = focusedWindow(connection_);
   target_.window = focus.window;
   ++target_.chords;
   std::vector<KeySym> modifiers;
   TerminalKind terminal = flags & kFlagCommand ? focus.terminal : TerminalKind::none;
+  KeySym letter = letterKey.keysym;
   if (terminal != TerminalKind::none && letter == XK_c) {
     // A terminal's selection is read from PRIMARY: Control+Shift+C is Control+C in some, and
     // that interrupts the program inside.
     skipped_ = true;
     return;
   }
+  std::optional<KeyCode> key;
   if (terminal == TerminalKind::primaryOnly && letter == XK_v && primaryPaste_.begin()) {
     // Its own paste key, Shift+Insert, which pastes PRIMARY.
-    if (auto insert = keymap_.keycodeForKeysym(XK_Insert)) {
-      key = *insert;
+    if ((key = keymap_.keycodeForKeysym(XK_Insert))) {
       flags = kFlagShift;
       terminal = TerminalKind::none;
     }
   }
+  // The letter's key in the layout, or one lent to it where no group has it; at worst its place
+  // on an ANSI keyboard.
+  if (!key) key = scratchKeys_.keyFor(letter);
+  if (!key) key = static_cast<KeyCode>(letterKey.ansiKeycode);
   if (flags & (kFlagCommand | kFlagControl)) modifiers.push_back(XK_Control_L);
   if (flags & kFlagAlternate) modifiers.push_back(XK_Alt_L);
   if ((flags & kFlagShift) || terminal != TerminalKind::none) modifiers.push_back(XK_Shift_L);
@@ -61,7 +66,7 @@ void ChordPoster::press(KeyCode key, unsigned long letter, std::uint64_t flags) 
       pressedModifiers_.push_back(*keycode);
     }
   }
-  fake(key, true);
+  fake(*key, true);
   pressedKey_ = key;
 }
 
@@ -78,14 +83,12 @@ void ChordPoster::post(std::uint16_t macKeyCode, bool down, std::uint64_t flags)
   if (connection_.lost() || !connection_.extensions().xtest) return;
   auto letter = letterKeyForMacKeyCode(macKeyCode);
   if (!letter) return;
-  KeyCode key =
-      keymap_.keycodeForKeysym(letter->keysym).value_or(static_cast<KeyCode>(letter->ansiKeycode));
   if (down) {
     if (pressedKey_) release(*pressedKey_);  // a chord whose release never came
     skipped_ = false;
-    press(key, letter->keysym, flags);
-  } else if (!std::exchange(skipped_, false)) {
-    release(pressedKey_.value_or(key));
+    press(*letter, flags);
+  } else if (!std::exchange(skipped_, false) && pressedKey_) {
+    release(*pressedKey_);
   }
   XFlush(connection_.display());
 }

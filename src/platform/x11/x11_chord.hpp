@@ -8,6 +8,8 @@
 
 #include "platform/x11/x11_connection.hpp"
 #include "platform/x11/x11_keymap.hpp"
+#include "platform/x11/x11_keys.hpp"
+#include "platform/x11/x11_scratch_keys.hpp"
 #include "platform/x11/x11_synthetic_keys.hpp"
 
 namespace deskagent::platform::x11 {
@@ -29,10 +31,11 @@ struct ChordTarget {
 // and pressed again after it, so the chord carries exactly its own.
 class ChordPoster {
  public:
-  ChordPoster(Connection& connection, Keymap& keymap, SyntheticKeys& synthetic,
-              PrimaryPaste& primaryPaste)
+  ChordPoster(Connection& connection, Keymap& keymap, ScratchKeys& scratchKeys,
+              SyntheticKeys& synthetic, PrimaryPaste& primaryPaste)
       : connection_(connection),
         keymap_(keymap),
+        scratchKeys_(scratchKeys),
         synthetic_(synthetic),
         primaryPaste_(primaryPaste) {}
 
@@ -42,13 +45,14 @@ class ChordPoster {
   const ChordTarget& target() const { return target_; }
 
  private:
-  void press(KeyCode key, unsigned long letter, std::uint64_t flags);
+  void press(const LetterKey& letter, std::uint64_t flags);
   void release(KeyCode key);
   std::vector<KeyCode> heldDisturbingKeys();
   void fake(KeyCode keycode, bool down);
 
   Connection& connection_;
   Keymap& keymap_;
+  ScratchKeys& scratchKeys_;
   SyntheticKeys& synthetic_;
   PrimaryPaste& primaryPaste_;
   ChordTarget target_;

@@ -5,8 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
-#include <memory>
-#include <string_view>
+#include <cstring>
 #include <utility>
 
 #include "platform/x11/x11_text.hpp"
@@ -16,31 +15,59 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// An owner that keeps answering (INCR chunks included) gets this long for a whole read; one
-// that falls silent is cut off by the reader much sooner.
-constexpr auto kReadCeiling = std::chrono::seconds(5);
-constexpr std::size_t kMaxTextBytes = 64u << 20;
-// Room for real content, a raw 8K image (128 MiB) among it; held only while a transfer runs.
-constexpr std::size_t kMaxSnapshotBytes = 192u << 20;
+// The reads the backend makes of its own accord (a list of targets, the text of a copy) are
+// bounded here; a snapshot's reads by the agent's limits. An owner gets as long to start
+// answering as a toolkit encoding a large image needs on a busy machine, a short while of
+// silence between the chunks it sends, and a ceiling in all.
+constexpr PasteboardReadLimits kTargetsLimits{1u << 20, milliseconds(4000), milliseconds(1000)};
+constexpr PasteboardReadLimits kTextLimits{64u << 20, milliseconds(4000), milliseconds(1000)};
+constexpr auto kOwnReadCeiling = milliseconds(6000);
 
-SteadyTime after(std::chrono::steady_clock::duration d) {
-  return std::chrono::steady_clock::now() + d;
+// The atoms in a format-32 ATOM list.
+std::vector<Atom> atomsIn(const TargetData& data) {
+  std::vector<Atom> atoms;
+  for (std::size_t i = 0; i + 4 <= data.bytes.size(); i += 4) {
+    std::uint32_t value;
+    std::memcpy(&value, data.bytes.data() + i, 4);
+    atoms.push_back(value);
+  }
+  return atoms;
+}
+
+// Bytes converted from `source` when first asked for, once for every offer holding a copy.
+std::function<Bytes()> convertedOnce(Bytes source, std::string (*convert)(std::string_view)) {
+  auto made = std::make_shared<std::optional<Bytes>>();
+  return [made, source = std::move(source), convert] {
+    if (!*made) *made = Bytes(convert(source.str()));
+    return **made;
+  };
+}
+
+// The text's encodings a reader may ask for that `offers` lacks: those of UTF-8 sharing `utf8`,
+// STRING (Latin-1) sharing `latin1`, and each made from the other when first asked for where
+// only one was given.
+void offerTextEncodings(std::vector<Offer>& offers, const Atoms& atoms,
+                        const std::optional<Bytes>& utf8, const std::optional<Bytes>& latin1) {
+  auto missing = [&](Atom target) {
+    return std::none_of(offers.begin(), offers.end(),
+                        [&](const Offer& o) { return o.target == target; });
+  };
+  std::function<Bytes()> toUtf8 = utf8 ? nullptr : convertedOnce(*latin1, latin1ToUtf8);
+  std::function<Bytes()> toLatin1 = latin1 ? nullptr : convertedOnce(*utf8, utf8ToLatin1);
+  for (auto [target, type] : {std::pair{atoms.utf8String, atoms.utf8String},
+                              {atoms.textPlainUtf8, atoms.textPlainUtf8},
+                              {atoms.textPlain, atoms.textPlain},
+                              {atoms.text, atoms.utf8String}}) {
+    if (missing(target))
+      offers.push_back({target, type, utf8.value_or(Bytes()), true, false, toUtf8});
+  }
+  if (missing(XA_STRING)) {
+    offers.push_back({XA_STRING, XA_STRING, latin1.value_or(Bytes()), true, false, toLatin1});
+  }
 }
 
 PasteboardTypeRead failedWith(PasteboardReadError error) {
   return PasteboardTypeRead{{}, error};
-}
-
-PasteboardReadError readErrorOf(ConvertFailure failure) {
-  switch (failure) {
-    case ConvertFailure::refused:
-      return PasteboardReadError::refused;
-    case ConvertFailure::tooLarge:
-      return PasteboardReadError::overBudget;
-    case ConvertFailure::timedOut:
-      break;
-  }
-  return PasteboardReadError::timedOut;
 }
 
 }  // namespace
@@ -48,8 +75,10 @@ PasteboardReadError readErrorOf(ConvertFailure failure) {
 Clipboard::Clipboard(Connection& connection, MainLoop& loop, Atom selection,
                      std::int64_t& changeCount, const ChordTarget& chordTarget)
     : connection_(connection),
+      loop_(loop),
       selection_(selection),
-      reader_(connection, selection),
+      reads_(connection, loop, selection,
+             connection.intern("_DESKAGENT_" + connection.atomName(selection))),
       owner_(connection, loop, selection),
       changeCount_(changeCount),
       chordTarget_(chordTarget) {
@@ -71,7 +100,7 @@ bool Clipboard::handle(const XEvent& event) {
     ++changeCount_;
     return true;
   }
-  return owner_.handle(event);
+  return reads_.handle(event) || owner_.handle(event);
 }
 
 std::int64_t Clipboard::changeCount() {
@@ -97,103 +126,120 @@ void Clipboard::settleOwnChange() {
   }
 }
 
-std::optional<std::string> Clipboard::text() {
+bool Clipboard::ownedByOthers() {
   connection_.dispatchPending();  // a SelectionClear already sent says we own nothing now
-  if (connection_.lost()) return std::nullopt;
-  const Atoms& atoms = connection_.atoms();
-  if (owner_.owns()) {
-    for (const auto& offer : owner_.content().offers) {
-      if (offer.target == atoms.utf8String) return offer.bytes.str();
-    }
-    return std::nullopt;
-  }
-  if (XGetSelectionOwner(connection_.display(), selection_) == None) return std::nullopt;
-  ConvertFailure failure = ConvertFailure::refused;
-  return readText(after(kReadCeiling), &failure);
+  return !connection_.lost() && !owner_.owns() &&
+         XGetSelectionOwner(connection_.display(), selection_) != None;
 }
 
-std::optional<std::string> Clipboard::readText(SteadyTime deadline, ConvertFailure* failure) {
-  const Atoms& atoms = connection_.atoms();
-  for (Atom target : {atoms.utf8String, atoms.textPlainUtf8, Atom{XA_STRING}}) {
-    auto data = reader_.convert(target, deadline, kMaxTextBytes, failure);
-    if (data && data->format == 8) {
-      return data->type == XA_STRING ? latin1ToUtf8(data->bytes) : std::move(data->bytes);
-    }
-    if (data) *failure = ConvertFailure::refused;
-    if (*failure != ConvertFailure::refused) break;  // a silent owner gets no second chance
-  }
-  return std::nullopt;
+void Clipboard::answerLater(std::function<void()> answer) {
+  loop_.post([live = answersLive_, answer = std::move(answer)] {
+    if (*live) answer();
+  });
 }
 
-PasteboardListing Clipboard::listing() {
-  connection_.dispatchPending();
-  if (connection_.lost()) return PasteboardListing{{}, PasteboardReadError::failed};
-  if (owner_.owns()) {
-    std::vector<std::string> types;
-    for (const auto& offer : owner_.content().offers) {
-      if (offer.saved) types.push_back(connection_.atomName(offer.target));
-    }
-    return PasteboardListing{{types}, {}};
-  }
-  if (XGetSelectionOwner(connection_.display(), selection_) == None) return {};
-  ConvertFailure failure = ConvertFailure::refused;
-  auto targets = reader_.targets(after(kReadCeiling), &failure);
-  if (!targets) {
-    if (failure != ConvertFailure::refused) return PasteboardListing{{}, readErrorOf(failure)};
-    // An owner that cannot list its targets may still give text.
-    return PasteboardListing{{{"UTF8_STRING"}}, {}};
-  }
-  std::vector<std::string> names;
-  for (std::string& name : namesOf(*targets)) {
-    if (!name.empty()) names.push_back(std::move(name));
-  }
-  return PasteboardListing{{names}, {}};
+void Clipboard::cancelReads() {
+  reads_.cancel();
+  *answersLive_ = false;
+  answersLive_ = std::make_shared<bool>(true);
 }
 
-PasteboardTypeRead Clipboard::readType(const std::string& type,
-                                       const PasteboardReadLimits& limits) {
-  connection_.dispatchPending();
-  if (connection_.lost()) return failedWith(PasteboardReadError::failed);
-  if (owner_.owns()) {
-    // Our own content: handed over as it is held, not copied.
-    for (const auto& offer : owner_.content().offers) {
-      if (offer.saved && connection_.atomName(offer.target) == type) {
-        return PasteboardTypeRead{offer.bytes, {}};
+void Clipboard::list(PasteboardListingCallback done) {
+  if (!ownedByOthers()) {
+    PasteboardListing listing;
+    if (connection_.lost()) {
+      listing.error = PasteboardReadError::failed;
+    } else if (owner_.owns()) {
+      std::vector<std::string>& types = listing.items.emplace_back();
+      for (const auto& offer : owner_.content().offers) {
+        if (offer.saved) types.push_back(connection_.atomName(offer.target));
       }
     }
-    return failedWith(PasteboardReadError::refused);
+    answerLater([done = std::move(done), listing = std::move(listing)] { done(listing); });
+    return;
   }
-  Atom target = connection_.intern(type);
-  if (target == None) return failedWith(PasteboardReadError::refused);
-  ConvertFailure why = ConvertFailure::refused;
-  auto deadline = after(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-      limits.firstAnswer + limits.silence));
-  auto data = reader_.convert(target, deadline, limits.maxBytes, &why);
-  if (!data) return failedWith(readErrorOf(why));
-  // Atoms and window ids mean nothing once the owner is gone: no bytes to keep.
-  if (data->format != 8) return failedWith(PasteboardReadError::refused);
-  return PasteboardTypeRead{std::move(data->bytes), {}};
+  auto answer = [this, alive = std::weak_ptr(alive_), done = std::move(done)](
+                    TargetData data, std::optional<PasteboardReadError> error) {
+    if (alive.expired()) {
+      done({{}, PasteboardReadError::failed});
+    } else if (error == PasteboardReadError::refused) {
+      done({{{"UTF8_STRING"}}, {}});  // an owner that cannot list its targets may still give text
+    } else if (error) {
+      done({{}, error});
+    } else if (data.format != 32) {
+      done({{}, PasteboardReadError::malformed});  // a list of atoms is all TARGETS can be
+    } else {
+      std::vector<Atom> targets = atomsIn(data);
+      std::vector<std::string> names;
+      for (std::string& name : namesOf(targets)) {
+        if (!name.empty()) names.push_back(std::move(name));
+      }
+      done({{std::move(names)}, {}});
+    }
+  };
+  reads_.start(connection_.atoms().targets, kTargetsLimits, std::move(answer),
+               loop_.now() + kOwnReadCeiling);
 }
 
-PasteboardContents Clipboard::snapshot() {
-  PasteboardListing listing = this->listing();
-  if (listing.error || listing.items.empty()) return {};
-  PasteboardItem item;
-  std::size_t total = 0;
-  for (const std::string& type : listing.items.front()) {
-    const PasteboardTypeRule* rule = nullptr;
-    for (const auto& r : x11TypeRules()) {
-      if (r.pattern == type) rule = &r;
+void Clipboard::read(const std::string& type, const PasteboardReadLimits& limits,
+                     PasteboardTypeCallback done) {
+  if (!ownedByOthers()) {
+    // Our own content: handed over as it is held, not copied. Nothing at all: the content read
+    // is gone.
+    PasteboardTypeRead read = failedWith(PasteboardReadError::failed);
+    if (owner_.owns()) {
+      read.error = PasteboardReadError::refused;
+      for (const auto& offer : owner_.content().offers) {
+        if (offer.saved && connection_.atomName(offer.target) == type) read = {offer.bytes, {}};
+      }
     }
-    if (rule != nullptr) continue;
-    auto read = readType(type, {kMaxSnapshotBytes - total, kReadCeiling, kReadCeiling});
-    if (read.error == PasteboardReadError::refused) continue;
-    if (read.error) return {};
-    total += read.bytes.size();
-    item.representations.push_back({type, std::move(read.bytes)});
+    answerLater([done = std::move(done), read = std::move(read)] { done(read); });
+    return;
   }
-  if (item.representations.empty()) return {};
-  return PasteboardContents{{std::move(item)}};
+  Atom target = connection_.intern(type);
+  reads_.start(target, limits,
+               [done = std::move(done)](TargetData data, std::optional<PasteboardReadError> error) {
+                 if (error) {
+                   done(failedWith(*error));
+                 } else if (data.format != 8) {
+                   // Atoms and window ids mean nothing once the owner is gone: nothing to keep.
+                   done(failedWith(PasteboardReadError::refused));
+                 } else {
+                   done({Bytes(std::move(data.bytes)), {}});
+                 }
+               });
+}
+
+void Clipboard::readText(PasteboardTextCallback done) {
+  if (!ownedByOthers()) {
+    std::optional<std::string> text;
+    if (owner_.owns()) {
+      for (auto& offer : owner_.content().offers) {
+        if (offer.target == connection_.atoms().utf8String) text = offer.value().str();
+      }
+    }
+    answerLater([done = std::move(done), text = std::move(text)] { done(text); });
+    return;
+  }
+  readTextAs(0, std::move(done));
+}
+
+void Clipboard::readTextAs(std::size_t encoding, PasteboardTextCallback done) {
+  const Atoms& atoms = connection_.atoms();
+  const Atom encodings[] = {atoms.utf8String, atoms.textPlainUtf8, XA_STRING};
+  auto answer = [this, alive = std::weak_ptr(alive_), encoding, done = std::move(done)](
+                    TargetData data, std::optional<PasteboardReadError> error) mutable {
+    if (alive.expired()) {
+      done(std::nullopt);
+    } else if (!error && data.format == 8) {
+      done(data.type == XA_STRING ? latin1ToUtf8(data.bytes) : std::move(data.bytes));
+    } else if ((!error || error == PasteboardReadError::refused) && encoding + 1 < 3) {
+      readTextAs(encoding + 1, std::move(done));  // a silent owner gets no second chance
+    } else {
+      done(std::nullopt);
+    }
+  };
+  reads_.start(encodings[encoding], kTextLimits, std::move(answer), loop_.now() + kOwnReadCeiling);
 }
 
 PasteboardWriter Clipboard::writer() {
@@ -208,7 +254,7 @@ PasteboardWriter Clipboard::writer() {
 std::vector<std::string> Clipboard::namesOf(std::vector<Atom>& atoms) {
   std::vector<std::string> result;
   std::vector<char*> names(atoms.size(), nullptr);
-  if (atoms.empty()) return result;
+  if (atoms.empty() || connection_.lost()) return result;
   if (XGetAtomNames(connection_.display(), atoms.data(), static_cast<int>(atoms.size()),
                     names.data())) {
     for (char* name : names) {
@@ -227,22 +273,19 @@ OfferedContent Clipboard::textContent(const std::string& text, bool transient) {
   Bytes utf8 = text;
   OfferedContent content;
   content.transient = transient;
-  content.offers.push_back({atoms.utf8String, atoms.utf8String, utf8, true, true});
-  content.offers.push_back({atoms.textPlainUtf8, atoms.textPlainUtf8, utf8, true, false});
-  content.offers.push_back({atoms.textPlain, atoms.textPlain, utf8, true, false});
-  content.offers.push_back({XA_STRING, XA_STRING, Bytes(utf8ToLatin1(text)), true, false});
-  content.offers.push_back({atoms.text, atoms.utf8String, utf8, true, false});
+  content.offers.push_back({atoms.utf8String, atoms.utf8String, utf8, true, true, {}});
+  offerTextEncodings(content.offers, atoms, utf8, std::nullopt);
   if (transient) {
     // Another agent finding this waits for our restore instead of saving our text as the user's.
     content.offers.push_back(
-        {atoms.transferMarker, atoms.transferMarker, Bytes("1"), false, false});
+        {atoms.transferMarker, atoms.transferMarker, Bytes("1"), false, false, {}});
     // Dictated text passing through stays out of clipboard histories where the manager looks
     // for a marker: KDE's password-manager hint (Klipper, CopyQ from 8.0, and others that
     // follow KDE) and CopyQ's own hidden and secret formats.
     for (auto [marker, value] :
          {std::pair{atoms.passwordManagerHint, "secret"}, std::pair{atoms.copyqHidden, "1"},
           std::pair{atoms.copyqSecret, "1"}}) {
-      content.offers.push_back({marker, marker, Bytes(value), false, false});
+      content.offers.push_back({marker, marker, Bytes(value), false, false, {}});
     }
   }
   return content;
@@ -264,41 +307,20 @@ OfferedContent Clipboard::snapshotContent(const PasteboardContents& contents) {
     XInternAtoms(connection_.display(), names.data(), static_cast<int>(names.size()), False,
                  targets.data());
   }
-  std::optional<std::string> utf8;
+  std::optional<Bytes> utf8, latin1;
   for (std::size_t i = 0; i < representations.size(); ++i) {
     if (targets[i] == None || representations[i].type.empty()) continue;
     Atom target = targets[i];
+    const Bytes& bytes = representations[i].data;
     bool isText = target == atoms.utf8String || target == atoms.textPlainUtf8 ||
                   target == atoms.textPlain || target == XA_STRING;
-    content.offers.push_back({target, target, representations[i].data, isText, true});
-    if (target == atoms.utf8String || (!utf8 && target == atoms.textPlainUtf8)) {
-      utf8 = representations[i].data.str();
-    } else if (!utf8 && target == XA_STRING) {
-      utf8 = latin1ToUtf8(representations[i].data.str());
-    }
+    content.offers.push_back({target, target, bytes, isText, true, {}});
+    if (target == atoms.utf8String || (!utf8 && target == atoms.textPlainUtf8)) utf8 = bytes;
+    if (target == XA_STRING) latin1 = bytes;
   }
-  if (utf8) {
-    // The other encodings of the text, as the owner we saved from gave them.
-    for (const Offer& derived : textContent(*utf8, false).offers) {
-      bool present = std::any_of(content.offers.begin(), content.offers.end(),
-                                 [&](const Offer& o) { return o.target == derived.target; });
-      if (present) continue;
-      Offer copy = derived;
-      copy.saved = false;
-      content.offers.push_back(copy);
-    }
-  }
+  // The other encodings of the text, as the owner we saved from gave them.
+  if (utf8 || latin1) offerTextEncodings(content.offers, atoms, utf8, latin1);
   return content;
-}
-
-PasteboardContents Clipboard::contentsOf(const OfferedContent& content) {
-  PasteboardItem item;
-  for (const auto& offer : content.offers) {
-    if (!offer.saved) continue;
-    item.representations.push_back({connection_.atomName(offer.target), offer.bytes});
-  }
-  if (item.representations.empty()) return {};
-  return PasteboardContents{{std::move(item)}};
 }
 
 void Clipboard::take(OfferedContent content, PasteboardReadCallback onRead,
@@ -316,10 +338,6 @@ void Clipboard::clear() {
   owner_.setReadCallback(nullptr);
   owner_.clear(connection_.serverTime());
   settleOwnChange();
-}
-
-void Clipboard::setText(const std::string& text) {
-  take(textContent(text, false));
 }
 
 void Clipboard::setContents(const PasteboardContents& contents) {

@@ -4,8 +4,10 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib-xcb.h>
 #include <X11/extensions/XInput2.h>
+#include <X11/extensions/XRes.h>
 #include <X11/extensions/XTest.h>
 #include <X11/extensions/Xfixes.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -14,13 +16,12 @@
 #include <array>
 #include <cerrno>
 #include <mutex>
+#include <type_traits>
 
 #include "platform/x11/x11_broken_display.hpp"
 
 namespace deskagent::platform::x11 {
 namespace {
-
-constexpr auto kServerTimeTimeout = std::chrono::milliseconds(200);
 
 // Xlib's error handlers are process-wide. Ours never exit and never print: protocol errors are
 // recorded while a firstErrorOf() asks for them and dropped otherwise (a requestor window that
@@ -72,6 +73,36 @@ class StderrSilenced {
   int saved_;
 };
 
+// X-Resource through libXRes where the system has it, loaded when first needed: not every
+// desktop installs it, and without it the agent still runs, telling applications apart by their
+// connection alone.
+struct XResLibrary {
+  decltype(&XResQueryExtension) queryExtension = nullptr;
+  decltype(&XResQueryVersion) queryVersion = nullptr;
+  decltype(&XResQueryClientIds) queryClientIds = nullptr;
+  decltype(&XResGetClientPid) clientPid = nullptr;
+  decltype(&XResClientIdsDestroy) destroyIds = nullptr;
+};
+
+const XResLibrary* xresLibrary() {
+  static const XResLibrary* loaded = []() -> const XResLibrary* {
+    void* library = ::dlopen("libXRes.so.1", RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) return nullptr;
+    static XResLibrary l;
+    auto find = [&](auto& function, const char* name) {
+      function =
+          reinterpret_cast<std::remove_reference_t<decltype(function)>>(::dlsym(library, name));
+      return function != nullptr;
+    };
+    bool complete =
+        find(l.queryExtension, "XResQueryExtension") && find(l.queryVersion, "XResQueryVersion") &&
+        find(l.queryClientIds, "XResQueryClientIds") && find(l.clientPid, "XResGetClientPid") &&
+        find(l.destroyIds, "XResClientIdsDestroy");
+    return complete ? &l : nullptr;
+  }();
+  return loaded;
+}
+
 bool queryXInput2(Display* display, int& opcode) {
   int event = 0, error = 0;
   if (!XQueryExtension(display, "XInputExtension", &opcode, &event, &error)) return false;
@@ -96,6 +127,12 @@ Extensions queryExtensions(Display* display) {
   major = XkbMajorVersion;
   minor = XkbMinorVersion;
   ext.xkb = XkbQueryExtension(display, &xkbOpcode, &ext.xkbEventBase, &xkbError, &major, &minor);
+  int resEvent = 0, resError = 0;
+  const XResLibrary* xres = xresLibrary();
+  if (xres != nullptr && xres->queryExtension(display, &resEvent, &resError)) {
+    ext.xres = xres->queryVersion(display, &major, &minor) != 0 &&
+               (major > 1 || (major == 1 && minor >= 2));  // client ids came in 1.2
+  }
   return ext;
 }
 
@@ -277,13 +314,41 @@ Time Connection::serverTime() {
   if (lost_) return CurrentTime;
   XChangeProperty(display_, window_, atoms_.timestampProperty, XA_INTEGER, 8, PropModeAppend,
                   nullptr, 0);
-  auto event = waitForEvent(
-      [&](const XEvent& e) {
-        return e.type == PropertyNotify && e.xproperty.window == window_ &&
-               e.xproperty.atom == atoms_.timestampProperty;
-      },
-      std::chrono::steady_clock::now() + kServerTimeTimeout);
-  return event ? event->xproperty.time : CurrentTime;
+  // The server sends the property's notice before it answers a later request: one round trip,
+  // never a wait for an event.
+  XSync(display_, False);
+  auto isNotice = [](Display*, XEvent* e, XPointer self) -> Bool {
+    const auto* c = reinterpret_cast<const Connection*>(self);
+    return e->type == PropertyNotify && e->xproperty.window == c->window_ &&
+           e->xproperty.atom == c->atoms_.timestampProperty;
+  };
+  XEvent event;
+  if (!lost_ && XCheckIfEvent(display_, &event, isNotice, reinterpret_cast<XPointer>(this))) {
+    return event.xproperty.time;
+  }
+  return CurrentTime;
+}
+
+bool Connection::sameClient(XID a, XID b) {
+  if (a == None || b == None) return false;
+  auto baseOf = [this](XID id) { return id & ~resourceMask_; };
+  if (baseOf(a) == baseOf(b)) return true;
+  if (lost_ || !extensions_.xres) return false;
+  // The server finds each client by the base bits of the id, whether or not the window itself
+  // still exists.
+  XResClientIdSpec specs[2] = {{a, XRES_CLIENT_ID_PID_MASK}, {b, XRES_CLIENT_ID_PID_MASK}};
+  long count = 0;
+  XResClientIdValue* values = nullptr;
+  const XResLibrary* xres = xresLibrary();
+  if (xres->queryClientIds(display_, 2, specs, &count, &values) != Success) return false;
+  pid_t pidOfA = -1, pidOfB = -1;
+  for (long i = 0; i < count; ++i) {
+    pid_t pid = xres->clientPid(&values[i]);
+    if (baseOf(values[i].spec.client) == baseOf(a)) pidOfA = pid;
+    if (baseOf(values[i].spec.client) == baseOf(b)) pidOfB = pid;
+  }
+  xres->destroyIds(count, values);
+  return pidOfA > 0 && pidOfA == pidOfB;
 }
 
 std::string Connection::atomName(Atom atom) {

@@ -48,6 +48,7 @@ struct Extensions {
   int xfixesEventBase = 0;
   bool xkb = false;
   int xkbEventBase = 0;
+  bool xres = false;  // X-Resource 1.2 or later: the process behind a client
 };
 
 // One connection to the X server and the hidden window the agent owns selections with. Every call
@@ -65,16 +66,18 @@ class Connection {
   Window root() const { return root_; }
   Window window() const { return window_; }
   int fd() const { return ConnectionNumber(display_); }
+  // The same connection's XCB side, for requests whose replies are taken as they arrive.
+  xcb_connection_t* xcb() const { return xcb_; }
   const Atoms& atoms() const { return atoms_; }
   const Extensions& extensions() const { return extensions_; }
 
-  // Whether two resources (windows) were made by the same client: the server gives each client
-  // a base of its own, in the bits outside the resource-ID mask it announces to everyone. A
-  // toolkit's hidden clipboard window and its visible windows are one client; a clipboard
-  // manager is another.
-  bool sameClient(XID a, XID b) const {
-    return a != None && b != None && ((a ^ b) & ~resourceMask_) == 0;
-  }
+  // Whether two resources (windows) belong to the same application. An application may speak
+  // to the server over more than one connection (Alacritty owns its selections and reads the
+  // clipboard through a second one), so the server's X-Resource extension is asked for the
+  // process behind each. Where it cannot say (the extension missing, a client on another host),
+  // the connection decides: the server gives each client a base of its own, in the bits outside
+  // the resource-ID mask it announces to everyone. A clipboard manager is another application.
+  bool sameClient(XID a, XID b);
 
   bool lost() const { return lost_; }
   // Whether the server has gone, found without calling Xlib (a closed or failed socket); marks
@@ -92,7 +95,8 @@ class Connection {
   // Events already read and not yet handled (Xlib reads them during other calls).
   bool hasQueuedEvents() const;
   // Waits until `deadline` for an event that `match` accepts and returns it; every other event
-  // is handled meanwhile, so the agent keeps serving its selection while it waits.
+  // is handled meanwhile, so the agent keeps serving its selection while it waits. Only for the
+  // hand-over at exit, once the loop has finished: nothing else may wait here.
   std::optional<XEvent> waitForEvent(const std::function<bool(const XEvent&)>& match,
                                      SteadyTime deadline);
 
@@ -100,7 +104,7 @@ class Connection {
   int firstErrorOf(const std::function<void()>& requests);
 
   // The server's time now, from a zero-length property append (ICCCM 2.1); CurrentTime when the
-  // server does not answer in time.
+  // server has gone.
   Time serverTime();
 
   std::string atomName(Atom atom);

@@ -14,6 +14,7 @@ void Keymap::refreshIfStale() {
   macKeyCodes_.fill(-1);
   disturbing_.reset();
   keysyms_.clear();
+  xkb_.reset(XkbGetMap(display_, XkbKeyTypesMask | XkbKeySymsMask, XkbUseCoreKbd));
   XDisplayKeycodes(display_, &minKeycode_, &maxKeycode_);
   if (maxKeycode_ < minKeycode_) return;
   int per = 0;
@@ -51,12 +52,41 @@ bool Keymap::isChordDisturbing(unsigned int keycode) {
 
 std::optional<KeyCode> Keymap::keycodeForKeysym(KeySym keysym) {
   refreshIfStale();
-  // Level by level, so the key that types the keysym unshifted wins; beyond the two levels of
-  // the first group a key would need modifiers the chord does not press.
-  for (int level = 0; level < std::min(keysymsPerKeycode_, 2); ++level) {
-    for (int keycode = minKeycode_; keycode <= maxKeycode_ && keycode < 256; ++keycode) {
-      auto index = static_cast<std::size_t>(keycode - minKeycode_) * keysymsPerKeycode_ + level;
-      if (keysyms_[index] == keysym) return static_cast<KeyCode>(keycode);
+  // Group by group, then level by level, so the key that types the keysym unshifted wins;
+  // beyond the first two levels a key would need modifiers the chord does not press.
+  if (xkb_ == nullptr) {  // the core map's first group
+    for (int level = 0; level < std::min(keysymsPerKeycode_, 2); ++level) {
+      for (int keycode = minKeycode_; keycode <= maxKeycode_ && keycode < 256; ++keycode) {
+        auto index = static_cast<std::size_t>(keycode - minKeycode_) * keysymsPerKeycode_ + level;
+        if (keysyms_[index] == keysym) return static_cast<KeyCode>(keycode);
+      }
+    }
+    return std::nullopt;
+  }
+  XkbDescPtr xkb = xkb_.get();
+  for (int group = 0; group < XkbNumKbdGroups; ++group) {
+    for (int level = 0; level < 2; ++level) {
+      for (int keycode = xkb->min_key_code; keycode <= xkb->max_key_code; ++keycode) {
+        if (XkbKeyNumGroups(xkb, keycode) > group &&
+            XkbKeyGroupWidth(xkb, keycode, group) > level &&
+            XkbKeySymEntry(xkb, keycode, level, group) == keysym) {
+          return static_cast<KeyCode>(keycode);
+        }
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<KeyCode> Keymap::unusedKeycode() {
+  refreshIfStale();
+  if (keysyms_.empty()) return std::nullopt;
+  // From the top: the highest codes are the least likely to be on the keyboard at all.
+  for (int keycode = std::min(maxKeycode_, 255); keycode >= minKeycode_; --keycode) {
+    auto first =
+        keysyms_.begin() + static_cast<std::ptrdiff_t>(keycode - minKeycode_) * keysymsPerKeycode_;
+    if (std::all_of(first, first + keysymsPerKeycode_, [](KeySym k) { return k == NoSymbol; })) {
+      return static_cast<KeyCode>(keycode);
     }
   }
   return std::nullopt;

@@ -48,7 +48,8 @@ class Core : public std::enable_shared_from_this<Core> {
         },
         [weak] {
           auto core = weak.lock();
-          return core && core->session_ && core->session_->connection->hasQueuedEvents();
+          return core && core->session_ &&
+                 (core->session_->connection->hasQueuedEvents() || core->session_->replyArrived());
         });
     updateListening();
     return true;
@@ -101,7 +102,9 @@ class Core : public std::enable_shared_from_this<Core> {
 
  private:
   void onReadable() {
-    if (connected()) session_->connection->dispatchPending();
+    if (!connected()) return;
+    session_->connection->dispatchPending();
+    session_->takeReplies();
   }
 
   void dropLostSession() {
@@ -184,27 +187,55 @@ class X11Platform final : public Platform {
     Session* s = core_->session();
     return s != nullptr ? s->clipboard.changeCount() : core_->changeCount();
   }
-  // Each read is made at once and answered on the next turn of the loop.
+  // Every read proceeds as the owner's answers arrive, each answered on the loop.
   void listPasteboardTypes(PasteboardListingCallback done) override {
     Session* s = core_->session();
-    PasteboardListing listing =
-        s != nullptr ? s->clipboard.listing() : PasteboardListing{{}, PasteboardReadError::failed};
-    core_->loop().post([done = std::move(done), listing = std::move(listing)] { done(listing); });
+    if (s == nullptr) {
+      core_->loop().post([done = std::move(done)] { done({{}, PasteboardReadError::failed}); });
+      return;
+    }
+    // A paste into a terminal that reads PRIMARY lends it PRIMARY: its text is kept first,
+    // while the paste saves the clipboard and nothing waits on either.
+    if (focusedWindow(*s->connection).terminal == TerminalKind::primaryOnly &&
+        !s->primaryPaste.lent()) {
+      s->primary.readText([weak = std::weak_ptr(core_),
+                           done = std::move(done)](std::optional<std::string> text) mutable {
+        auto core = weak.lock();
+        Session* s = core ? core->session() : nullptr;
+        if (s == nullptr) {
+          done({{}, PasteboardReadError::failed});
+          return;
+        }
+        s->primaryPaste.keep(std::move(text));
+        s->clipboard.list(std::move(done));
+      });
+      return;
+    }
+    s->clipboard.list(std::move(done));
   }
   void readPasteboardType(std::size_t, const std::string& type, const PasteboardReadLimits& limits,
                           PasteboardTypeCallback done) override {
-    Session* s = core_->session();
-    PasteboardTypeRead read = s != nullptr ? s->clipboard.readType(type, limits)
-                                           : PasteboardTypeRead{{}, PasteboardReadError::failed};
-    core_->loop().post([done = std::move(done), read = std::move(read)] { done(read); });
+    if (Session* s = core_->session()) {
+      s->clipboard.read(type, limits, std::move(done));
+      return;
+    }
+    core_->loop().post([done = std::move(done)] { done({{}, PasteboardReadError::failed}); });
+  }
+  void cancelPasteboardReads() override {
+    if (Session* s = core_->session()) {
+      s->clipboard.cancelReads();
+      s->primary.cancelReads();
+    }
   }
   const std::vector<PasteboardTypeRule>& pasteboardTypeRules() const override {
     return x11TypeRules();
   }
   void readPasteboardText(PasteboardTextCallback done) override {
-    Session* s = core_->session();
-    std::optional<std::string> text = s != nullptr ? s->clipboard.text() : std::nullopt;
-    core_->loop().post([done = std::move(done), text = std::move(text)] { done(text); });
+    if (Session* s = core_->session()) {
+      s->clipboard.readText(std::move(done));
+      return;
+    }
+    core_->loop().post([done = std::move(done)] { done(std::nullopt); });
   }
   // Each write of CLIPBOARD is also the end of a paste's loan of PRIMARY.
   void writePasteboardContents(const PasteboardContents& contents) override {
@@ -233,9 +264,11 @@ class X11Platform final : public Platform {
     if (s == nullptr) return false;
     FocusedWindow focused = focusedWindow(*s->connection);
     if (focused.terminal == TerminalKind::none) return false;
-    std::string text;
-    if (s->primary.ownedByClientOf(focused.window)) text = s->primary.text().value_or(text);
-    core_->loop().post([done = std::move(done), text = std::move(text)] { done(text); });
+    if (!s->primary.ownedByClientOf(focused.window)) {
+      core_->loop().post([done = std::move(done)] { done(std::string()); });
+      return true;
+    }
+    s->primary.readText(std::move(done));
     return true;
   }
 

@@ -3,14 +3,7 @@
 namespace deskagent::platform::x11 {
 
 bool PrimaryPaste::begin() {
-  // A paste whose PRIMARY is still out keeps what was saved before it: that is the user's.
-  PasteboardContents previous = pending_ ? std::move(saved_) : primary_.snapshot();
-  bool lent = clipboard_.lendContentTo(primary_);
-  if (!lent) {
-    if (pending_) saved_ = std::move(previous);
-    return false;
-  }
-  saved_ = std::move(previous);
+  if (!clipboard_.lendContentTo(primary_)) return false;
   pending_ = true;
   takenCount_ = primary_.changeCount();
   return true;
@@ -19,8 +12,12 @@ bool PrimaryPaste::begin() {
 void PrimaryPaste::end() {
   if (!pending_) return;
   pending_ = false;
-  if (primary_.changeCount() == takenCount_) primary_.setContents(saved_);
-  saved_ = {};
+  if (primary_.changeCount() == takenCount_) {
+    PasteboardContents contents;
+    if (kept_) contents.items.push_back({{{"UTF8_STRING", std::move(*kept_)}}});
+    primary_.setContents(contents);
+  }
+  kept_.reset();
 }
 
 }  // namespace deskagent::platform::x11

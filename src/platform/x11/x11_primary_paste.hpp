@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
 
 #include "platform/platform.hpp"
 #include "platform/x11/x11_clipboard.hpp"
@@ -8,7 +10,7 @@
 namespace deskagent::platform::x11 {
 
 // A paste into a terminal that binds no clipboard paste key goes through PRIMARY (and
-// Shift+Insert): PRIMARY offers what the agent has put on CLIPBOARD, and what PRIMARY held
+// Shift+Insert): PRIMARY offers what the agent has put on CLIPBOARD, and the text PRIMARY held
 // before comes back afterwards, as CLIPBOARD's content does.
 class PrimaryPaste {
  public:
@@ -17,18 +19,23 @@ class PrimaryPaste {
   PrimaryPaste(const PrimaryPaste&) = delete;
   PrimaryPaste& operator=(const PrimaryPaste&) = delete;
 
-  // Before the chord: saves PRIMARY and makes it offer CLIPBOARD's text; a read of it counts as
-  // the read of the paste. False when the agent owns nothing on CLIPBOARD to offer.
+  // Whether PRIMARY is still lent to a paste: what was kept before it is the user's.
+  bool lent() const { return pending_; }
+  // PRIMARY's text, read while the paste saves the clipboard (nothing: PRIMARY held no text,
+  // or none could be read, and it is left empty afterwards).
+  void keep(std::optional<std::string> text) { kept_ = std::move(text); }
+  // At the chord: makes PRIMARY offer CLIPBOARD's text; a read of it counts as the read of the
+  // paste. False when the agent owns nothing on CLIPBOARD to offer.
   bool begin();
-  // Puts PRIMARY's saved content back unless someone has selected something since. Called when
-  // the agent writes CLIPBOARD again (its restore), and when the paste is over either way.
+  // Puts PRIMARY's kept text back unless someone has selected something since. Called when the
+  // agent writes CLIPBOARD again (its restore), and when the paste is over either way.
   void end();
 
  private:
   Clipboard& clipboard_;
   Clipboard& primary_;
   bool pending_ = false;
-  PasteboardContents saved_;
+  std::optional<std::string> kept_;
   std::int64_t takenCount_ = 0;  // PRIMARY's change count once it was ours
 };
 

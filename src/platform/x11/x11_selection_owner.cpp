@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <new>
 
 namespace deskagent::platform::x11 {
 namespace {
@@ -78,7 +79,7 @@ bool SelectionOwner::convertInto(Window requestor, Atom property, Atom target) {
   auto offer = std::find_if(content_.offers.begin(), content_.offers.end(),
                             [&](const Offer& o) { return o.target == target; });
   if (offer == content_.offers.end()) return false;
-  const std::string& bytes = offer->bytes.str();
+  const std::string& bytes = offer->value().str();
   if (bytes.size() > chunkBytes_) {
     // INCR: announce a lower bound of the size; chunks follow each time the requestor deletes
     // the property.
@@ -144,10 +145,14 @@ void SelectionOwner::serve(const XSelectionRequestEvent& request) {
   bool current =
       request.time == CurrentTime || ownedSince_ == CurrentTime || request.time >= ownedSince_;
   if (owned_ && current) {
-    bool served = request.target == atoms.multiple
-                      ? request.property != None && serveMultiple(request.requestor, property)
-                      : convertInto(request.requestor, property, request.target);
-    if (served) reply.property = property;
+    try {
+      bool served = request.target == atoms.multiple
+                        ? request.property != None && serveMultiple(request.requestor, property)
+                        : convertInto(request.requestor, property, request.target);
+      if (served) reply.property = property;
+    } catch (const std::bad_alloc&) {
+      // No memory to derive the encoding asked for: refused, and the content stays as it is.
+    }
   }
   XEvent event{};
   event.xselection = reply;

@@ -22,6 +22,17 @@ struct Offer {
   Bytes bytes;          // shared with the saved content and INCR transfers still running
   bool isText = false;  // a reader asking for it is reading the text we put there
   bool saved = true;    // part of the content (false: encodings we derive, markers for managers)
+  // An encoding derived from another target's bytes, made when first asked for rather than on
+  // every restore, and then kept in `bytes`.
+  std::function<Bytes()> derive;
+
+  const Bytes& value() {
+    if (derive) {
+      bytes = derive();
+      derive = nullptr;
+    }
+    return bytes;
+  }
 };
 
 struct OfferedContent {
@@ -44,6 +55,7 @@ class SelectionOwner {
 
   bool owns() const { return owned_; }
   const OfferedContent& content() const { return content_; }
+  OfferedContent& content() { return content_; }  // its derived encodings made when asked
 
   // Becomes the owner with `content` at server time `time`; false if the server gave the
   // selection to someone else.

@@ -9,8 +9,9 @@ Session::Session(std::unique_ptr<Connection> c, MainLoop& loop, std::int64_t& ch
                  KeyWatch::Deliver deliver)
     : connection(std::move(c)),
       keymap(connection->display()),
+      scratchKeys(*connection, keymap, loop),
       keys(*connection, keymap, synthetic, std::move(deliver)),
-      chord(*connection, keymap, synthetic, primaryPaste),
+      chord(*connection, keymap, scratchKeys, synthetic, primaryPaste),
       clipboard(*connection, loop, connection->atoms().clipboard, changeCount, chord.target()),
       primary(*connection, loop, XA_PRIMARY, primaryChangeCount, chord.target()),
       primaryPaste(clipboard, primary) {

@@ -12,6 +12,7 @@
 #include "platform/x11/x11_key_watch.hpp"
 #include "platform/x11/x11_keymap.hpp"
 #include "platform/x11/x11_primary_paste.hpp"
+#include "platform/x11/x11_scratch_keys.hpp"
 #include "platform/x11/x11_synthetic_keys.hpp"
 
 namespace deskagent::platform::x11 {
@@ -25,9 +26,16 @@ struct Session {
 
   bool lost() const { return connection->lost(); }
   void route(XEvent& event);
+  // The answers to the reads' requests: whether one has arrived, and taking them in.
+  bool replyArrived() { return clipboard.replyArrived() || primary.replyArrived(); }
+  void takeReplies() {
+    clipboard.takeReply();
+    primary.takeReply();
+  }
 
   std::unique_ptr<Connection> connection;
   Keymap keymap;
+  ScratchKeys scratchKeys;
   SyntheticKeys synthetic;
   KeyWatch keys;
   ChordPoster chord;

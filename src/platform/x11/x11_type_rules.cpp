@@ -24,6 +24,9 @@ const std::vector<PasteboardTypeRule>& x11TypeRules() {
       {"COLORMAP", TypeRule::leftOut, "a server resource of the owner's, gone with it"},
       {"TEXT", TypeRule::leftOut, "the text again, in an encoding the owner picks when asked"},
       {"image/*", TypeRule::imageEncoding, "one image, encoded on request in each format"},
+      {"application/x-qt-image", TypeRule::imageEncoding, "Qt's own name for its image, as PNG"},
+      {"text/ico", TypeRule::imageEncoding, "GTK's image again, as an icon file"},
+      {"application/ico", TypeRule::imageEncoding, "GTK's image again, as an icon file"},
   };
   return rules;
 }

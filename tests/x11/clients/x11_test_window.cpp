@@ -49,7 +49,7 @@ std::map<Atom, PropertyValue> mixedContent(Display* display) {
       {"text/html", "<b>mixed</b> content"},
       {"text/uri-list", "file:///tmp/mixed.png\r\n"},
       {"x-special/gnome-copied-files", "copy\nfile:///tmp/mixed.png"},
-      {"application/x-qt-image", binary + "qt"},
+      {"application/vnd.oasis.opendocument.text", binary + "odt"},
       {"application/octet-stream", binary},
       {"chromium/x-web-custom-data", binary + "web"},
       {"text/rtf", "{\\rtf1 mixed}"},
