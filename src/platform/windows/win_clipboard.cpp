@@ -13,9 +13,11 @@ namespace {
 
 constexpr wchar_t kWindowClass[] = L"deskagent.clipboard";
 // Another program (a clipboard manager, Wine's bridge to X11 while it fetches) may hold the
-// clipboard open for a while; a write asks again this often, for at most this long.
+// clipboard open for a while; a paste's write asks again this often, for at most this long. The
+// save before it has just found the clipboard free on the reader's thread: this covers a hold
+// that began since, and bounds how long the loop, and the keys' events on it, can wait.
 constexpr DWORD kOpenRetryMs = 10;
-constexpr DWORD kOpenPatienceMs = 1000;
+constexpr DWORD kOpenPatienceMs = 100;
 // A restore that found the clipboard held is tried again this often, until it is let go; at
 // exit for this long more at most.
 constexpr Duration kRestoreRetry = std::chrono::milliseconds(20);

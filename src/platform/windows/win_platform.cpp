@@ -117,18 +117,23 @@ class WinPlatform final : public Platform {
 
   std::int64_t pasteboardChangeCount() override { return core_->clipboard.changeCount(); }
   // The agent's own content is answered from memory; another program's is read off the loop.
+  // Either way the list is taken on the reader's thread: that finds out, off the loop, whether
+  // another program holds the clipboard open, which the paste's write that follows would
+  // otherwise wait out with the keys held up behind it. (Answers never outlive the reader.)
   void listPasteboardTypes(PasteboardListingCallback done) override {
-    if (const PasteboardContents* own = core_->clipboard.ownContent()) {
-      PasteboardListing listing;
-      for (const auto& item : own->items) {
-        auto& types = listing.items.emplace_back();
-        for (const auto& representation : item.representations)
-          types.push_back(representation.type);
+    Clipboard& clipboard = core_->clipboard;
+    clipboard.reader.list([&clipboard, done = std::move(done)](PasteboardListing listing) {
+      const PasteboardContents* own = listing.error ? nullptr : clipboard.ownContent();
+      if (own != nullptr) {
+        listing.items.clear();
+        for (const auto& item : own->items) {
+          auto& types = listing.items.emplace_back();
+          for (const auto& representation : item.representations)
+            types.push_back(representation.type);
+        }
       }
-      core_->loop().post([done = std::move(done), listing = std::move(listing)] { done(listing); });
-      return;
-    }
-    core_->clipboard.reader.list(std::move(done));
+      done(listing);
+    });
   }
   void readPasteboardType(std::size_t item, const std::string& type,
                           const PasteboardReadLimits& limits,
