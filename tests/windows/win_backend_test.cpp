@@ -1,5 +1,5 @@
 // The Windows backend in-process: the keys the host names, the microphone's consent store, and
-// the clipboard as the transfers use it.
+// the clipboard reader's deadline (what real programs do with the clipboard is the Wine suite's).
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -8,12 +8,10 @@
 #include <string>
 #include <thread>
 
-#include "platform/windows/win_clipboard.hpp"
-#include "platform/windows/win_clipboard_formats.hpp"
+#include "platform/windows/win_clipboard_reader.hpp"
 #include "platform/windows/win_keys.hpp"
 #include "platform/windows/win_main_loop.hpp"
 #include "platform/windows/win_permissions.hpp"
-#include "platform/windows/win_text.hpp"
 
 namespace deskagent::platform::windows {
 namespace {
@@ -76,19 +74,6 @@ void putGlobal(UINT format, const void* data, std::size_t size) {
   SetClipboardData(format, memory);
 }
 
-// What another program on this thread reads as text; a promise of ours is rendered for it.
-std::string clipboardText() {
-  std::string text;
-  if (!OpenClipboard(nullptr)) return text;
-  if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-    text = textOfUnicode(
-        std::string_view(static_cast<const char*>(GlobalLock(data)), GlobalSize(data)));
-    GlobalUnlock(data);
-  }
-  CloseClipboard();
-  return text;
-}
-
 // Serves the loop, and the messages sent to this thread, until `answered` (the reader's thread
 // answers in real time).
 template <class Answered>
@@ -97,87 +82,6 @@ void serveUntil(WinMainLoop& loop, Answered answered) {
     loop.runUntilIdle();
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 2, QS_ALLINPUT);
   }
-}
-
-// Holds the clipboard open on a thread of its own, as a clipboard manager might, until let go.
-// Win32 events, not std::latch: the MinGW library's waits can miss a wake-up and hang.
-class Holder {
- public:
-  Holder() {
-    thread_ = std::thread([this] {
-      OpenClipboard(nullptr);
-      SetEvent(held_);
-      WaitForSingleObject(release_, INFINITE);
-      CloseClipboard();
-    });
-    WaitForSingleObject(held_, INFINITE);
-  }
-  ~Holder() { letGo(); }
-  void letGo() {
-    SetEvent(release_);
-    if (thread_.joinable()) thread_.join();
-  }
-
- private:
-  HANDLE held_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  HANDLE release_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  std::thread thread_;
-};
-
-TEST(WindowsClipboard, ReadOffTheLoopPromisedAndPutBackOnceAHolderLetsGo) {
-  VirtualClock clock;
-  WinMainLoop loop(clock);
-  Clipboard clipboard(loop);
-  ASSERT_TRUE(clipboard.ready());
-  // The user's copy: Unicode text and a registered format, as an application writes them.
-  const std::wstring text = L"the user's \u2713";
-  const std::string html = "Version:0.9\r\n<b>bold</b>";
-  UINT htmlFormat = RegisterClipboardFormatW(L"HTML Format");
-  ASSERT_TRUE(OpenClipboard(nullptr));
-  EmptyClipboard();
-  putGlobal(CF_UNICODETEXT, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
-  putGlobal(htmlFormat, html.data(), html.size());
-  CloseClipboard();
-  EXPECT_EQ(clipboard.ownContent(), nullptr);  // another program's
-  // Saved as the agent saves it, through the reader's thread: every format listed, each read.
-  std::optional<PasteboardListing> listing;
-  clipboard.reader.list([&](PasteboardListing l) { listing = std::move(l); });
-  serveUntil(loop, [&] { return listing.has_value(); });
-  ASSERT_TRUE(listing && listing->items.size() == 1u);
-  PasteboardContents saved{{{}}};
-  for (const auto& type : listing->items.front()) {
-    std::optional<PasteboardTypeRead> read;
-    clipboard.reader.read(formatNumber(type), 1 << 20, std::chrono::seconds(4),
-                          [&](PasteboardTypeRead r) { read = std::move(r); });
-    serveUntil(loop, [&] { return read.has_value(); });
-    if (read && !read->error) saved.items.front().representations.push_back({type, read->bytes});
-  }
-
-  bool read = false;
-  ASSERT_TRUE(clipboard.setTextNotifyingRead("dictated \xe2\x9c\x93", [&] { read = true; }));
-  ASSERT_NE(clipboard.ownContent(), nullptr);  // answered from memory, the promise kept
-  EXPECT_EQ(clipboard.ownText(), "dictated \xe2\x9c\x93");
-  loop.runUntilIdle();
-  EXPECT_FALSE(read);
-  EXPECT_EQ(clipboardText(), "dictated \xe2\x9c\x93");
-  loop.runUntilIdle();
-  EXPECT_TRUE(read);
-  EXPECT_NE(clipboard.ownContent(), nullptr);  // rendering is no change of content
-
-  // A restore that finds the clipboard held keeps trying, however long, until it is let go.
-  Holder holder;
-  clipboard.setContents(saved);
-  advanceVirtualTime(loop, clock, std::chrono::seconds(5));
-  holder.letGo();
-  advanceVirtualTime(loop, clock, std::chrono::milliseconds(100));
-  EXPECT_EQ(clipboardText(), "the user's \xe2\x9c\x93");
-  ASSERT_TRUE(OpenClipboard(nullptr));
-  HANDLE restored = GetClipboardData(htmlFormat);
-  ASSERT_NE(restored, nullptr);
-  EXPECT_EQ(std::string(static_cast<const char*>(GlobalLock(restored)), html.size()), html);
-  GlobalUnlock(restored);
-  CloseClipboard();
-  EXPECT_EQ(clipboard.ownContent()->items, saved.items);  // a later snapshot reads it from memory
 }
 
 // An owner that promised its text and then serves no message: the read ends as timed out on the

@@ -1,10 +1,9 @@
-// The Windows application the end-to-end tests paste into and copy from when they need to see
-// which keys arrived: a focused window with one EDIT control.
+// The Windows application the end-to-end tests paste into when they need to see which keys
+// arrived: a focused window with one EDIT control.
 //
 //   stdout: "ready" once focused; "paste MODS HEX" after each paste (MODS: the modifiers held
-//           with V, letters of "CSAW" or "-"; HEX: the control's whole text); "copy MODS" after
-//           each copy; "caps on" or "caps off" at each release of Caps Lock (the lock as this
-//           window's thread sees it)
+//           with V, letters of "CSAW" or "-"; HEX: the control's whole text); "caps on" or
+//           "caps off" at each release of Caps Lock (the lock as this window's thread sees it)
 
 #include <fcntl.h>
 #include <io.h>
@@ -52,7 +51,6 @@ LRESULT CALLBACK editHook(HWND window, UINT message, WPARAM wParam, LPARAM lPara
   }
   LRESULT result = CallWindowProcW(editProc, window, message, wParam, lParam);
   if (message == WM_PASTE) say("paste " + heldWithLetter + " " + x11_test::hex(editText()));
-  if (message == WM_COPY) say("copy " + heldWithLetter);
   return result;
 }
 
