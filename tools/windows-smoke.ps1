@@ -52,6 +52,23 @@ Send '{"type":"paste","text":"elevated"}'
 Next | Out-Null
 Ask "As the README says, did nothing arrive in the elevated Notepad (and is your clipboard yours)?"
 
+Write-Host "`n5. Consoles: open a Command Prompt (conhost, and Windows Terminal if you have it)."
+foreach ($console in "Command Prompt", "Windows Terminal") {
+  Read-Host "Press Enter and switch to the $console within 3 seconds (skip: stay here)"
+  Start-Sleep -Seconds 3
+  Send '{"type":"read-selection"}'
+  Next | Out-Null
+  Send '{"type":"paste","text":"echo pasted"}'
+  Next | Out-Null
+  Ask "Did the $console stay open (no ^C) and get 'echo pasted' at its prompt (not ^V)?"
+}
+
+Write-Host "`n6. Caps Lock: turn Caps Lock on now; the agent watches it from a new start."
+Read-Host "Press Enter, then press Caps Lock twice"
+Send '{"type":"watch","keyCode":57}'
+1..1 | ForEach-Object { Next | Out-Null }
+Ask "Was there one 'down' for keyCode 57, after the second press (none for turning it off)?"
+
 $agent.StandardInput.Close()
 $agent.WaitForExit(5000) | Out-Null
 if ($agent.ExitCode -ne 0) { Write-Host "FAILED: exit status $($agent.ExitCode)" -ForegroundColor Red; $failed++ }

@@ -359,8 +359,12 @@ document.title = 'ready';
     return window ? window->title : "";
   };
   ASSERT_TRUE(becomes(title, "ready - Chromium", 60s));
-  keyboard_->type("ctrl+c");
-  ASSERT_TRUE(becomes(title, "copied 1 - Chromium"));
+  // The user's copy, again should a loaded machine's Chromium not have taken the keys yet.
+  auto copy = [&] {
+    keyboard_->type("ctrl+c");
+    return becomes([&] { return title().substr(0, 7); }, "copied ", 5s);
+  };
+  ASSERT_TRUE(copy() || copy() || copy());
   ASSERT_TRUE(becomes([] { return std::to_string(clipboardByType().contains("text/html")); }, "1"));
   auto before = clipboardByType();
   startAgent();

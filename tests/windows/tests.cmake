@@ -1,13 +1,16 @@
 # The Windows backend's tests. In the cross build: its pure pieces join the in-process tests, and
-# the application the end-to-end tests paste into is built. In the build machine's own build,
-# given DESKAGENT_WINDOWS_BUILD (the cross build's folder): the end-to-end tests, which run
-# deskagent.exe under Wine on an Xvfb of their own and drive it as a host would.
+# the end-to-end tests' own Windows programs are built (a window to paste into, a probe that looks
+# at other programs' windows). In the build machine's own build, given DESKAGENT_WINDOWS_BUILD
+# (the cross build's folder): the end-to-end tests, which run deskagent.exe under Wine on an Xvfb
+# of their own and drive it as a host would, with Wine's own programs as the user's.
 
 if(WIN32)
   target_sources(unit_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/win_backend_test.cpp)
-  add_executable(win_test_window ${CMAKE_CURRENT_LIST_DIR}/clients/win_test_window.cpp)
-  target_include_directories(win_test_window PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-  target_link_libraries(win_test_window PRIVATE deskagent_windows)
+  foreach(client win_test_window win_probe win_owner)
+    add_executable(${client} ${CMAKE_CURRENT_LIST_DIR}/clients/${client}.cpp)
+    target_include_directories(${client} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+    target_link_libraries(${client} PRIVATE deskagent_windows)
+  endforeach()
   return()
 endif()
 
@@ -22,6 +25,8 @@ target_link_libraries(wine_tests PRIVATE nlohmann_json::nlohmann_json GTest::gte
 target_compile_definitions(wine_tests PRIVATE
   DESKAGENT_BINARY="${DESKAGENT_WINDOWS_BUILD}/deskagent.exe"
   WIN_TEST_WINDOW="${DESKAGENT_WINDOWS_BUILD}/tests/win_test_window.exe"
+  WIN_PROBE="${DESKAGENT_WINDOWS_BUILD}/tests/win_probe.exe"
+  WIN_OWNER="${DESKAGENT_WINDOWS_BUILD}/tests/win_owner.exe"
   WINE_RUN="${PROJECT_SOURCE_DIR}/scripts/wine-run.sh"
   WINE_PREFIX_SCRIPT="${PROJECT_SOURCE_DIR}/scripts/wine-prefix.sh"
   WINE_PREFIX="${DESKAGENT_WINDOWS_BUILD}/wine/e2e"

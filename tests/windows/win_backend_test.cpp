@@ -1,5 +1,5 @@
 // The Windows backend in-process: the keys the host names, the microphone's consent store, and
-// the clipboard as the transfers use it.
+// the clipboard reader's deadline (what real programs do with the clipboard is the Wine suite's).
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/windows/win_clipboard.hpp"
+#include "platform/windows/win_clipboard_reader.hpp"
 #include "platform/windows/win_keys.hpp"
 #include "platform/windows/win_main_loop.hpp"
 #include "platform/windows/win_permissions.hpp"
@@ -74,76 +74,73 @@ void putGlobal(UINT format, const void* data, std::size_t size) {
   SetClipboardData(format, memory);
 }
 
-TEST(WindowsClipboard, ThePromisedTextTellsOfItsReadAndTheSnapshotComesBackWholeIfNeedBeLater) {
+// Serves the loop, and the messages sent to this thread, until `answered` (the reader's thread
+// answers in real time).
+template <class Answered>
+void serveUntil(WinMainLoop& loop, Answered answered) {
+  for (int turns = 0; turns < 5000 && !answered(); ++turns) {
+    loop.runUntilIdle();
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 2, QS_ALLINPUT);
+  }
+}
+
+// An owner that promised its text and then serves no message: the read ends as timed out on the
+// loop's clock, and what the reader's thread brings once the owner renders is dropped.
+HANDLE rendered = nullptr;
+
+LRESULT CALLBACK ownerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != WM_RENDERFORMAT) return DefWindowProcW(window, message, wParam, lParam);
+  const wchar_t late[] = L"late";
+  putGlobal(CF_UNICODETEXT, late, sizeof late);
+  SetEvent(rendered);
+  return 0;
+}
+
+TEST(WindowsClipboard, AnOwnerThatDoesNotAnswerTimesOutAndItsLateAnswerIsDropped) {
   VirtualClock clock;
   WinMainLoop loop(clock);
-  Clipboard clipboard(loop);
-  ASSERT_TRUE(clipboard.ready());
-  // The user's copy: Unicode text and a registered format, as an application writes them.
-  const std::wstring text = L"the user's \u2713";
-  const std::string html = "Version:0.9\r\n<b>bold</b>";
-  UINT htmlFormat = RegisterClipboardFormatW(L"HTML Format");
-  const std::int64_t before = clipboard.changeCount();
-  ASSERT_TRUE(OpenClipboard(nullptr));
-  EmptyClipboard();
-  putGlobal(CF_UNICODETEXT, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
-  putGlobal(htmlFormat, html.data(), html.size());
-  CloseClipboard();
-  EXPECT_NE(clipboard.changeCount(), before);  // another program's copy, which a restore spares
-  // Saved as the agent saves it: every format listed, each read.
-  PasteboardContents saved{{{}}};
-  auto listing = clipboard.listing();
-  ASSERT_EQ(listing.items.size(), 1u);
-  for (const auto& type : listing.items.front()) {
-    auto read = clipboard.readType(type, {1 << 20, {}, {}});
-    if (!read.error) saved.items.front().representations.push_back({type, read.bytes});
-  }
-
-  bool read = false;
-  ASSERT_TRUE(clipboard.setTextNotifyingRead("dictated \xe2\x9c\x93", [&] { read = true; }));
-  std::int64_t written = clipboard.changeCount();
-  for (const wchar_t* mark : {L"ExcludeClipboardContentFromMonitorProcessing",
-                              L"CanIncludeInClipboardHistory", L"CanUploadToCloudClipboard"}) {
-    EXPECT_TRUE(IsClipboardFormatAvailable(RegisterClipboardFormatW(mark)));
-  }
-  loop.runUntilIdle();
-  EXPECT_FALSE(read);  // promised, not yet asked for
-  EXPECT_EQ(clipboard.text(), "dictated \xe2\x9c\x93");
-  loop.runUntilIdle();
-  EXPECT_TRUE(read);
-  EXPECT_EQ(clipboard.changeCount(), written);  // rendering is no change of content
-
-  clipboard.setContents(saved);
-  EXPECT_EQ(clipboard.text(), "the user's \xe2\x9c\x93");
-  ASSERT_TRUE(OpenClipboard(nullptr));
-  HANDLE restored = GetClipboardData(htmlFormat);
-  ASSERT_NE(restored, nullptr);
-  EXPECT_EQ(std::string(static_cast<const char*>(GlobalLock(restored)), html.size()), html);
-  GlobalUnlock(restored);
-  CloseClipboard();
-
-  // A restore that finds the clipboard held open by another thread (as a clipboard manager
-  // might hold it) until told comes a little later.
-  ASSERT_TRUE(clipboard.setTextNotifyingRead("dictated again", [] {}));
-  // Win32 events, not std::latch: the MinGW library's waits can miss a wake-up and hang.
-  HANDLE held = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  std::thread holder([&] {
-    OpenClipboard(nullptr);
-    SetEvent(held);
-    WaitForSingleObject(release, INFINITE);
+  ClipboardReader reader(loop);
+  rendered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE promised = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE wake = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::thread owner([&] {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = ownerProc;
+    windowClass.lpszClassName = L"deskagent_test_owner";
+    RegisterClassW(&windowClass);
+    HWND window = CreateWindowExW(0, L"deskagent_test_owner", L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                  nullptr, nullptr, nullptr);
+    OpenClipboard(window);
+    EmptyClipboard();
+    SetClipboardData(CF_UNICODETEXT, nullptr);
     CloseClipboard();
+    SetEvent(promised);
+    WaitForSingleObject(wake, INFINITE);  // stuck: the request to render waits meanwhile
+    while (WaitForSingleObject(rendered, 0) != WAIT_OBJECT_0) {
+      MsgWaitForMultipleObjects(1, &rendered, FALSE, INFINITE, QS_SENDMESSAGE);
+      MSG msg;
+      PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
   });
-  WaitForSingleObject(held, INFINITE);
-  // Nor can a paste's text be written: the paste is then refused (not a chord over the user's).
-  EXPECT_FALSE(clipboard.setTextNotifyingRead("not written", [] {}));
-  clipboard.setContents(saved);  // waits out its patience, then leaves the restore for later
-  SetEvent(release);
-  holder.join();
-  CloseHandle(held);
-  CloseHandle(release);
-  advanceVirtualTime(loop, clock, std::chrono::seconds(1));
-  EXPECT_EQ(clipboard.text(), "the user's \xe2\x9c\x93");
+  WaitForSingleObject(promised, INFINITE);
+  int answers = 0;
+  std::optional<PasteboardReadError> error;
+  reader.read(CF_UNICODETEXT, 1 << 20, std::chrono::seconds(4), [&](PasteboardTypeRead read) {
+    ++answers;
+    error = read.error;
+  });
+  advanceVirtualTime(loop, clock, std::chrono::seconds(4));
+  EXPECT_EQ(answers, 1);
+  EXPECT_EQ(error, PasteboardReadError::timedOut);
+  SetEvent(wake);
+  owner.join();
+  // The thread answers in order: once a later read is answered, the late one has come and gone.
+  std::optional<std::string> text;
+  reader.readText(std::chrono::seconds(4), [&](std::optional<std::string> t) { text = t; });
+  serveUntil(loop, [&] { return text.has_value(); });
+  EXPECT_EQ(text, "late");
+  EXPECT_EQ(answers, 1);
+  for (HANDLE event : {rendered, promised, wake}) CloseHandle(event);
 }
 
 }  // namespace

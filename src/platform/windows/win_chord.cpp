@@ -3,6 +3,7 @@
 #include <array>
 
 #include "platform/platform.hpp"
+#include "platform/windows/win_consoles.hpp"
 #include "platform/windows/win_key_hook.hpp"
 
 namespace deskagent::platform::windows {
@@ -16,7 +17,7 @@ constexpr std::array<WORD, 8> kChordDisturbingKeys{VK_LSHIFT, VK_RSHIFT, VK_LCON
                                                    VK_LMENU,  VK_RMENU,  VK_LWIN,     VK_RWIN};
 
 bool isExtended(WORD vk) {
-  return vk == VK_RCONTROL || vk == VK_RMENU || vk == VK_LWIN || vk == VK_RWIN;
+  return vk == VK_RCONTROL || vk == VK_RMENU || vk == VK_LWIN || vk == VK_RWIN || vk == VK_INSERT;
 }
 
 bool opensMenuAlone(WORD vk) {
@@ -102,11 +103,32 @@ void ChordPoster::release(WORD vk) {
 void ChordPoster::post(std::uint16_t macKeyCode, bool down, std::uint64_t flags) {
   auto letter = letterForMacKeyCode(macKeyCode);
   if (!letter) return;
-  if (down) {
-    if (pressedKey_) release(*pressedKey_);  // a chord whose release never came
+  if (!down) {
+    if (pressedKey_) release(*pressedKey_);
+    return;
+  }
+  if (pressedKey_) release(*pressedKey_);  // a chord whose release never came
+  HWND target = GetForegroundWindow();
+  const ConsoleWindow* console = (flags & kFlagCommand) ? consoleWindowOf(target) : nullptr;
+  if (console == nullptr) {
     press(virtualKeyForLetter(*letter), flags);
-  } else if (pressedKey_) {
-    release(*pressedKey_);
+  } else if (*letter == L'v') {
+    pasteInto(*console, target);
+  }
+  // A console is never sent the copy chord: it would interrupt the program inside.
+}
+
+void ChordPoster::pasteInto(const ConsoleWindow& console, HWND window) {
+  switch (console.paste) {
+    case ConsolePaste::menuCommand:
+      PostMessageW(window, console.message, console.command, 0);
+      break;
+    case ConsolePaste::controlShiftV:
+      press(virtualKeyForLetter(L'v'), kFlagControl | kFlagShift);
+      break;
+    case ConsolePaste::shiftInsert:
+      press(VK_INSERT, kFlagShift);
+      break;
   }
 }
 

@@ -5,68 +5,29 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/windows/win_clipboard_formats.hpp"
 #include "platform/windows/win_text.hpp"
 
 namespace deskagent::platform::windows {
 namespace {
 
 constexpr wchar_t kWindowClass[] = L"deskagent.clipboard";
-// Another process (a clipboard manager, Wine's bridge to X11 while it fetches) may hold the
-// clipboard open for a while; it is asked again this often, for at most this long.
+// Another program (a clipboard manager, Wine's bridge to X11 while it fetches) may hold the
+// clipboard open for a while; a paste's write asks again this often, for at most this long. The
+// save before it has just found the clipboard free on the reader's thread: this covers a hold
+// that began since, and bounds how long the loop, and the keys' events on it, can wait.
 constexpr DWORD kOpenRetryMs = 10;
-constexpr DWORD kOpenPatienceMs = 1000;
-// A restore that could not have the clipboard is tried again this often, this many times.
-constexpr Duration kLaterRestoreInterval = std::chrono::milliseconds(250);
-constexpr int kLaterRestoreAttempts = 8;
+constexpr DWORD kOpenPatienceMs = 100;
+// A restore that found the clipboard held is tried again this often, until it is let go; at
+// exit for this long more at most.
+constexpr Duration kRestoreRetry = std::chrono::milliseconds(20);
+constexpr DWORD kExitRestoreMs = 2000;
 
 // Registered formats that keep a text out of the clipboard history (Win+V), the cloud clipboard
 // and clipboard managers: the first by its presence, the other two by a DWORD 0.
 constexpr std::array<const wchar_t*, 3> kExclusionFormats{
     L"ExcludeClipboardContentFromMonitorProcessing", L"CanIncludeInClipboardHistory",
     L"CanUploadToCloudClipboard"};
-
-// Formats whose data is a GDI object or a private handle rather than global memory.
-bool isMemoryFormat(UINT format) {
-  switch (format) {
-    case CF_BITMAP:
-    case CF_METAFILEPICT:
-    case CF_PALETTE:
-    case CF_ENHMETAFILE:
-    case CF_OWNERDISPLAY:
-    case CF_DSPBITMAP:
-    case CF_DSPMETAFILEPICT:
-    case CF_DSPENHMETAFILE:
-      return false;
-    default:
-      return !(format >= CF_PRIVATEFIRST && format <= CF_GDIOBJLAST);
-  }
-}
-
-// Registered formats by name (their numbers differ between sessions), the others by number;
-// those that hold a GDI object or a private handle rather than global memory say so.
-std::string formatName(UINT format) {
-  if (!isMemoryFormat(format)) {
-    bool gdi = format >= CF_GDIOBJFIRST && format <= CF_GDIOBJLAST;
-    return (gdi || format < CF_PRIVATEFIRST ? "#gdi:" : "#private:") + std::to_string(format);
-  }
-  if (format >= 0xC000) {
-    std::array<wchar_t, 256> name{};
-    int length = GetClipboardFormatNameW(format, name.data(), static_cast<int>(name.size()));
-    if (length > 0) return toUtf8(std::wstring_view(name.data(), static_cast<std::size_t>(length)));
-  }
-  return "#" + std::to_string(format);
-}
-
-UINT formatNumber(const std::string& name) {
-  if (name.size() > 1 && name[0] == '#') {
-    try {
-      return static_cast<UINT>(std::stoul(name.substr(1)));
-    } catch (...) {
-      return 0;
-    }
-  }
-  return RegisterClipboardFormatW(toWide(name).c_str());
-}
 
 HGLOBAL globalCopy(const void* data, std::size_t size) {
   HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, size == 0 ? 1 : size);
@@ -81,8 +42,11 @@ HGLOBAL globalCopy(const void* data, std::size_t size) {
 }
 
 // Hands `memory` to the clipboard, which owns it from then on; freed when it is refused.
-void put(UINT format, HGLOBAL memory) {
-  if (memory != nullptr && SetClipboardData(format, memory) == nullptr) GlobalFree(memory);
+bool put(UINT format, HGLOBAL memory) {
+  if (memory == nullptr) return false;
+  if (SetClipboardData(format, memory) != nullptr) return true;
+  GlobalFree(memory);
+  return false;
 }
 
 void putText(const std::wstring& text) {
@@ -109,7 +73,7 @@ void waitServingSentMessages(DWORD ms) {
 
 }  // namespace
 
-Clipboard::Clipboard(MainLoop& loop) : loop_(loop) {
+Clipboard::Clipboard(MainLoop& loop) : reader(loop), loop_(loop) {
   HINSTANCE instance = GetModuleHandleW(nullptr);
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof windowClass;
@@ -181,107 +145,112 @@ void Clipboard::renderAll() {
 }
 
 std::int64_t Clipboard::changeCount() const {
-  return static_cast<std::int64_t>(GetClipboardSequenceNumber()) - ownRenderChanges_;
+  return static_cast<std::int64_t>(GetClipboardSequenceNumber()) - ownRenderChanges_ -
+         reader.renderedChanges();
 }
 
-std::optional<std::string> Clipboard::text() {
-  if (!open()) return std::nullopt;
-  std::optional<std::string> text;
-  if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-    if (const auto* p = static_cast<const wchar_t*>(GlobalLock(data))) {
-      std::size_t units = GlobalSize(data) / sizeof(wchar_t);
-      std::size_t length = 0;
-      while (length < units && p[length] != L'\0') ++length;
-      text = toUtf8(std::wstring_view(p, length));
-      GlobalUnlock(data);
+const PasteboardContents* Clipboard::ownContent() const {
+  if (!owned_ || GetClipboardOwner() != window_ || changeCount() != ownedCount_) return nullptr;
+  return &*owned_;
+}
+
+std::optional<std::string> Clipboard::ownText() const {
+  const PasteboardContents* own = ownContent();
+  if (own == nullptr) return std::nullopt;
+  for (const auto& item : own->items) {
+    for (const auto& representation : item.representations) {
+      if (formatNumber(representation.type) == CF_UNICODETEXT)
+        return textOfUnicode(representation.data.str());
     }
   }
-  CloseClipboard();
-  return text;
-}
-
-PasteboardListing Clipboard::listing() {
-  // Held by another process past our patience: nothing can be read, so nothing may be written
-  // over it (the transfer is refused with "clipboard").
-  if (!open()) return PasteboardListing{{}, PasteboardReadError::failed};
-  std::vector<std::string> types;
-  for (UINT format = EnumClipboardFormats(0); format != 0; format = EnumClipboardFormats(format)) {
-    types.push_back(formatName(format));
-  }
-  CloseClipboard();
-  PasteboardListing listing;
-  if (!types.empty()) listing.items.push_back(std::move(types));
-  return listing;
-}
-
-PasteboardTypeRead Clipboard::readType(const std::string& type,
-                                       const PasteboardReadLimits& limits) {
-  UINT format = formatNumber(type);
-  if (format == 0 || !isMemoryFormat(format)) return {{}, PasteboardReadError::refused};
-  if (!open()) return {{}, PasteboardReadError::failed};
-  PasteboardTypeRead read{{}, PasteboardReadError::refused};
-  if (HANDLE data = GetClipboardData(format)) {
-    std::size_t size = GlobalSize(data);
-    if (size > limits.maxBytes) {
-      read.error = PasteboardReadError::overBudget;
-    } else if (const auto* p = static_cast<const char*>(GlobalLock(data))) {
-      read = PasteboardTypeRead{std::string(p, size), {}};
-      GlobalUnlock(data);
-    } else {
-      read.error = PasteboardReadError::failed;
-    }
-  }
-  CloseClipboard();
-  return read;
+  return std::nullopt;
 }
 
 void Clipboard::setContents(const PasteboardContents& contents) {
-  if (open()) {
+  dropRestore();
+  if (OpenClipboard(window_)) {
     putContents(contents);
-  } else {
-    // The user's clipboard must come back: held longer, it is asked for again a while later.
-    putContentsLater(contents, changeCount(), kLaterRestoreAttempts);
+    return;
   }
+  // Held by another program. The user's clipboard must come back once it is let go; until then
+  // the keys and commands are served between the tries.
+  pendingRestore_ = contents;
+  pendingCount_ = changeCount();
+  restoreRetry_ = loop_.startRepeating(kRestoreRetry, [this] { retryRestore(); });
+}
+
+void Clipboard::retryRestore() {
+  // A copy made in the meantime is newer than what was saved, and wins.
+  if (!pendingRestore_ || changeCount() != pendingCount_) {
+    dropRestore();
+  } else if (OpenClipboard(window_)) {
+    putContents(*pendingRestore_);
+    dropRestore();
+  }
+}
+
+void Clipboard::dropRestore() {
+  restoreRetry_.reset();
+  pendingRestore_.reset();
 }
 
 void Clipboard::putContents(const PasteboardContents& contents) {
   EmptyClipboard();
+  bool whole = true;
   for (const auto& item : contents.items) {
     for (const auto& representation : item.representations) {
       UINT format = formatNumber(representation.type);
-      if (format == 0 || !isMemoryFormat(format)) continue;
-      put(format, globalCopy(representation.data.data(), representation.data.size()));
+      const Bytes& data = representation.data;
+      whole = format != 0 && put(format, globalCopy(data.data(), data.size())) && whole;
     }
   }
   CloseClipboard();
-}
-
-// A one-shot loop task, so an agent told to end waits for it. The clipboard outlives the loop's
-// work: the platform is let go only after the loop has run every such task.
-void Clipboard::putContentsLater(PasteboardContents contents, std::int64_t count, int attempts) {
-  loop_.postDelayed(kLaterRestoreInterval,
-                    [this, contents = std::move(contents), count, attempts]() mutable {
-                      // A copy made in the meantime is newer than what was saved, and wins.
-                      if (changeCount() != count) return;
-                      if (OpenClipboard(window_)) {
-                        putContents(contents);
-                      } else if (attempts > 1) {
-                        putContentsLater(std::move(contents), count, attempts - 1);
-                      }
-                    });
+  // What could not be put back (no memory for it) is read from the clipboard as it is.
+  owned_.reset();
+  if (whole) owned_ = contents;
+  ownedCount_ = changeCount();
 }
 
 bool Clipboard::setTextNotifyingRead(const std::string& text, PasteboardReadCallback onRead) {
   if (!open()) return false;
+  dropRestore();
   EmptyClipboard();  // sends our own window WM_DESTROYCLIPBOARD first if we held a promise
   promised_ = toWide(text);
   onRead_ = std::move(onRead);
   SetClipboardData(CF_UNICODETEXT, nullptr);
   putExclusionMarks();
   // Another agent finding this waits for our restore instead of saving our text as the user's.
-  put(RegisterClipboardFormatW(toWide(kTransferMarkerType).c_str()), globalCopy("1", 1));
+  UINT marker = RegisterClipboardFormatW(toWide(kTransferMarkerType).c_str());
+  put(marker, globalCopy("1", 1));
   CloseClipboard();
+  // What a snapshot finds while it is there, read without rendering the promise.
+  PasteboardItem item;
+  const auto* units = reinterpret_cast<const char*>(promised_->c_str());
+  item.representations.push_back(
+      {formatName(CF_UNICODETEXT), std::string(units, (promised_->size() + 1) * sizeof(wchar_t))});
+  const DWORD zero = 0;
+  for (const wchar_t* name : kExclusionFormats) {
+    item.representations.push_back(
+        {formatName(RegisterClipboardFormatW(name)),
+         std::string(reinterpret_cast<const char*>(&zero), sizeof zero)});
+  }
+  item.representations.push_back({formatName(marker), "1"});
+  owned_ = PasteboardContents{{std::move(item)}};
+  ownedCount_ = changeCount();
   return true;
+}
+
+void Clipboard::finish() {
+  for (DWORD waited = 0; pendingRestore_ && waited < kExitRestoreMs; waited += kOpenRetryMs) {
+    if (changeCount() != pendingCount_) break;
+    if (OpenClipboard(window_)) {
+      putContents(*pendingRestore_);
+      break;
+    }
+    Sleep(kOpenRetryMs);
+  }
+  dropRestore();
+  renderAll();
 }
 
 }  // namespace deskagent::platform::windows

@@ -7,7 +7,7 @@ namespace deskagent::platform::windows {
 KeyHook* KeyHook::active_ = nullptr;
 
 KeyHook::KeyHook(std::function<void(const KeyboardEvent&)> onChange)
-    : onChange_(std::move(onChange)), capsLocked_((GetKeyState(VK_CAPITAL) & 1) != 0) {
+    : onChange_(std::move(onChange)) {
   hook_ = SetWindowsHookExW(WH_KEYBOARD_LL, &KeyHook::hookProc, GetModuleHandleW(nullptr), 0);
   if (hook_ != nullptr) active_ = this;
 }
@@ -40,16 +40,24 @@ void KeyHook::see(WPARAM message, const KBDLLHOOKSTRUCT& key) {
   if (!macKeyCode) return;
   bool down = message == WM_KEYDOWN || message == WM_SYSKEYDOWN;
   if (*macKeyCode == kMacCapsLock) {
-    // The lock turns on a press, not on the key's auto-repeat.
-    if (down && !capsHeld_) capsLocked_ = !capsLocked_;
-    bool changed = down != capsHeld_;
+    if (down == capsHeld_) return;  // auto-repeat
     capsHeld_ = down;
-    if (!changed) return;
+    if (down) {
+      // The lock turns on a press; a press whose starting state is unknown waits for its release.
+      if (!capsLocked_) return;
+      capsLocked_ = !*capsLocked_;
+    } else {
+      // The system's key state has taken the press by now: it settles an unknown or missed one.
+      bool locked = (GetKeyState(VK_CAPITAL) & 1) != 0;
+      if (capsLocked_ == locked) return;
+      capsLocked_ = locked;
+    }
   } else {
     if (held_.has(*macKeyCode) == down) return;  // auto-repeat
     held_.set(*macKeyCode, down);
   }
-  onChange_(KeyboardEvent{*macKeyCode, modifierFlags(held_, capsLocked_)});
+  bool locked = capsLocked_.value_or((GetKeyState(VK_CAPITAL) & 1) != 0);
+  onChange_(KeyboardEvent{*macKeyCode, modifierFlags(held_, locked)});
 }
 
 std::uint64_t currentKeyboardFlags() {

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <optional>
 
 #include "platform/modifier_keys.hpp"
 #include "platform/platform.hpp"
@@ -15,7 +16,9 @@ inline constexpr ULONG_PTR kOwnInputTag = 0x64736B61;
 // A listen-only WH_KEYBOARD_LL hook on the thread that installs it (the main loop's, whose
 // message pump calls it). It always hands the key on with CallNextHookEx, unchanged, and only
 // records modifier changes: each becomes a KeyboardEvent for `onChange`, called from inside the
-// hook, so it must only post. The agent's own chord is passed over.
+// hook, so it must only post. The agent's own chord is passed over. Caps Lock's lock state is
+// read from this thread's key state at the key's release, when it holds the press for certain,
+// and followed from press to press after that.
 class KeyHook {
  public:
   explicit KeyHook(std::function<void(const KeyboardEvent&)> onChange);
@@ -37,7 +40,9 @@ class KeyHook {
   HHOOK hook_ = nullptr;
   HeldModifiers held_;
   bool capsHeld_ = false;
-  bool capsLocked_ = false;
+  // Unknown until the first release of Caps Lock: a new thread's own key state can read the lock
+  // off while it is on (Wine), and only after a press of the key does it say for certain.
+  std::optional<bool> capsLocked_;
   static KeyHook* active_;  // the hook procedure has no context of its own
 };
 

@@ -1,10 +1,13 @@
 #include "platform/windows/win_platform.hpp"
 
+#include <chrono>
 #include <vector>
 
 #include "platform/shared_tap.hpp"
 #include "platform/windows/win_chord.hpp"
 #include "platform/windows/win_clipboard.hpp"
+#include "platform/windows/win_clipboard_formats.hpp"
+#include "platform/windows/win_consoles.hpp"
 #include "platform/windows/win_key_hook.hpp"
 #include "platform/windows/win_permissions.hpp"
 
@@ -12,6 +15,10 @@ namespace deskagent::platform::windows {
 namespace {
 
 using TapState = SharedTapState;
+
+// The application that has just copied gets as long to give its text as an owner gets to start
+// answering for a type of a snapshot.
+constexpr Duration kTextPatience = std::chrono::milliseconds(4000);
 
 // The taps and the one hook they share: installed while some tap listens. Held in a shared_ptr
 // so that posted tasks and taps that outlive the platform find it gone instead of dangling.
@@ -109,21 +116,57 @@ class WinPlatform final : public Platform {
   }
 
   std::int64_t pasteboardChangeCount() override { return core_->clipboard.changeCount(); }
-  // Each read is made at once and answered on the next turn of the loop.
+  // The agent's own content is answered from memory; another program's is read off the loop.
+  // Either way the list is taken on the reader's thread: that finds out, off the loop, whether
+  // another program holds the clipboard open, which the paste's write that follows would
+  // otherwise wait out with the keys held up behind it. (Answers never outlive the reader.)
   void listPasteboardTypes(PasteboardListingCallback done) override {
-    core_->loop().post(
-        [done = std::move(done), listing = core_->clipboard.listing()] { done(listing); });
+    Clipboard& clipboard = core_->clipboard;
+    clipboard.reader.list([&clipboard, done = std::move(done)](PasteboardListing listing) {
+      const PasteboardContents* own = listing.error ? nullptr : clipboard.ownContent();
+      if (own != nullptr) {
+        listing.items.clear();
+        for (const auto& item : own->items) {
+          auto& types = listing.items.emplace_back();
+          for (const auto& representation : item.representations)
+            types.push_back(representation.type);
+        }
+      }
+      done(listing);
+    });
   }
-  void readPasteboardType(std::size_t, const std::string& type, const PasteboardReadLimits& limits,
+  void readPasteboardType(std::size_t item, const std::string& type,
+                          const PasteboardReadLimits& limits,
                           PasteboardTypeCallback done) override {
-    core_->loop().post(
-        [done = std::move(done), read = core_->clipboard.readType(type, limits)] { done(read); });
+    if (const PasteboardContents* own = core_->clipboard.ownContent()) {
+      PasteboardTypeRead read{{}, PasteboardReadError::refused};
+      if (item < own->items.size()) {
+        for (const auto& representation : own->items[item].representations) {
+          if (representation.type == type) read = {representation.data, {}};
+        }
+      }
+      core_->loop().post([done = std::move(done), read = std::move(read)] { done(read); });
+      return;
+    }
+    UINT format = formatNumber(type);
+    if (format == 0) {
+      core_->loop().post([done = std::move(done)] { done({{}, PasteboardReadError::refused}); });
+      return;
+    }
+    // GetClipboardData hands the whole of a format at once: the owner's first answer is all.
+    core_->clipboard.reader.read(format, limits.maxBytes, limits.firstAnswer, std::move(done));
   }
+  void cancelPasteboardReads() override { core_->clipboard.reader.cancel(); }
   const std::vector<PasteboardTypeRule>& pasteboardTypeRules() const override {
     return windowsTypeRules();
   }
   void readPasteboardText(PasteboardTextCallback done) override {
-    core_->loop().post([done = std::move(done), text = core_->clipboard.text()] { done(text); });
+    if (core_->clipboard.ownContent() != nullptr) {
+      core_->loop().post(
+          [done = std::move(done), text = core_->clipboard.ownText()] { done(text); });
+      return;
+    }
+    core_->clipboard.reader.readText(kTextPatience, std::move(done));
   }
   void writePasteboardContents(const PasteboardContents& contents) override {
     core_->clipboard.setContents(contents);
@@ -136,7 +179,14 @@ class WinPlatform final : public Platform {
                : PasteboardTextWrite::failed;
   }
 
-  void shutdown() override { core_->clipboard.renderAll(); }
+  // A console's copy key is its interrupt, so its selection is not copied: nothing is read.
+  bool readSelectedTextWithoutCopying(PasteboardTextCallback done) override {
+    if (consoleWindowOf(GetForegroundWindow()) == nullptr) return false;
+    core_->loop().post([done = std::move(done)] { done(std::string()); });
+    return true;
+  }
+
+  void shutdown() override { core_->clipboard.finish(); }
 
  private:
   std::shared_ptr<Core> core_;

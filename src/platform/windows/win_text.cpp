@@ -24,4 +24,12 @@ std::string toUtf8(std::wstring_view wide) {
   return utf8;
 }
 
+std::string textOfUnicode(std::string_view bytes) {
+  const auto* units = reinterpret_cast<const wchar_t*>(bytes.data());
+  std::size_t count = bytes.size() / sizeof(wchar_t);
+  std::size_t length = 0;
+  while (length < count && units[length] != L'\0') ++length;
+  return toUtf8(std::wstring_view(units, length));
+}
+
 }  // namespace deskagent::platform::windows

@@ -1,9 +1,9 @@
-// The Windows application the end-to-end tests paste into and copy from: a focused window with
-// one EDIT control, its whole text selected. Argument: that text (none: the control is empty).
+// The Windows application the end-to-end tests paste into when they need to see which keys
+// arrived: a focused window with one EDIT control.
 //
 //   stdout: "ready" once focused; "paste MODS HEX" after each paste (MODS: the modifiers held
-//           with V, letters of "CSAW" or "-"; HEX: the control's whole text); "copy MODS" after
-//           each copy
+//           with V, letters of "CSAW" or "-"; HEX: the control's whole text); "caps on" or
+//           "caps off" at each release of Caps Lock (the lock as this window's thread sees it)
 
 #include <fcntl.h>
 #include <io.h>
@@ -18,7 +18,6 @@
 namespace {
 
 using deskagent::platform::windows::toUtf8;
-using deskagent::platform::windows::toWide;
 
 HWND edit = nullptr;
 WNDPROC editProc = nullptr;
@@ -47,9 +46,11 @@ std::string heldModifiers() {
 
 LRESULT CALLBACK editHook(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_KEYDOWN || message == WM_SYSKEYDOWN) heldWithLetter = heldModifiers();
+  if (message == WM_KEYUP && wParam == VK_CAPITAL) {
+    say(GetKeyState(VK_CAPITAL) & 1 ? "caps on" : "caps off");
+  }
   LRESULT result = CallWindowProcW(editProc, window, message, wParam, lParam);
   if (message == WM_PASTE) say("paste " + heldWithLetter + " " + x11_test::hex(editText()));
-  if (message == WM_COPY) say("copy " + heldWithLetter);
   return result;
 }
 
@@ -62,7 +63,7 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main() {
   _setmode(_fileno(stdout), _O_BINARY);  // lines end in "\n" alone, as the tests split them
   HINSTANCE instance = GetModuleHandleW(nullptr);
   WNDCLASSW windowClass{};
@@ -76,8 +77,6 @@ int main(int argc, char** argv) {
                          0, 380, 160, window, nullptr, instance, nullptr);
   editProc = reinterpret_cast<WNDPROC>(
       SetWindowLongPtrW(edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(editHook)));
-  if (argc > 1) SetWindowTextW(edit, toWide(argv[1]).c_str());
-  SendMessageW(edit, EM_SETSEL, 0, -1);
   ShowWindow(window, SW_SHOW);
   SetForegroundWindow(window);
   SetFocus(edit);
