@@ -50,8 +50,9 @@ cmake --build build --target wine_tests
 clang_build() {  # clang_build <dir> <sanitizers> [cmake options...]
   local dir=$1 sanitize=$2
   shift 2
+  # The GNOME and KDE tests' userland is the one the first build made.
   cmake -S . -B "$dir" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-    -DDESKAGENT_WERROR=ON -DDESKAGENT_ASSERTS=ON \
+    -DDESKAGENT_WERROR=ON -DDESKAGENT_ASSERTS=ON -DDESKAGENT_USERLAND="$root/build/userland" \
     -DDESKAGENT_SANITIZE="$sanitize" -DDESKAGENT_BENCH=OFF "$@" >/dev/null
 }
 export ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1 UBSAN_OPTIONS=print_stacktrace=1

@@ -47,8 +47,8 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 as a child process and drives it with JSON lines on its standard input. The
 agent watches one modifier key, pastes text into the focused application
 through the clipboard and puts the user's clipboard back, reads the selected
-text and reports its permissions. It works on X11 and on wlroots-based
-Wayland compositors.")
+text and reports its permissions. It works on X11, on wlroots-based
+Wayland compositors, and on KDE Plasma and GNOME on Wayland.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

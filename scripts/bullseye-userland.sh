@@ -12,7 +12,7 @@ packages=(
 )
 for arch in amd64 arm64; do
   for lib in libx11-dev libx11-xcb-dev libxi-dev libxtst-dev libxfixes-dev libxres-dev libwayland-dev \
-    libxkbcommon-dev; do
+    libxkbcommon-dev libsystemd-dev; do
     packages+=("$lib:$arch")
   done
 done

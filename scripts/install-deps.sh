@@ -17,10 +17,12 @@ test=(
   "${demo[@]}"
   libbenchmark-dev                         # the benchmarks
   libwayland-dev libwayland-bin libxkbcommon-dev  # the Wayland backend
+  libsystemd-dev                           # the GNOME and KDE backends' D-Bus (sd-bus)
   sway wl-clipboard                        # the Wayland end-to-end tests, and the applications
   foot alacritty xwayland                  #   they drive: terminals, and xterm on XWayland;
   mousepad kwrite qtwayland5               #   a GTK and a Qt editor, Qt's Wayland platform;
   chromium clipman                         #   a browser, a clipboard manager
+  debootstrap                              # the GNOME and KDE tests' Debian 13 userland
   xterm alacritty                          # real terminals for the X11 end-to-end tests
   mousepad copyq                           # a GTK editor and a clipboard manager, likewise
   python3-pyqt5 python3-gi gir1.2-gtk-3.0  # Qt's and GTK's own clipboards in small test programs

@@ -13,6 +13,10 @@
 #ifdef DESKAGENT_HAVE_WAYLAND
 #include "platform/wayland/wayland_platform.hpp"
 #endif
+#ifdef DESKAGENT_HAVE_DESKTOPS
+#include "platform/wayland/gnome/gnome_platform.hpp"
+#include "platform/wayland/kde/kde_platform.hpp"
+#endif
 #ifdef DESKAGENT_HAVE_X11
 #include "platform/x11/x11_platform.hpp"
 #endif
@@ -49,6 +53,12 @@ std::unique_ptr<platform::Platform> connectDesktop([[maybe_unused]] MainLoop& lo
   // A compositor with the clipboard and keyboard protocols reaches native windows; without
   // them, the X11 backend reaches XWayland's.
   if (auto wayland = platform::wayland::connectWaylandPlatform(loop)) return wayland;
+#endif
+#ifdef DESKAGENT_HAVE_DESKTOPS
+  // KDE Plasma: KWin's data-control with the keys through its EIS.
+  if (auto kde = platform::kde::connectKdePlatform(loop)) return kde;
+  // GNOME: mutter's remote-desktop API, refused or not (then nothing is pasted, and it says so).
+  if (auto gnome = platform::gnome::connectGnomePlatform(loop)) return gnome;
 #endif
 #ifdef DESKAGENT_HAVE_X11
   if (auto x11 = platform::x11::connectX11Platform(loop)) return x11;

@@ -6,6 +6,11 @@
 #ifdef DESKAGENT_HAVE_X11
 #include "platform/x11/x11_describe.hpp"
 #endif
+#ifdef DESKAGENT_HAVE_DESKTOPS
+#include "app/backend.hpp"
+#include "platform/wayland/gnome/gnome_check.hpp"
+#include "platform/wayland/kde/kde_check.hpp"
+#endif
 
 namespace deskagent {
 namespace {
@@ -18,6 +23,35 @@ constexpr const char* kLateDisplay =
 void append(std::vector<std::string>& to, const std::vector<std::string>& lines) {
   to.insert(to.end(), lines.begin(), lines.end());
 }
+
+#ifdef DESKAGENT_HAVE_WAYLAND
+void describeKeyWatch(DesktopDescription& out) {
+  platform::KeyboardsDescription keyboards = platform::describeKeyboards();
+  append(out.keyWatch, keyboards.facts);
+  out.keyWatch.push_back(keyboards.readable > 0 ? "the key watch reads these keyboards"
+                                                : "the key watch is refused");
+}
+#endif
+
+#ifdef DESKAGENT_HAVE_DESKTOPS
+// KDE Plasma's and GNOME's backends, in the order the agent tries them: the first whose desktop
+// is there is chosen (GNOME's even where mutter refuses it: then nothing is pasted). Its line
+// says what it found, or why it cannot work.
+bool describeDesktopBackends(DesktopDescription& out) {
+  auto loop = makeMainLoop();
+  for (auto describe : {platform::kde::describeKdeBackend, platform::gnome::describeGnomeBackend}) {
+    platform::BackendDescription d = describe(*loop);
+    out.display.push_back(d.name + ": " + d.detail);
+    if (!d.present) continue;
+    out.choice = "the " + d.name + " backend" +
+                 (d.usable ? std::string()
+                           : ", which cannot work here: paste and read-selection are refused");
+    describeKeyWatch(out);
+    return true;
+  }
+  return false;
+}
+#endif
 
 }  // namespace
 
@@ -32,11 +66,11 @@ DesktopDescription describeDesktop() {
   if (compositor.usable) {
     chosen = true;
     out.choice = "the Wayland backend, on this compositor";
-    platform::KeyboardsDescription keyboards = platform::describeKeyboards();
-    append(out.keyWatch, keyboards.facts);
-    out.keyWatch.push_back(keyboards.readable > 0 ? "the key watch reads these keyboards"
-                                                  : "the key watch is refused");
+    describeKeyWatch(out);
   }
+#ifdef DESKAGENT_HAVE_DESKTOPS
+  if (!chosen && named) chosen = describeDesktopBackends(out);
+#endif
 #else
   out.display.push_back("(built without the Wayland backend)");
 #endif

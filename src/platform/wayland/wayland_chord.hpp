@@ -1,33 +1,41 @@
 #pragma once
 
-#include <xkbcommon/xkbcommon.h>
-
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <vector>
 
 #include "platform/linux/terminals.hpp"
+#include "platform/wayland/shortcut_keys.hpp"
 #include "platform/wayland/wayland_connection.hpp"
 
 namespace deskagent::platform::wayland {
 
-// Types the shortcut chords through one virtual keyboard, made once and kept: a new one costs
-// the focused window a focus change, and its first key is lost. The Command flag means the
-// platform's shortcut modifier, Control, and the chord is the one the target window takes:
-// Control+V and Control+C in an application; Control+Shift+V and Control+Shift+C in a terminal
-// that pastes the clipboard with them; Shift+Insert (which pastes the primary selection in a
-// terminal and the clipboard elsewhere) in a terminal without a clipboard key, or a window that
-// cannot be told, and no copy chord there. The modifiers are sent as such too: key events alone
-// give the target no Control.
+// Where synthetic keys go: a virtual keyboard of ours, or a compositor's own input API.
+class KeySink {
+ public:
+  virtual ~KeySink() = default;
+  virtual bool ready() const = 0;
+  // A transfer starts, whose chord may follow: a sink that types only while a transfer runs gets
+  // ready now. False when it cannot.
+  virtual bool prepare() { return ready(); }
+  // One evdev key's press or release.
+  virtual void key(std::uint32_t evdevKey, bool down) = 0;
+  // The modifiers now held, as the keymap's mask: for a sink whose keys alone give the target no
+  // Control (a virtual keyboard); others derive them from the keys.
+  virtual void modifiers(std::uint32_t depressed) { (void)depressed; }
+  // The chord half is complete: send what is queued.
+  virtual void flush() {}
+};
+
+// Types the shortcut chords (shortcut_keys.hpp says which keys) into a key sink.
 class ChordPoster {
  public:
-  explicit ChordPoster(Connection& connection);
-  ~ChordPoster();
+  ChordPoster(const ShortcutKeymap& keymap, KeySink& sink) : keymap_(keymap), sink_(sink) {}
+  ~ChordPoster() { release(); }
   ChordPoster(const ChordPoster&) = delete;
   ChordPoster& operator=(const ChordPoster&) = delete;
 
-  bool ready() const { return keyboard_ != nullptr && keymap_ != nullptr; }
+  bool ready() const { return sink_.ready(); }
   // One half of a chord: the key's press (with its modifiers) or its release (and theirs), for a
   // target of that kind (nothing: one that cannot be told).
   void post(std::uint16_t macKeyCode, bool down, std::uint64_t flags,
@@ -37,21 +45,33 @@ class ChordPoster {
 
  private:
   void release();
-  void key(std::uint32_t evdevKey, bool down);
-  void modifiers(std::uint32_t depressed);
 
-  Connection& connection_;
-  xkb_context* context_ = nullptr;
-  xkb_keymap* keymap_ = nullptr;
-  // The layout of the keymap the letters are typed in, and their keys there.
-  xkb_layout_index_t layout_ = 0;
-  std::uint32_t keyV_ = 0;
-  std::uint32_t keyC_ = 0;
-  zwp_virtual_keyboard_v1* keyboard_ = nullptr;
+  const ShortcutKeymap& keymap_;
+  KeySink& sink_;
   std::uint64_t chords_ = 0;
   // Between a chord's press and its release.
   std::optional<std::uint32_t> pressedKey_;
   std::vector<std::uint32_t> pressedModifiers_;
+};
+
+// A virtual keyboard of ours (zwp_virtual_keyboard_v1) with the shortcut keymap, made once and
+// kept: a new one costs the focused window a focus change, and its first key is lost.
+class VirtualKeyboard final : public KeySink {
+ public:
+  VirtualKeyboard(Connection& connection, const ShortcutKeymap& keymap);
+  ~VirtualKeyboard() override;
+  VirtualKeyboard(const VirtualKeyboard&) = delete;
+  VirtualKeyboard& operator=(const VirtualKeyboard&) = delete;
+
+  bool ready() const override { return keyboard_ != nullptr && !connection_.lost(); }
+  void key(std::uint32_t evdevKey, bool down) override;
+  void modifiers(std::uint32_t depressed) override;
+  void flush() override { connection_.flush(); }
+
+ private:
+  Connection& connection_;
+  const ShortcutKeymap& keymap_;
+  zwp_virtual_keyboard_v1* keyboard_ = nullptr;
 };
 
 }  // namespace deskagent::platform::wayland

@@ -5,9 +5,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <chrono>
+
+#include "platform/wayland/text_types.hpp"
 
 namespace deskagent::platform::wayland {
 
@@ -20,27 +21,6 @@ constexpr auto kTextTimeout = std::chrono::seconds(1);
 // Real owners offer a few dozen types; a clipboard of more than this many is not saved (nor are
 // their names kept).
 constexpr std::size_t kMaxTypes = 1000;
-
-// Plain text, in the order a reader prefers it.
-constexpr std::array<const char*, 5> kTextTypes = {"text/plain;charset=utf-8", "UTF8_STRING",
-                                                   "text/plain", "TEXT", "STRING"};
-// Clipboard managers that honour them keep the text out of their history: KDE's convention
-// (Klipper, CopyQ 8 and later) and CopyQ's own formats (CopyQ before 8, as Debian 12 ships).
-constexpr std::array<std::pair<const char*, const char*>, 3> kNotForHistory = {
-    {{"x-kde-passwordManagerHint", "secret"},
-     {"application/x-copyq-hidden", "1"},
-     {"application/x-copyq-secret", "1"}}};
-
-bool isTextType(const std::string& type) {
-  return std::find(kTextTypes.begin(), kTextTypes.end(), type) != kTextTypes.end();
-}
-
-PasteboardContents textContents(const std::string& text) {
-  PasteboardItem item;
-  Bytes shared = text;
-  for (const char* type : kTextTypes) item.representations.push_back({type, shared});
-  return PasteboardContents{{item}};
-}
 
 int remainingMs(std::chrono::steady_clock::time_point deadline) {
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -343,13 +323,7 @@ void Clipboard::setText(const std::optional<std::string>& text) {
 
 bool Clipboard::setTextNotifyingRead(const std::string& text, PasteboardReadCallback onRead) {
   if (device_ == nullptr) return false;
-  PasteboardContents contents = textContents(text);
-  for (const auto& [type, value] : kNotForHistory) {
-    contents.items.front().representations.push_back({type, value});
-  }
-  // Another agent finding this waits for our restore instead of saving our text as the user's.
-  contents.items.front().representations.push_back({kTransferMarkerType, "1"});
-  own(std::move(contents), std::move(onRead));
+  own(dictatedContents(text), std::move(onRead));
   return true;
 }
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <utility>
 
 namespace deskagent::platform::wayland {
 
@@ -78,8 +79,12 @@ void PipeRead::finish(PasteboardTypeRead result) {
   });
 }
 
-PipeWrite::PipeWrite(MainLoop& loop, int fd, Bytes data)
-    : loop_(loop), fd_(fd), data_(std::move(data)), lastProgress_(loop.now()) {
+PipeWrite::PipeWrite(MainLoop& loop, int fd, Bytes data, std::function<void(bool whole)> done)
+    : loop_(loop),
+      fd_(fd),
+      data_(std::move(data)),
+      done_(std::move(done)),
+      lastProgress_(loop.now()) {
   makeNonBlocking(fd_);
   onWritable();  // what the pipe takes at once
   if (!finished()) watch_ = loop_.watchWritable(fd_, [this] { onWritable(); });
@@ -121,7 +126,9 @@ void PipeWrite::finish() {
   ::close(std::exchange(fd_, -1));
   watch_.reset();
   stallCheck_.reset();
+  const bool whole = written_ == data_.size();
   data_ = Bytes();
+  if (auto done = std::exchange(done_, {})) done(whole);
 }
 
 }  // namespace deskagent::platform::wayland

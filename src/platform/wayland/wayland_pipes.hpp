@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -42,8 +43,8 @@ class PipeRead {
 // for a long while has stopped reading, and one that closes its end is done.
 class PipeWrite {
  public:
-  // Takes `fd`, the write end.
-  PipeWrite(MainLoop& loop, int fd, Bytes data);
+  // Takes `fd`, the write end. `done`, where given, is told at the end whether all was written.
+  PipeWrite(MainLoop& loop, int fd, Bytes data, std::function<void(bool whole)> done = {});
   ~PipeWrite();
   PipeWrite(const PipeWrite&) = delete;
   PipeWrite& operator=(const PipeWrite&) = delete;
@@ -57,6 +58,7 @@ class PipeWrite {
   MainLoop& loop_;
   int fd_;
   Bytes data_;
+  std::function<void(bool)> done_;
   std::size_t written_ = 0;
   TimePoint lastProgress_;
   LoopHandle watch_;
