@@ -163,12 +163,6 @@ TEST(Process, AHugeLineIsDealtWithAndTheNextOneServed) {
   }
 }
 
-}  // namespace
-}  // namespace deskagent::testing
-
-namespace deskagent::testing {
-namespace {
-
 // What a person asks first: the version, the usage, and why the agent is headless here (no
 // display named, or one named that does not answer). Each answers on stdout and exits 0
 // without waiting for input.

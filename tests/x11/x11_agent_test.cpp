@@ -83,30 +83,25 @@ class AgentOnX : public ::testing::Test {
   std::string inheritedFiles_;
 };
 
-// A toolkit that takes 0.4 s to serve a 5 MiB image among a dozen targets, then a 50 MiB text
-// sent in INCR chunks while the machine is busy: the paste saves all of it and puts it back, the
-// image once, as PNG (its JPEG was the same image, encoded again).
+// Ten targets of text, markup, files and binary data, then a 50 MiB text sent in INCR chunks while
+// the machine is busy: the paste saves all of it and puts it back byte for byte. (Images, slow to
+// encode and offered in many encodings, are the 4K image test's.)
 TEST_F(AgentOnX, EveryTargetOfASlowOrLargeClipboardComesBackWhole) {
   ChildProcess owner({X11_TEST_WINDOW, "--mode", "offer"});
   ASSERT_EQ(owner.readLine(), "ready");
   ChildProcess window({X11_TEST_WINDOW, "--mode", "paste"});
   ASSERT_EQ(window.readLine(), "ready");
   auto before = everyTarget();
-  ASSERT_EQ(before.size(), 12u);
+  ASSERT_EQ(before.size(), 10u);
   // The second time over the clipboard the agent itself put back.
   for (int round = 0; round < 2; ++round) {
     send({{"type", "paste"}, {"text", "over an image"}});
     EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}}));
     EXPECT_EQ(window.readLineStartingWith("paste "),
               pasteLine(kControlMask, "over an image", "secret"));
-    ASSERT_TRUE(clipboardBecomes(before.at("image/png"), "image/png"));
+    ASSERT_TRUE(clipboardBecomes(before.at("text/html"), "text/html"));
     auto after = everyTarget();  // as the agent lists them
-    for (const auto& [target, bytes] : before) {
-      if (target != "image/jpeg") {
-        EXPECT_TRUE(after[target] == bytes) << target;
-      }
-    }
-    EXPECT_FALSE(after.count("image/jpeg"));
+    for (const auto& [target, bytes] : before) EXPECT_TRUE(after[target] == bytes) << target;
   }
 
   std::string large;
@@ -332,14 +327,17 @@ TEST_F(AgentOnX, TwoAgentsPastingOneAfterTheOtherLeaveTheUsersClipboard) {
 }
 
 // The ways a host, a service manager or a terminal ends a helper, a moment after a paste: the
-// paste's restore runs and the clipboard manager is handed the user's clipboard, as at the end of
-// input. A second signal ends the agent at once.
+// paste's restore runs and the clipboard manager is handed the user's whole clipboard, as at the
+// end of input, however long a busy manager takes (it pauses before each target: slower in all
+// than any fixed wait would allow, never silent for long). A second signal ends the agent at once.
 TEST_F(AgentOnX, ASignalEndsTheAgentAsTheEndOfInputDoes) {
-  ChildProcess manager({X11_CLIPBOARD_MANAGER});
+  ChildProcess manager({X11_CLIPBOARD_MANAGER, "--pause", "100"});
   ASSERT_EQ(manager.readLine(), "ready");
+  ChildProcess owner({X11_TEST_WINDOW, "--mode", "offer"});
+  ASSERT_EQ(owner.readLine(), "ready");
   ChildProcess window({X11_TEST_WINDOW, "--mode", "paste"});
   ASSERT_EQ(window.readLine(), "ready");
-  auto user = userClipboard("the user's own text");
+  const auto user = everyTarget();
   auto pasteThenSignal = [&](std::initializer_list<int> signals) {
     send({{"type", "paste"}, {"text", "dictated words"}});
     EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}}));
@@ -351,7 +349,9 @@ TEST_F(AgentOnX, ASignalEndsTheAgentAsTheEndOfInputDoes) {
     EXPECT_EQ(agent_->wait(), 0);
     EXPECT_EQ(agent_->readAllStderr(), "");
     // The agent is gone: what the clipboard holds now, the manager holds.
-    EXPECT_EQ(clipboard(), "the user's own text");
+    EXPECT_TRUE(manager.readLineStartingWith("saved "));
+    auto kept = everyTarget();
+    for (const auto& [target, bytes] : user) EXPECT_TRUE(kept[target] == bytes) << target;
     startAgent();
   }
   // ThreadSanitizer's runtime takes every signal first and hands it on at a moment of its own

@@ -6,7 +6,7 @@ const events = require("node:events");
 const { test } = require("node:test");
 
 const { AgentError, AgentExitError, Key, spawnAgent } = require("..");
-const { agentPath, fakeAgent, headlessEnv, nextEvent, silentAgentScript } = require("./helpers");
+const { agentPath, fakeAgent, headlessEnv, silentAgentScript } = require("./helpers");
 
 const headlessReport = {
   type: "permissions",
@@ -145,9 +145,9 @@ test("an agent that dies rejects what it left unanswered and fires exit", async 
     agent.permissions(),
     agent.watch(Key.fn),
   ];
-  const exit = nextEvent(agent, "exit");
+  const exit = events.once(agent, "exit");
   process.kill(agent.pid, "SIGKILL");
-  assert.deepEqual(await exit, { code: null, signal: "SIGKILL" });
+  assert.deepEqual((await exit)[0], { code: null, signal: "SIGKILL" });
   for (const answer of pending) {
     await assert.rejects(
       answer,

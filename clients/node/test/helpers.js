@@ -1,5 +1,5 @@
 // What the tests stand on: the built agent (DESKAGENT_BUILD_DIR, default ../../build), a headless
-// environment, stand-in agents written as shell scripts, and waiting on events with a bound.
+// environment, and stand-in agents written as shell scripts.
 "use strict";
 const fs = require("node:fs");
 const os = require("node:os");
@@ -31,22 +31,9 @@ function fakeAgent(body, mode = 0o755) {
 const silentAgentScript = `echo '{"type":"ready"}'
 echo '{"type":"permissions","accessibility":true,"inputMonitoring":true,"microphone":"granted"}'`;
 
-// Resolves with the first event of `type` that `accept` takes (the test's own timeout bounds the wait).
-function nextEvent(agent, type, accept = () => true) {
-  return new Promise((resolve) => {
-    const listener = (event) => {
-      if (!accept(event)) return;
-      agent.off(type, listener);
-      resolve(event);
-    };
-    agent.on(type, listener);
-  });
-}
-
 module.exports = {
   agentPath,
   fakeAgent,
   headlessEnv,
-  nextEvent,
   silentAgentScript,
 };

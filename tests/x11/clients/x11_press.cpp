@@ -2,13 +2,12 @@
 // `xdotool keydown Shift_R`, which presses the first key of the modifier (Shift_L) instead.
 //
 //   x11_press STEP...    STEP is +NAME or -NAME (the first key with keysym NAME), +#N or -#N
-//                        (key code N), sleep:MS, or map:KEY=NAME, which gives KEY (NAME or #N)
+//                        (key code N), or map:KEY=NAME, which gives KEY (NAME or #N)
 //                        the one keysym NAME, as a layout change would, and prints its key code;
 //                        move:X,Y moves the pointer there, click:N clicks mouse button N
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -42,10 +41,7 @@ bool remap(Display* display, const std::string& step) {
 // Carries out one step; false for one it cannot.
 bool run(Display* display, const std::string& step) {
   int x = 0, y = 0;
-  if (step.rfind("sleep:", 0) == 0) {
-    XSync(display, False);
-    usleep(static_cast<useconds_t>(std::atoi(step.c_str() + 6)) * 1000);
-  } else if (std::sscanf(step.c_str(), "move:%d,%d", &x, &y) == 2) {
+  if (std::sscanf(step.c_str(), "move:%d,%d", &x, &y) == 2) {
     XTestFakeMotionEvent(display, -1, x, y, CurrentTime);
   } else if (step.rfind("click:", 0) == 0) {
     auto button = static_cast<unsigned>(std::atoi(step.c_str() + 6));
