@@ -11,7 +11,9 @@
 #include <cstdint>
 #include <memory>
 #include <utility>
+#include <vector>
 
+#include "loop/main_loop.hpp"
 #include "platform/platform.hpp"
 
 namespace deskagent::platform {
@@ -24,6 +26,20 @@ struct SharedTapState {
   bool invalidated = false;
   bool listening() const { return enabled && added && !invalidated; }
 };
+
+// Hands an event to every listening tap on a later turn of the loop (the listener may be called
+// from inside a hook or a read); a tap that stops listening meanwhile does not hear it.
+inline void postToListeningTaps(MainLoop& loop,
+                                const std::vector<std::weak_ptr<SharedTapState>>& taps,
+                                TapEventType type, const KeyboardEvent& event) {
+  for (const auto& weak : taps) {
+    auto tap = weak.lock();
+    if (!tap || !tap->listening()) continue;
+    loop.post([weak, type, event] {
+      if (auto t = weak.lock(); t && t->listening()) t->callback(type, event);
+    });
+  }
+}
 
 template <class Core>
 class SharedEventTap final : public EventTap {

@@ -37,15 +37,7 @@ void EvdevTaps::updateListening() {
 }
 
 void EvdevTaps::deliver(const KeyboardEvent& event) {
-  for (const auto& weak : taps_) {
-    auto tap = weak.lock();
-    if (!tap || !tap->listening()) continue;
-    loop_.post([weak, event] {
-      if (auto t = weak.lock(); t && t->listening()) {
-        t->callback(TapEventType::flagsChanged, event);
-      }
-    });
-  }
+  postToListeningTaps(loop_, taps_, TapEventType::flagsChanged, event);
 }
 
 }  // namespace deskagent::platform::wayland

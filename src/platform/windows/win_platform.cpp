@@ -61,15 +61,7 @@ class Core : public std::enable_shared_from_this<Core> {
  private:
   // Called from inside the hook: the taps hear of it on a later loop turn.
   void deliver(const KeyboardEvent& event) {
-    for (const auto& weak : taps_) {
-      auto tap = weak.lock();
-      if (!tap || !tap->listening()) continue;
-      loop_.post([weak, event] {
-        if (auto t = weak.lock(); t && t->listening()) {
-          t->callback(TapEventType::flagsChanged, event);
-        }
-      });
-    }
+    postToListeningTaps(loop_, taps_, TapEventType::flagsChanged, event);
   }
 
   MainLoop& loop_;

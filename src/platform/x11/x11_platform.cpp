@@ -115,13 +115,7 @@ class Core : public std::enable_shared_from_this<Core> {
 
   // The callback runs on a later loop turn, never inside a platform call the logic is making.
   void postToTaps(TapEventType type, const KeyboardEvent& event) {
-    for (const auto& weak : taps_) {
-      auto tap = weak.lock();
-      if (!tap || !tap->listening()) continue;
-      loop_.post([weak, type, event] {
-        if (auto t = weak.lock(); t && t->listening()) t->callback(type, event);
-      });
-    }
+    postToListeningTaps(loop_, taps_, type, event);
   }
 
   void deliver(const KeyboardEvent& event) { postToTaps(TapEventType::flagsChanged, event); }
