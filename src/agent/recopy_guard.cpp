@@ -73,8 +73,10 @@ void RecopyGuard::look() {
   }
   std::int64_t count = agent_.platform.pasteboardChangeCount();
   if (reading_ || count == seenCount_) return;
-  // A read that would make the system ask the user is not made unasked.
-  if (agent_.platform.pasteboardAccessBehavior() != platform::kPasteboardAccessAlwaysAllow) {
+  // The target's own copy is the user's, whatever it holds; and a read that would make the
+  // system ask the user is not made unasked.
+  if (agent_.platform.pasteboardWriter() == platform::PasteboardWriter::chordTarget ||
+      agent_.platform.pasteboardAccessBehavior() != platform::kPasteboardAccessAlwaysAllow) {
     end();
     return;
   }

@@ -21,7 +21,6 @@ void Transfer::begin() {
   // A manager's late copy of the last dictated text may be on the clipboard by the time this
   // transfer saves it, or land while it does: that is not what the user had.
   guarded_ = agent_.recopyGuard->end();
-  if (guarded_) dictated_ = guarded_->dictated;
   runStep([](Transfer& self) { self.start(); });
 }
 
