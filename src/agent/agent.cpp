@@ -9,7 +9,8 @@ Agent::Agent(MainLoop& loop, platform::Platform& platform, OutputSink output)
       platform(platform),
       output(std::move(output)),
       watcher(std::make_shared<ModifierWatcher>(*this)),
-      transfers() {}
+      transfers(),
+      recopyGuard(std::make_shared<RecopyGuard>(*this)) {}
 
 void Agent::start() {
   emit(*this, Event{{"type", "ready"}});

@@ -9,6 +9,7 @@
 #include "agent/delays.hpp"
 #include "agent/pasteboard.hpp"
 #include "agent/permissions.hpp"
+#include "agent/recopy_guard.hpp"
 #include "agent/watcher.hpp"
 #include "loop/main_loop.hpp"
 #include "platform/platform.hpp"
@@ -41,6 +42,7 @@ struct Agent {
   std::mutex permissionLock;
   std::shared_ptr<ModifierWatcher> watcher;
   TransferQueue transfers;
+  std::shared_ptr<RecopyGuard> recopyGuard;
 };
 
 }  // namespace deskagent

@@ -26,6 +26,12 @@ inline constexpr Duration kLatestRestore = milliseconds(2000);
 // stopped for 0.6 s while the chord arrived), and the last read is the one pasted. The restore
 // waits until the reads have stopped for this long (and still comes by kLatestRestore).
 inline constexpr Duration kReadSettle = milliseconds(200);
+// A clipboard manager's copy of the dictated text may land after the user's clipboard is back
+// (clipman's came up to 0.3 s after the restore, 1 MiB at a load of 11 on 2 cores): undone for
+// this long after the restore, which a user's own copy of the very text just pasted rarely beats,
+// looking this often.
+inline constexpr Duration kRecopyGuard = milliseconds(2000);
+inline constexpr Duration kRecopyPoll = milliseconds(50);
 
 // --- A selection read ---
 // The answer is given once the copy has landed, and at the latest this long after the chord.

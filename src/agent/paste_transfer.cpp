@@ -1,7 +1,6 @@
 #include "agent/paste_transfer.hpp"
 
 #include <algorithm>
-#include <functional>
 
 #include "agent/agent.hpp"
 #include "agent/delays.hpp"
@@ -52,8 +51,7 @@ void PasteTransfer::clipboardSaved(SavedClipboard saved) {
   }
   platformNotifiesRead_ = written == platform::PasteboardTextWrite::writtenNotifyingRead;
   writtenChangeCount_ = platform.pasteboardChangeCount();
-  textHash_ = std::hash<std::string>{}(text_);
-  textSize_ = text_.size();
+  dictated_ = DictatedText(text_);
   text_ = std::string();  // the clipboard has it now
   advance(Phase::chordSent);
   postCommandKeyChord(agent_, platform.keyCodeForShortcutLetter('v', agent_.virtualKeyV));
@@ -102,13 +100,12 @@ void PasteTransfer::restoreUnlessReplaced() {
 }
 
 // Whatever replaced our text since we wrote it (the user's copy, another application) is newer
-// than what we saved, and theirs; but not a clipboard manager's copy of exactly the dictated
-// text (clipman takes every new clipboard over as its own). The target may read that copy
-// without our hearing of it, and the reads we heard may have been the manager's: that copy
+// than what we saved, and theirs; but not a clipboard manager's copy of the dictated text, or
+// of the one before (clipman takes every new clipboard over as its own). The target may read that
+// copy without our hearing of it, and the reads we heard may have been the manager's: that copy
 // stays until the latest restore.
 void PasteTransfer::replacedBy(std::optional<std::string> text) {
-  const bool recopied =
-      text && text->size() == textSize_ && std::hash<std::string>{}(*text) == textHash_;
+  const bool recopied = text && copyOfDictated(*text);
   TimePoint now = agent_.loop.now();
   const TimePoint latest = chordAt_ + delays::kLatestRestore;
   if (recopied && now < latest) {

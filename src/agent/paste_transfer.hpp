@@ -25,9 +25,6 @@ class PasteTransfer final : public Transfer {
   void replacedBy(std::optional<std::string> text);
 
   std::string text_;
-  // The dictated text, known again without holding a second copy of it.
-  std::size_t textHash_ = 0;
-  std::size_t textSize_ = 0;
   std::int64_t writtenChangeCount_ = 0;
   bool writing_ = false;  // the text may be on the clipboard: the user's content must come back
   bool platformNotifiesRead_ = false;

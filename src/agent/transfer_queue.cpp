@@ -18,6 +18,9 @@ Transfer::~Transfer() {
 }
 
 void Transfer::begin() {
+  // A manager's late copy of the last dictated text may be on the clipboard by the time this
+  // transfer saves it, or land while it does: that is not what the user had.
+  guarded_ = agent_.recopyGuard->end();
   runStep([](Transfer& self) { self.start(); });
 }
 
@@ -77,6 +80,8 @@ void Transfer::takeSnapshot(std::function<void(Transfer&, SavedClipboard)> step)
         auto self = weak.lock();
         if (!self || self->phase_ == TransferPhase::done) return;
         self->snapshot_.reset();
+        const auto& guarded = self->guarded_;
+        if (guarded && saved.whole && guarded->dictated.heldBy(saved)) saved = guarded->saved;
         self->runStep([&](Transfer& t) { step(t, std::move(saved)); });
       });
 }
@@ -89,6 +94,11 @@ platform::PasteboardTextCallback Transfer::textCallback(
     if (!self || self->phase_ == TransferPhase::done) return;
     self->runStep([&](Transfer& t) { step(t, std::move(text)); });
   };
+}
+
+bool Transfer::copyOfDictated(std::string_view text) const {
+  return (dictated_ && dictated_->copiedIn(text)) ||
+         (guarded_ && guarded_->dictated.copiedIn(text));
 }
 
 void Transfer::cancelPending() {
@@ -116,6 +126,7 @@ void Transfer::restoreThenFinish() {
 void Transfer::tryRestore(int attemptsLeft) {
   try {
     restoreClipboard(agent_.platform, saved_);
+    if (dictated_ && saved_.whole) agent_.recopyGuard->start(saved_, *dictated_);
   } catch (const std::bad_alloc&) {
     // The user's content is still held here: it goes back once there is room again.
     if (attemptsLeft > 1) {
@@ -137,6 +148,7 @@ void Transfer::finish() {
   advance(TransferPhase::done);
   cancelPending();
   saved_ = {};
+  guarded_.reset();
   agent_.transfers.finished(*this);
 }
 

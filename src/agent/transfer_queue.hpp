@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "agent/clipboard_snapshot.hpp"
+#include "agent/recopy_guard.hpp"
 #include "agent/saved_clipboard.hpp"
 #include "loop/main_loop.hpp"
 
@@ -96,6 +97,10 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
 
   Agent& agent_;
   SavedClipboard saved_;
+  // Set: once the user's clipboard is back, a manager's late copy of this text is undone.
+  std::optional<DictatedText> dictated_;
+  // Whether `text` is a manager's copy of this transfer's dictated text or of the one before.
+  bool copyOfDictated(std::string_view text) const;
 
  private:
   void runStep(const std::function<void(Transfer&)>& step);
@@ -111,6 +116,8 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   TransferPhase phase_ = TransferPhase::queued;
   std::optional<TimerId> pending_;
   std::shared_ptr<ClipboardSnapshot> snapshot_;
+  // What the guard this transfer ended held: a manager's copy of the text before may still land.
+  std::optional<GuardedClipboard> guarded_;
 };
 
 // Runs transfers one at a time, in the order the host asked for them: each saves what the user

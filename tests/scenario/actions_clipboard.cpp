@@ -87,17 +87,19 @@ SCENARIO_ACTION("clipboard-notifies-read", [](ScenarioContext& c, const Args& ar
   c.sim.desktop().notifiesPasteRead = argYes(args, 0);
 });
 
-// clipboard-manager recopies 50ms | none: a clipboard manager that, that long after each write
-// of the agent's, reads its plain text and copies it as its own (as clipman does).
+// clipboard-manager recopies 50ms [lands 2s] | none: a clipboard manager that, that long after
+// each write of the agent's, reads its plain text and copies it as its own (as clipman does),
+// its copy landing at once or that much later.
 SCENARIO_ACTION("clipboard-manager", [](ScenarioContext& c, const Args& args) {
   const std::string& what = argWord(args, 0);
-  auto& recopies = c.sim.desktop().managerRecopies;
+  auto& desktop = c.sim.desktop();
   if (what == "none") {
-    recopies.reset();
+    desktop.managerRecopies.reset();
   } else if (what == "recopies") {
-    recopies = parseDuration(argWord(args, 1));
+    desktop.managerRecopies = parseDuration(argWord(args, 1));
+    desktop.managerLands = args.size() > 3 ? parseDuration(argWord(args, 3)) : Duration{};
   } else {
-    throw ScenarioError("clipboard-manager recopies DURATION | none");
+    throw ScenarioError("clipboard-manager recopies DURATION [lands DURATION] | none");
   }
 });
 

@@ -218,7 +218,16 @@ void SimDesktop::managerTakesOver() {
   const std::int64_t written = changeCount_;
   loop_.postDelayed(*managerRecopies, [this, written] {
     if (changeCount_ != written) return;
-    if (auto text = readPlainText()) replace(simPlainText(*text), PasteboardWriter::other);
+    auto text = readPlainText();
+    if (!text) return;
+    if (managerLands == Duration{}) {
+      replace(simPlainText(*text), PasteboardWriter::other);
+      return;
+    }
+    // Whatever the clipboard holds by then, unless the manager was stopped.
+    loop_.postDelayed(managerLands, [this, text = std::move(*text)] {
+      if (managerRecopies) replace(simPlainText(text), PasteboardWriter::other);
+    });
   });
 }
 

@@ -94,6 +94,8 @@ class SimDesktop {
   // Set: this long after each write of the agent's, a manager reads the plain text and copies
   // it as its own (clipman does so with every new clipboard).
   std::optional<Duration> managerRecopies;
+  // How long its copy takes to land once it has read the text (clipman under load: seconds).
+  Duration managerLands{};
   // What it pasted, in order; absent where the clipboard held no plain text.
   std::vector<std::optional<std::string>> pasted;
 
