@@ -36,19 +36,32 @@ std::string openFiles(pid_t pid) {
   return files;
 }
 
-// Every target of the clipboard but the protocol's own, as another client reads it.
+// The targets of the clipboard but the protocol's own, and each one's bytes, as another client
+// reads them.
+std::vector<std::string> targetNames() {
+  std::vector<std::string> names;
+  std::istringstream list(clipboard("TARGETS"));
+  for (std::string name; std::getline(list, name);) {
+    if (name != "TARGETS" && name != "TIMESTAMP" && name != "MULTIPLE") names.push_back(name);
+  }
+  return names;
+}
 std::map<std::string, std::string> everyTarget() {
   std::map<std::string, std::string> out;
-  std::istringstream names(clipboard("TARGETS"));
-  for (std::string name; std::getline(names, name);) {
-    if (name != "TARGETS" && name != "TIMESTAMP" && name != "MULTIPLE") out[name] = clipboard(name);
-  }
+  for (const auto& name : targetNames()) out[name] = clipboard(name);
   return out;
 }
 
 // 50 MiB, as users copy out of logs; a sanitizer slows the agent's side tenfold, and its 5 s
 // for a read that keeps moving would not hold as much.
 constexpr std::size_t kLargeText = kSanitized ? 5u << 20 : 50u << 20;
+
+// An agent's end at the end of its input: exit status 0, nothing on stderr.
+void expectCleanEnd(ChildProcess& agent) {
+  agent.closeStdin();
+  EXPECT_EQ(agent.wait(), 0);
+  EXPECT_EQ(agent.readAllStderr(), "");
+}
 
 class AgentOnX : public ::testing::Test {
  protected:
@@ -70,13 +83,15 @@ class AgentOnX : public ::testing::Test {
     if (!agent_->wait(0ms)) {
       EXPECT_EQ(openFiles(agent_->pid()), inheritedFiles_);
     }
-    agent_->closeStdin();
-    EXPECT_EQ(agent_->wait(), 0);
-    EXPECT_EQ(agent_->readAllStderr(), "");
+    expectCleanEnd(*agent_);
   }
 
   void send(const json& command) { agent_->send(command); }
   json next() { return agent_->nextJson(); }
+  void paste(const std::string& text) {
+    send({{"type", "paste"}, {"text", text}});
+    EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}}));
+  }
 
   XServer server_;
   std::unique_ptr<AgentProcess> agent_;
@@ -95,8 +110,7 @@ TEST_F(AgentOnX, EveryTargetOfASlowOrLargeClipboardComesBackWhole) {
   ASSERT_EQ(before.size(), 10u);
   // The second time over the clipboard the agent itself put back.
   for (int round = 0; round < 2; ++round) {
-    send({{"type", "paste"}, {"text", "over an image"}});
-    EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}}));
+    paste("over an image");
     EXPECT_EQ(window.readLineStartingWith("paste "),
               pasteLine(kControlMask, "over an image", "secret"));
     ASSERT_TRUE(clipboardBecomes(before.at("text/html"), "text/html"));
@@ -111,8 +125,7 @@ TEST_F(AgentOnX, EveryTargetOfASlowOrLargeClipboardComesBackWhole) {
     // Every core busy, as with a build beside the user's session.
     ChildProcess busy1({"sh", "-c", "while :; do :; done"}),
         busy2({"sh", "-c", "while :; do :; done"});
-    send({{"type", "paste"}, {"text", "over a large text"}});
-    EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}}));
+    paste("over a large text");
     EXPECT_TRUE(window.readLineStartingWith("paste "));
   }
   EXPECT_TRUE(clipboardBecomes(large, "UTF8_STRING", 30s));  // tens of MiB to serve and compare
@@ -190,16 +203,11 @@ TEST_F(AgentOnX, AnXtermIsReadThroughPrimaryAndPastedIntoWithShiftInsert) {
   press({"move:12,8"});
   send({{"type", "read-selection"}});
   EXPECT_EQ(next(), json({{"type", "selection"}, {"ok", false}, {"reason", "empty"}}));
-  auto selected = [&] {
-    press({"click:1", "click:1"});  // again should the window have come up late
-    return becomes([&] { return clipboard("UTF8_STRING", "primary"); }, "chosen", 2s);
-  };
-  ASSERT_TRUE(selected() || selected() || selected());
+  ASSERT_TRUE(doubleClickSelects("chosen"));
 
   send({{"type", "read-selection"}});
   EXPECT_EQ(next(), json({{"type", "selection"}, {"ok", true}, {"text", "chosen"}}));
-  send({{"type", "paste"}, {"text", "dictated words\n"}});
-  EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}}));
+  paste("dictated words\n");
   EXPECT_TRUE(becomes([&] { return runToEnd({"cat", dir + "/typed"}); }, "dictated words\n"));
   // Both selections as the user left them.
   EXPECT_TRUE(becomes([&] { return clipboard("UTF8_STRING", "primary"); }, "chosen"));
@@ -229,12 +237,10 @@ TEST_F(AgentOnX, AFourKImageFromQtOrGtkComesBackAsItsPngAlone) {
     EXPECT_EQ(agent_->nextJson("", 30s), json({{"type", "paste"}, {"ok", true}}));
     EXPECT_TRUE(window.readLineStartingWith("paste "));
     EXPECT_TRUE(clipboardBecomes(png, "image/png"));
-    std::istringstream targets(clipboard("TARGETS"));
-    std::vector<std::string> images;
-    for (std::string name; std::getline(targets, name);) {
-      if (name.starts_with("image/") || name.find("-image") != std::string::npos)
-        images.push_back(name);
-    }
+    auto images = targetNames();
+    std::erase_if(images, [](const auto& name) {
+      return !name.starts_with("image/") && name.find("-image") == std::string::npos;
+    });
     EXPECT_EQ(images, std::vector<std::string>{"image/png"});
   }
 }
@@ -257,8 +263,7 @@ TEST_F(AgentOnX, EditorsUnderALayoutWithoutLatinLettersAreReadAndPastedInto) {
     // Not at once: a paste landing while CopyQ still reads the restore (types listed, text not yet
     // asked for) has it record the dictated text as the restore's. Not mended yet.
     EXPECT_TRUE(becomes([&] { return copyq.history().substr(0, 19); }, "the user's own text"));
-    send({{"type", "paste"}, {"text", dictated}});
-    EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}}));
+    paste(dictated);
   };
   {
     ChildProcess qt({"/usr/bin/python3", QT_APP, "editor", "chosen words"});
@@ -321,9 +326,7 @@ TEST_F(AgentOnX, TwoAgentsPastingOneAfterTheOtherLeaveTheUsersClipboard) {
     }
     EXPECT_TRUE(clipboardBecomes("the user's own text"));
   }
-  other.closeStdin();
-  EXPECT_EQ(other.wait(), 0);
-  EXPECT_EQ(other.readAllStderr(), "");
+  expectCleanEnd(other);
 }
 
 // The ways a host, a service manager or a terminal ends a helper, a moment after a paste: the
@@ -339,8 +342,7 @@ TEST_F(AgentOnX, ASignalEndsTheAgentAsTheEndOfInputDoes) {
   ASSERT_EQ(window.readLine(), "ready");
   const auto user = everyTarget();
   auto pasteThenSignal = [&](std::initializer_list<int> signals) {
-    send({{"type", "paste"}, {"text", "dictated words"}});
-    EXPECT_EQ(next(), json({{"type", "paste"}, {"ok", true}}));
+    paste("dictated words");
     for (int signal : signals) ::kill(agent_->pid(), signal);
   };
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
@@ -424,9 +426,7 @@ TEST(AgentOnXWithLittleMemory, PastesAndPutsTheClipboardBack) {
     EXPECT_EQ(agent.nextJson(), json({{"type", "paste"}, {"ok", true}}));
     EXPECT_TRUE(window.readLineStartingWith("paste ").has_value());
     EXPECT_TRUE(clipboardBecomes(content));
-    agent.closeStdin();
-    EXPECT_EQ(agent.wait(), 0);
-    EXPECT_EQ(agent.readAllStderr(), "");
+    expectCleanEnd(agent);
   };
   std::string large(30u << 20, 'x');
   auto user = userClipboard(large);
@@ -447,15 +447,12 @@ TEST(AgentOnXThatRefusesIt, RunsHeadlessAndWritesNothingToStderr) {
   ::setenv("XAUTHORITY", "/dev/null", 1);  // we hold no cookie: the server refuses us
   AgentProcess agent;
   ::unsetenv("XAUTHORITY");
-  auto next = [&] { return json::parse(agent.readLine().value_or("{}")); };
-  EXPECT_EQ(next(), json({{"type", "ready"}}));
-  EXPECT_EQ(next(), json({{"type", "permissions"},
-                          {"accessibility", false},
-                          {"inputMonitoring", false},
-                          {"microphone", "unknown"}}));
-  agent.closeStdin();
-  EXPECT_EQ(agent.wait(), 0);
-  EXPECT_EQ(agent.readAllStderr(), "");
+  EXPECT_EQ(agent.nextJson(), json({{"type", "ready"}}));
+  EXPECT_EQ(agent.nextJson(), json({{"type", "permissions"},
+                                    {"accessibility", false},
+                                    {"inputMonitoring", false},
+                                    {"microphone", "unknown"}}));
+  expectCleanEnd(agent);
   ::setenv("XAUTHORITY", "/dev/null", 1);
   std::string check = runToEnd({agentBinary(), "--check"});
   ::unsetenv("XAUTHORITY");
@@ -476,27 +473,24 @@ TEST(AgentOnXThatComesLate, IsTakenOnceItIsUpAndCheckSaysWhy) {
   EXPECT_NE(waiting.find("looks again every 1.5 s"), std::string::npos) << waiting;
 
   AgentProcess agent;
-  auto next = [&] { return json::parse(agent.readLine().value_or("{}")); };
-  EXPECT_EQ(next(), json({{"type", "ready"}}));
-  EXPECT_EQ(next()["accessibility"], false);
+  EXPECT_EQ(agent.nextJson(), json({{"type", "ready"}}));
+  EXPECT_EQ(agent.nextJson()["accessibility"], false);
   agent.send({{"type", "watch"}, {"keyCode", 61}});
-  EXPECT_EQ(next(), json({{"type", "tap"}, {"active", false}, {"reason", "permission"}}));
+  EXPECT_EQ(agent.nextJson(), json({{"type", "tap"}, {"active", false}, {"reason", "permission"}}));
   ASSERT_TRUE(server.restart());
-  json line = next();
-  while (line["type"] == "tap" && line["active"] == false) line = next();  // the 2 s retries
+  json line = agent.nextJson();  // after the 2 s retries
+  while (line["type"] == "tap" && line["active"] == false) line = agent.nextJson();
   EXPECT_EQ(line, json({{"type", "permissions"},
                         {"accessibility", true},
                         {"inputMonitoring", true},
                         {"microphone", "unknown"}}));
-  EXPECT_EQ(next(), json({{"type", "tap"}, {"active", true}, {"listening", true}}));
+  EXPECT_EQ(agent.nextJson(), json({{"type", "tap"}, {"active", true}, {"listening", true}}));
 
   std::string up = runToEnd({agentBinary(), "--check"});
   for (const char* part : {"XTEST 2.2", "XInput 2.", "the X11 backend", "accessibility: true"}) {
     EXPECT_NE(up.find(part), std::string::npos) << part << " in " << up;
   }
-  agent.closeStdin();
-  EXPECT_EQ(agent.wait(), 0);
-  EXPECT_EQ(agent.readAllStderr(), "");
+  expectCleanEnd(agent);
 }
 
 }  // namespace

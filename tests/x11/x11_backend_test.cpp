@@ -53,26 +53,28 @@ class X11Backend : public ::testing::Test {
     ASSERT_TRUE(platform_);
   }
 
-  // Serves the loop (and so the agent's side of every X conversation) until `done`.
+  // What a read of the platform's gives, the loop (and so the agent's side of every X
+  // conversation) served until it answers.
+  template <class T>
+  T await(const std::function<void(std::function<void(T)>)>& read) {
+    std::optional<T> got;
+    read([&](T value) { got = std::move(value); });
+    EXPECT_TRUE(runUntil([&] { return got.has_value(); }));
+    return got.value_or(T{});
+  }
   // The clipboard's plain text, and its first type's read, as the agent gets them.
   std::optional<std::string> text() {
-    std::optional<std::optional<std::string>> got;
-    platform_->readPasteboardText([&](std::optional<std::string> t) { got = std::move(t); });
-    EXPECT_TRUE(runUntil([&] { return got.has_value(); }));
-    return got.value_or(std::nullopt);
+    return await<std::optional<std::string>>(
+        [&](auto done) { platform_->readPasteboardText(done); });
   }
   platform::PasteboardListing listing() {
-    std::optional<platform::PasteboardListing> got;
-    platform_->listPasteboardTypes([&](platform::PasteboardListing l) { got = std::move(l); });
-    EXPECT_TRUE(runUntil([&] { return got.has_value(); }));
-    return got.value_or(platform::PasteboardListing{});
+    return await<platform::PasteboardListing>(
+        [&](auto done) { platform_->listPasteboardTypes(done); });
   }
   platform::PasteboardTypeRead readType(const std::string& type) {
-    std::optional<platform::PasteboardTypeRead> got;
-    platform_->readPasteboardType(0, type, {1 << 20, 1s, 1s},
-                                  [&](platform::PasteboardTypeRead r) { got = std::move(r); });
-    EXPECT_TRUE(runUntil([&] { return got.has_value(); }));
-    return got.value_or(platform::PasteboardTypeRead{});
+    return await<platform::PasteboardTypeRead>([&](auto done) {
+      platform_->readPasteboardType(0, type, {1 << 20, 1s, 1s}, done);
+    });
   }
 
   bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 10s) {
@@ -190,16 +192,10 @@ TEST_F(X11Backend, AlacrittysTwoConnectionsAreOneApplication) {
   ASSERT_TRUE(becomes([&] { return file("ready"); }, "\n"));
   ASSERT_TRUE(focusOnceMapped("Alacritty"));
   press({"move:12,8"});  // over its first word
-  auto selected = [&] {
-    press({"click:1", "click:1"});  // again should the window have come up late
-    return becomes([&] { return clipboard("UTF8_STRING", "primary"); }, "chosen", 2s);
-  };
-  ASSERT_TRUE(selected() || selected() || selected());
-  std::optional<std::optional<std::string>> selection;
-  ASSERT_TRUE(platform_->readSelectedTextWithoutCopying(
-      [&](std::optional<std::string> text) { selection = std::move(text); }));
-  ASSERT_TRUE(runUntil([&] { return selection.has_value(); }));
-  EXPECT_EQ(*selection, "chosen");
+  ASSERT_TRUE(doubleClickSelects("chosen"));
+  EXPECT_EQ(await<std::optional<std::string>>(
+                [&](auto done) { ASSERT_TRUE(platform_->readSelectedTextWithoutCopying(done)); }),
+            "chosen");
 
   int reads = 0;
   ASSERT_EQ(platform_->writePasteboardTextNotifyingRead("dictated words\n", [&] { ++reads; }),

@@ -107,6 +107,16 @@ inline std::string pasteLine(unsigned state, const std::string& text, const std:
   return "paste " + std::to_string(state) + " " + x11_test::hex(text) + " " + x11_test::hex(hint);
 }
 
+// Double-clicks the word under the pointer until it is the primary selection, again should the
+// window have come up late.
+inline bool doubleClickSelects(const std::string& word) {
+  for (int tries = 0; tries < 3; ++tries) {
+    press({"click:1", "click:1"});
+    if (becomes([&] { return clipboard("UTF8_STRING", "primary"); }, word, 2s)) return true;
+  }
+  return false;
+}
+
 // The real applications the tests drive, where installed (scripts/install-deps.sh installs them):
 // a plain user build without them skips their tests.
 inline bool installed(const std::string& program) {

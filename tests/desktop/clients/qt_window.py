@@ -1,13 +1,5 @@
-"""A Qt 6 text edit for the KDE tests: one window that takes the keyboard focus and prints, one
-line each, what reaches it:
-  ready                  shown
-  focus in | focus out   it gained or lost the keyboard focus
-  key <name> <ctrl> <shift>  a key press, with whether Control and Shift were held
-  text: <JSON string>    its text, each time it changes (a paste arrives here)
-  copied                 it took the clipboard (after "copy" on its input)
-Arguments: its text, selected whole at the start (empty: nothing selected); its app id.
-On its input, "copy" makes it the clipboard's owner with the user's content of several types.
-"""
+"""A Qt 6 text edit for the KDE tests, the counterpart of gtk_window.py: the same lines printed,
+arguments and input."""
 import json
 import sys
 
