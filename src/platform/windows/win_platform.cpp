@@ -16,8 +16,8 @@ namespace {
 
 using TapState = SharedTapState;
 
-// The application that has just copied gets as long to give its text as an owner gets to start
-// answering for a type of a snapshot.
+// The application that has just copied its selection gets as long to give its text as the X11
+// backend gives it.
 constexpr Duration kTextPatience = std::chrono::milliseconds(4000);
 
 // The taps and the one hook they share: installed while some tap listens. Held in a shared_ptr
