@@ -1,7 +1,7 @@
 // What a snapshot of the general pasteboard leaves out, and why.
 //
 // An item lists each type by its identifier. A name that no identifier declares gets a dynamic
-// one, "dyn.a" and the name's tag specification ("?0=6:4=NAME" for a pasteboard type name) in a
+// one, "dyn.a" and the name's tag string ("?0=6:4=NAME" for a pasteboard type name) in a
 // base-32 of the system's (alphabet abcdefghkmnpqrstuvwxyz0123456789): so a type written under a
 // legacy pasteboard name, or as a MIME type by a cross-platform application, reaches us as
 // dyn.… and is the only name its data has. Only the Carbon flavors (tag class com.apple.ostype:

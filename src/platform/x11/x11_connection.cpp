@@ -336,16 +336,17 @@ bool Connection::sameClient(XID a, XID b) {
   if (lost_ || !extensions_.xres) return false;
   // The server finds each client by the base bits of the id, whether or not the window itself
   // still exists.
-  XResClientIdSpec specs[2] = {{a, XRES_CLIENT_ID_PID_MASK}, {b, XRES_CLIENT_ID_PID_MASK}};
+  XResClientIdSpec asked[2] = {{a, XRES_CLIENT_ID_PID_MASK}, {b, XRES_CLIENT_ID_PID_MASK}};
   long count = 0;
   XResClientIdValue* values = nullptr;
   const XResLibrary* xres = xresLibrary();
-  if (xres->queryClientIds(display_, 2, specs, &count, &values) != Success) return false;
+  if (xres->queryClientIds(display_, 2, asked, &count, &values) != Success) return false;
   pid_t pidOfA = -1, pidOfB = -1;
   for (long i = 0; i < count; ++i) {
     pid_t pid = xres->clientPid(&values[i]);
-    if (baseOf(values[i].spec.client) == baseOf(a)) pidOfA = pid;
-    if (baseOf(values[i].spec.client) == baseOf(b)) pidOfB = pid;
+    const auto& [id, length, value] = values[i];  // the client asked about, and its answer
+    if (baseOf(id.client) == baseOf(a)) pidOfA = pid;
+    if (baseOf(id.client) == baseOf(b)) pidOfB = pid;
   }
   xres->destroyIds(count, values);
   return pidOfA > 0 && pidOfA == pidOfB;
