@@ -3,10 +3,13 @@
  * no echo, no flow control, carriage returns kept) with the keyboard signals left on, and writes
  *   <dir>/bytes     every byte read, as read
  *   <dir>/signals   the name of each keyboard signal received, one a line
+ *   <dir>/pid       its process id
  *   <dir>/ready     once all of that is set up
  * so a paste's text, a stray ^V (0x16) or ^C (0x03 or SIGINT) is seen by the test as it is. With
- * a second argument, a text in base64, it first has the terminal select that text (OSC 52 on the
- * primary selection, which xterm allows when told to), as a user's drag over it would.
+ * a second argument, a text in base64, each SIGUSR1 has the terminal select that text (OSC 52 on
+ * the primary selection, which xterm allows when told to), as a user's drag over it would: the
+ * test sends it once the terminal has the focus, since XWayland passes on no selection taken
+ * before an X11 window was first focused.
  */
 #define _GNU_SOURCE
 #include <errno.h>
@@ -18,6 +21,8 @@
 #include <unistd.h>
 
 static int signals_fd = -1;
+static char select_escape[4096];
+static size_t select_escape_size = 0;
 
 static void write_all(int fd, const char* data, size_t size) {
   while (size > 0) {
@@ -31,6 +36,11 @@ static void write_all(int fd, const char* data, size_t size) {
 static void on_signal(int sig) {
   const char* name = sig == SIGINT ? "SIGINT\n" : sig == SIGQUIT ? "SIGQUIT\n" : "SIGTSTP\n";
   write_all(signals_fd, name, strlen(name));
+}
+
+static void on_select(int sig) {
+  (void)sig;
+  write_all(1, select_escape, select_escape_size);
 }
 
 static int open_in(const char* dir, const char* name) {
@@ -62,8 +72,15 @@ int main(int argc, char** argv) {
   write_all(1, "\033[?2004h", 8);
   if (argc > 2 && *argv[2]) {
     /* The terminal owns the primary selection with that (base64) text. */
-    dprintf(1, "\033]52;p;%s\a", argv[2]);
+    int size = snprintf(select_escape, sizeof(select_escape), "\033]52;p;%s\a", argv[2]);
+    if (size < 0 || (size_t)size >= sizeof(select_escape)) return 2;
+    select_escape_size = (size_t)size;
+    action.sa_handler = on_select;
+    sigaction(SIGUSR1, &action, NULL);
   }
+  int pid_fd = open_in(argv[1], "pid");
+  dprintf(pid_fd, "%d\n", (int)getpid());
+  close(pid_fd);
   close(open_in(argv[1], "ready"));
 
   char buffer[65536];
