@@ -23,6 +23,7 @@ constexpr auto kLastEventsWait = std::chrono::milliseconds(500);
 
 int main(int argc, char** argv) {
   using namespace deskagent;
+  holdStandardStreams();
   guardProcessMemory();
   if (auto status = answerCommandLine(argc, argv)) return *status;
   catchEndSignals();

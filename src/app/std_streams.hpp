@@ -7,6 +7,11 @@
 
 namespace deskagent {
 
+// Keeps each standard stream the host closed taken (by /dev/null, where there is one to open), so
+// that no descriptor opened later is read as the host's commands or written with events. Called
+// before anything else opens one.
+void holdStandardStreams();
+
 // The process's standard input, as the host's commands arrive on it.
 std::unique_ptr<InputStream> openStandardInput();
 

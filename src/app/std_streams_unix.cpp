@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -42,6 +43,16 @@ class StandardInput final : public InputStream {
 };
 
 }  // namespace
+
+void holdStandardStreams() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free number: this one, the ones below it being open by now. A closed input
+    // then ends at once, as an empty one does.
+    int opened = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    if (opened >= 0 && opened != fd) ::close(opened);
+  }
+}
 
 std::unique_ptr<InputStream> openStandardInput() {
   return std::make_unique<StandardInput>();

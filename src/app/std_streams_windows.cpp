@@ -88,6 +88,10 @@ HANDLE standardOutput() {
 
 }  // namespace
 
+// Windows names the standard streams by handle, not by a number the next open may take: one the
+// host did not give is null, which reads as an end of input and is never written.
+void holdStandardStreams() {}
+
 std::unique_ptr<InputStream> openStandardInput() {
   return std::make_unique<StandardInput>();
 }

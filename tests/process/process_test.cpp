@@ -21,13 +21,13 @@ const std::string kHeadlessPermissions =
     R"({"type":"permissions","accessibility":false,"inputMonitoring":false,"microphone":"unknown"})";
 
 // Reads the ready line and the first permissions report.
-void expectStartup(AgentProcess& agent) {
+void expectStartup(ChildProcess& agent) {
   EXPECT_EQ(agent.readLine(), std::optional<std::string>(R"({"type":"ready"})"));
   EXPECT_EQ(agent.nextJson(), json::parse(kHeadlessPermissions));
 }
 
 // The end of output, exit status 0 and nothing on stderr.
-void expectCleanExit(AgentProcess& agent) {
+void expectCleanExit(ChildProcess& agent) {
   EXPECT_EQ(agent.readLine(), std::nullopt);
   EXPECT_EQ(agent.wait(), 0);
   EXPECT_EQ(agent.readAllStderr(), "");
@@ -36,7 +36,7 @@ void expectCleanExit(AgentProcess& agent) {
 // Input written and closed before the agent has started: the start-up lines come first, then
 // one answer per usable command, in order (headless: no tap and no transfers), and exit status 0
 // at the end of input. Arguments a user might try change nothing: they are ignored, and no log
-// appears.
+// appears. A host that gives no input at all (closed, not empty) sees the same end.
 TEST(Process, InputThatEndsBeforeStartUpIsServedInOrder) {
   std::string log = "/tmp/deskagent-log-" + std::to_string(::getpid());
   AgentProcess agent({"--verbose", "--log", log, "--help"});
@@ -57,6 +57,10 @@ TEST(Process, InputThatEndsBeforeStartUpIsServedInOrder) {
   }
   expectCleanExit(agent);
   EXPECT_NE(::access(log.c_str(), F_OK), 0);
+
+  ChildProcess closed({"/bin/sh", "-c", "exec \"$0\" <&-", agentBinary()}, /*keepStderr=*/true);
+  expectStartup(closed);
+  expectCleanExit(closed);
 }
 
 // Peak resident memory in MiB, from the kernel's own record; 0 where it cannot be read.
