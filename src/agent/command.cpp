@@ -110,6 +110,7 @@ class CommandReader {
 }  // namespace
 
 std::optional<Command> parseCommand(InputLine line) {
+  line.replaceLoneSurrogateEscapes();
   CommandReader reader;
   if (!json::sax_parse(line.consumeBegin(), line.consumeEnd(), &reader)) return std::nullopt;
   return reader.take();

@@ -23,6 +23,11 @@ class InputLine {
   // Adds the bytes with every ill-formed UTF-8 sequence replaced by U+FFFD.
   void appendSanitized(std::string_view bytes);
 
+  // Replaces each escape of half a surrogate pair on its own ("\ud800"), which JSON allows and
+  // no UTF-8 text can hold, by U+FFFD's escape, as an ill-formed byte is replaced; the parser
+  // would refuse the whole line for it. Escapes of whole pairs stay.
+  void replaceLoneSurrogateEscapes();
+
   std::size_t size() const { return size_; }
   bool contains(char c) const;
 

@@ -78,6 +78,9 @@ TEST(Dispatch, OtherCommandsAnswerWithTheirOwnEventOrNotAtAll) {
       {R"({"type":"paste","text":5})", {}},
       {R"({"type":"paste","text":"hi"})", {"paste"}},
       {R"({"type":"read-selection","text":"ignored"})", {"selection"}},
+      // Half a surrogate pair, escaped on its own as encoders write it, is no reason to refuse.
+      {R"({"type":"paste","text":"\ud800"})", {"paste"}},
+      {R"({"type":"permissions","x":"\udc00\\ud800\ud83d"})", {"permissions"}},
       {R"({"type":"unwatch"})", {}},
       // The parser would stop at a NUL and not see what follows.
       {"{\"type\":\"permissions\"}\0junk"sv, {}},
