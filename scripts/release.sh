@@ -22,7 +22,8 @@ rm -rf "$dist"
 mkdir -p "$work" "$dist/npm"
 release_options=(-G Ninja -DCMAKE_BUILD_TYPE=Release -DDESKAGENT_TESTS=OFF -DDESKAGENT_BENCH=OFF)
 
-# The binary must not ask for more than glibc 2.31 nor for the system's libstdc++ or libgcc_s.
+# The binary must not ask for more than glibc 2.31 nor for the system's libstdc++ or libgcc_s, nor
+# for the libraries it looks up when first needed (libsystemd, libei).
 check_linux_binary() {
   local binary=$1 newest
   newest=$(objdump -T "$binary" | grep -o 'GLIBC_[0-9.]*' | sed 's/GLIBC_//' | sort -V | tail -n1)
@@ -34,7 +35,11 @@ check_linux_binary() {
     echo "release: $binary needs the system's C++ runtime" >&2
     exit 1
   fi
-  echo "$binary: glibc $newest at most, C++ runtime linked in"
+  if objdump -p "$binary" | grep -E 'NEEDED +(libsystemd|libei)'; then
+    echo "release: $binary cannot start without systemd or libei" >&2
+    exit 1
+  fi
+  echo "$binary: glibc $newest at most, C++ runtime linked in, systemd and libei optional"
 }
 
 build_linux() {

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/linux/dbus/sd_bus_library.hpp"
+
 namespace deskagent::platform::dbus {
 
 namespace {
@@ -218,9 +220,13 @@ std::optional<CallError> errorOf(sd_bus_message* reply) {
 
 std::string sessionBusDescription() {
   const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-  if (address != nullptr && *address != '\0') return address;
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  return runtime != nullptr ? std::string("unix:path=") + runtime + "/bus" : "none";
+  std::string described = address != nullptr && *address != '\0' ? address
+                          : runtime != nullptr ? std::string("unix:path=") + runtime + "/bus"
+                                               : "none";
+  if (!sdBusAvailable())
+    described += " (libsystemd.so.0, which D-Bus is spoken through, is missing)";
+  return described;
 }
 
 }  // namespace deskagent::platform::dbus
