@@ -19,7 +19,7 @@ test=(
   libwayland-dev libwayland-bin libxkbcommon-dev  # the Wayland backend
   libsystemd-dev                           # the GNOME and KDE backends' D-Bus (sd-bus)
   sway wl-clipboard                        # the Wayland end-to-end tests, and the applications
-  foot alacritty xwayland                  #   they drive: terminals, and xterm on XWayland;
+  foot konsole alacritty xwayland          #   they drive: terminals, and xterm on XWayland;
   mousepad kwrite qtwayland5               #   a GTK and a Qt editor, Qt's Wayland platform;
   chromium clipman                         #   a browser, a clipboard manager
   debootstrap                              # the GNOME and KDE tests' Debian 13 userland

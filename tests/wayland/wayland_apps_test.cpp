@@ -215,6 +215,12 @@ INSTANTIATE_TEST_SUITE_P(
         Terminal{.name = "FootWithAnAppIdOfItsOwn",
                  .command = {"foot", "--app-id=scratchpad"},
                  .appId = "scratchpad"},
+        // Its copy key, with nothing selected, reaches the program as Control+C: a read sends
+        // none. Past 8,000 characters it asks the user to confirm a paste, as of their own.
+        Terminal{.name = "Konsole",
+                 .command = {"env", "QT_QPA_PLATFORM=wayland", "konsole", "--separate", "-e"},
+                 .appId = "org.kde.konsole",
+                 .large = 7000},
         // With a clipboard manager that takes the dictated text over as its own.
         Terminal{.name = "AlacrittyWithClipman",
                  .command = {"alacritty", "-e"},

@@ -72,6 +72,9 @@ constexpr KnownTerminal kTerminals[] = {
     {"contour", C},
     {"ghostty", C},
     {"com.mitchellh.ghostty", C},
+    // weston-terminal binds Control+Shift+V and Control+Shift+C, and takes Shift+Insert for a key;
+    // it installs no desktop entry to be known by.
+    {"org.freedesktop.weston.wayland-terminal", C},
 };
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {

@@ -23,9 +23,6 @@ class FocusedApplication {
   // Where no copy chord may go, the selected text as this source gives it without one; nothing
   // where it gives none.
   virtual std::optional<std::string> selectedText() { return std::nullopt; }
-  // Whether a terminal's copy chord (Control+Shift+C) is safe to send where this source finds
-  // one: not where a terminal may hand it to its program as Control+C.
-  virtual bool terminalCopyChordSafe() const { return true; }
 };
 
 // What an application known by its app id (or X11 class) is: by the terminal list, then the

@@ -251,10 +251,12 @@ class WaylandPlatform final : public Platform {
     if (Session* s = core_->session()) endPrimaryPaste(*s);
   }
 
-  // Where no copy chord may go: a terminal whose copy chord is not safe or that has no clipboard
-  // key, and a window that cannot be told. There the focus source's own reading of the
-  // selection, else a terminal's primary selection (read when X11 tells that the focused window
-  // owns it), else nothing. Where no chord can be typed, nothing may be copied: nothing is read.
+  // Where no copy chord may go: a terminal, and a window that cannot be told. A terminal's copy
+  // key is no safe chord even where it has one: Konsole, with nothing selected, hands
+  // Control+Shift+C to the program inside as Control+C, an interrupt. There the focus source's
+  // own reading of the selection, else a terminal's primary selection (read when X11 tells that
+  // the focused window owns it), else nothing. Where no chord can be typed, nothing may be
+  // copied: nothing is read.
   bool readSelectedTextWithoutCopying(PasteboardTextCallback done) override {
     Session* s = core_->session();
     if (s == nullptr) return false;
@@ -262,7 +264,6 @@ class WaylandPlatform final : public Platform {
     if (s->keys().prepare()) {
       std::optional<TerminalKind> kind = s->focus().kind();
       if (kind == TerminalKind::none) return false;
-      if (kind == TerminalKind::clipboardKeys && s->focus().terminalCopyChordSafe()) return false;
       text = s->focus().selectedText();
       if (!text && kind == TerminalKind::primaryOnly && s->primary &&
           core_->shared.xwayland.focusedOwnsPrimary() && s->connection->roundtrip()) {

@@ -27,7 +27,6 @@ class AccessibilityFocus final : public wayland::FocusedApplication {
   // In a terminal its selection as the accessibility bus gives it: no chord, since a terminal's
   // copy key can reach the program inside as Control+C.
   std::optional<std::string> selectedText() override;
-  bool terminalCopyChordSafe() const override { return false; }
 
   // One object on the bus: its owner's name and its path.
   struct Object {

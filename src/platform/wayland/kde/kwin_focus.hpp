@@ -24,10 +24,6 @@ class KWinFocus final : public wayland::FocusedApplication {
   KWinFocus& operator=(const KWinFocus&) = delete;
 
   std::optional<TerminalKind> kind() override;
-  // A terminal's copy key is no safe chord: Konsole, with nothing selected, hands
-  // Control+Shift+C to the program inside as Control+C, an interrupt. So in a terminal nothing
-  // is copied (the read's "empty"), as where the application is unknown.
-  bool terminalCopyChordSafe() const override { return false; }
 
   // The active window's resource class and name ("org.kde.konsole", or an X11 window's class
   // and instance), lower-cased; empty when no window is active, nothing when KWin did not say.
