@@ -128,13 +128,15 @@ class ChildProcess {
   std::string readAll() { return drain(out_); }
   std::string readAllStderr() { return drain(err_); }
 
-  // The exit status, or nothing when it has not exited in time; -1 when ended by a signal.
+  // The exit status, or nothing when it has not exited in time; -1 when ended by a signal, which
+  // endingSignal() then names.
   std::optional<int> wait(std::chrono::milliseconds timeout = 10s) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     while (pid_ > 0 && !status_) {
       int status = 0;
       if (::waitpid(pid_, &status, WNOHANG) == pid_) {
         status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        signal_ = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
       } else if (std::chrono::steady_clock::now() > deadline) {
         return std::nullopt;
       } else {
@@ -149,7 +151,9 @@ class ChildProcess {
     ::kill(pid_, SIGKILL);
     ::waitpid(pid_, nullptr, 0);
     status_ = -1;
+    signal_ = SIGKILL;
   }
+  int endingSignal() const { return signal_; }
 
  private:
   struct Pipe {
@@ -187,6 +191,7 @@ class ChildProcess {
   Pipe out_;
   Pipe err_;
   std::optional<int> status_;
+  int signal_ = 0;
 };
 
 // The agent under test: the one built beside the tests, or DESKAGENT_TEST_AGENT when set (a
