@@ -8,8 +8,8 @@
 namespace deskagent {
 namespace {
 
-// The system ends a process this long after a close, logoff or shutdown event at the latest; by
-// then every transfer has finished (a restore comes within 2 s).
+// The system ends a process about 5 s after a close, logoff or shutdown event; by then every
+// transfer has usually finished (a restore comes within 2 s of its chord).
 constexpr DWORD kGraceMs = 4500;
 
 std::mutex gMutex;
@@ -23,14 +23,17 @@ void deliver() {
 
 // Console control events (Ctrl+C, Ctrl+Break, the console closing, logoff, shutdown) run this on a
 // thread the system starts for each. It does no work of the agent's: it hands the request to the
-// loop, then stays, so the process is not ended under the agent when it returns; should the agent
-// not have ended by the end of the grace, the process ends from here.
-BOOL WINAPI onConsoleEvent(DWORD) {
+// loop. Ctrl+C and Ctrl+Break are then handled, and the agent ends as at the end of its input,
+// however long its last restore takes. After the others the system ends the process once this
+// returns, so it stays; should the agent not have ended by the end of the grace, the process
+// ends from here.
+BOOL WINAPI onConsoleEvent(DWORD event) {
   {
     std::lock_guard lock(gMutex);
     if (++gEvents > 1) ExitProcess(0);  // a second request ends the process at once
     deliver();
   }
+  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return TRUE;
   Sleep(kGraceMs);
   ExitProcess(0);
 }

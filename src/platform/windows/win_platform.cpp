@@ -54,6 +54,13 @@ class Core : public std::enable_shared_from_this<Core> {
 
   bool hookInstalled() const { return hook_ && hook_->installed(); }
 
+  // At the end: the hook goes first. The loop no longer turns, and a hook whose thread is busy
+  // with the last restore would hold up every key the user presses meanwhile.
+  void stopListening() {
+    taps_.clear();
+    hook_.reset();
+  }
+
   Clipboard clipboard;
   MainLoop& loop() { return loop_; }
   ChordPoster chord;
@@ -178,7 +185,10 @@ class WinPlatform final : public Platform {
     return true;
   }
 
-  void shutdown() override { core_->clipboard.finish(); }
+  void shutdown() override {
+    core_->stopListening();
+    core_->clipboard.finish();
+  }
 
  private:
   std::shared_ptr<Core> core_;
