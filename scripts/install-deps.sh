@@ -25,6 +25,7 @@ test=(
   debootstrap                              # the GNOME and KDE tests' Debian 13 userland
   xterm alacritty                          # real terminals for the X11 end-to-end tests
   mousepad copyq                           # a GTK editor and a clipboard manager, likewise
+  vim-gtk3                                 # gvim, an editor whose keys are a terminal's
   python3-pyqt5 python3-gi gir1.2-gtk-3.0  # Qt's and GTK's own clipboards in small test programs
   xdotool xinput                           # what the X11 bench compares the agent with
   dpkg-dev file lintian                    # the Debian package: its dependencies, its check

@@ -213,6 +213,20 @@ TEST_F(AgentOnX, AnXtermIsReadThroughPrimaryAndPastedIntoWithShiftInsert) {
   EXPECT_TRUE(becomes([&] { return clipboard("UTF8_STRING", "primary"); }, "chosen"));
   EXPECT_EQ(clipboard(), "the user's own text");
   EXPECT_EQ(runToEnd({"cat", dir + "/interrupted"}), "");
+
+  // gvim's keys are a terminal's (Control+V would take the user's next key literally): pasted
+  // into in Insert mode through Shift+Insert, and the user's next key types as it should.
+  if (installed("/usr/bin/gvim")) {
+    std::string file = dir + "/notes.txt";
+    ChildProcess gvim({"env", "HOME=" + dir, "gvim", "-f", "-geometry", "40x4+0+0", file});
+    ASSERT_TRUE(focusOnceMapped("gvim"));
+    runToEnd({"xdotool", "type", "i"});
+    paste("dictated words");
+    runToEnd({"xdotool", "type", "!"});
+    runToEnd({"xdotool", "key", "Escape", "colon", "w", "Return"});
+    EXPECT_TRUE(becomes([&] { return runToEnd({"cat", file}); }, "dictated words!\n"));
+    EXPECT_TRUE(clipboardBecomes("the user's own text"));
+  }
   std::filesystem::remove_all(dir);
 }
 

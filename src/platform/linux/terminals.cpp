@@ -33,6 +33,12 @@ constexpr KnownTerminal kTerminals[] = {
     // Eterm(1) and aterm(1), rxvt's descendants: Shift+Insert, no clipboard paste key.
     {"eterm", P},
     {"aterm", P},
+    // Not terminals, but their keys are a terminal's: in Vim, Control+V inserts the next key
+    // literally and Control+C leaves Insert mode (:help i_CTRL-V, i_CTRL-C), and gvim's
+    // Shift+Insert pastes the selection; in Emacs, C-v scrolls and C-c is a prefix that takes the
+    // user's next key, and Shift+Insert yanks.
+    {"gvim", P},
+    {"emacs", P},
     // The rest paste CLIPBOARD on Control+Shift+V and copy on Control+Shift+C by default (their
     // manuals and default configurations: st's config.def.h binds TERMMOD+V/C, the VTE, Qt and
     // GPU terminals their Edit menus' shortcuts).
