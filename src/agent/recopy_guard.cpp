@@ -82,13 +82,22 @@ void RecopyGuard::look() {
   }
   seenCount_ = count;
   reading_ = true;
+  readInFlight_ = true;
   std::weak_ptr<RecopyGuard> weak = weak_from_this();
   agent_.platform.readPasteboardText([weak, generation = generation_](auto text) {
     if (auto self = weak.lock()) self->textRead(generation, std::move(text));
   });
 }
 
+bool RecopyGuard::afterRead(Task then) {
+  if (!readInFlight_) return false;
+  afterRead_ = std::move(then);
+  return true;
+}
+
 void RecopyGuard::textRead(std::uint64_t generation, std::optional<std::string> text) {
+  readInFlight_ = false;
+  if (auto then = std::exchange(afterRead_, nullptr)) agent_.loop.post(std::move(then));
   if (generation != generation_ || !held_) return;
   reading_ = false;
   if (text && held_->dictated.copiedIn(*text)) {

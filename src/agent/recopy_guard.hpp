@@ -51,6 +51,10 @@ class RecopyGuard : public std::enable_shared_from_this<RecopyGuard> {
   void start(const SavedClipboard& saved, DictatedText dictated);
   // Ends the guard; what it held, if it was on.
   std::optional<GuardedClipboard> end();
+  // Runs `then` once no read of the guard's is under way: at once, or when its answer comes (an
+  // owner asked again by the same window before it has sent a large answer whole, xclip for
+  // one, may not answer the second request). True when it waits.
+  bool afterRead(Task then);
 
  private:
   void look();
@@ -63,6 +67,8 @@ class RecopyGuard : public std::enable_shared_from_this<RecopyGuard> {
   std::int64_t seenCount_ = 0;
   std::uint64_t generation_ = 0;  // a read made for an earlier guard is ignored
   bool reading_ = false;
+  bool readInFlight_ = false;  // whether or not the guard still wants its answer
+  Task afterRead_;
   LoopHandle poll_;  // a repeating timer: it never holds up the agent's exit
 };
 

@@ -18,6 +18,12 @@ Transfer::~Transfer() {
 }
 
 void Transfer::begin() {
+  std::weak_ptr<Transfer> weak = weak_from_this();
+  if (agent_.recopyGuard->afterRead([weak] {
+        if (auto self = weak.lock(); self && self->phase_ == TransferPhase::queued) self->begin();
+      })) {
+    return;
+  }
   // A manager's late copy of the last dictated text may be on the clipboard by the time this
   // transfer saves it, or land while it does: that is not what the user had.
   guarded_ = agent_.recopyGuard->end();

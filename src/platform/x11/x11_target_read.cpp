@@ -29,6 +29,7 @@ TargetRead::~TargetRead() {
 void TargetRead::start(Atom target, const PasteboardReadLimits& limits, TargetReadDone done,
                        std::optional<TimePoint> deadline) {
   if (done_) finish(PasteboardReadError::failed);  // its answer still comes
+  if (std::exchange(ownerMayWrite_, false)) moveToNextProperty();
   target_ = target;
   limits_ = limits;
   deadline_ = deadline;
@@ -53,7 +54,18 @@ void TargetRead::cancel() {
   stop();
 }
 
+void TargetRead::moveToNextProperty() {
+  propertyIndex_ = (propertyIndex_ + 1) % properties_.size();
+  Atom& next = properties_[propertyIndex_];
+  if (next == None) {
+    next = connection_.intern(connection_.atomName(properties_[0]) + "_" +
+                              std::to_string(propertyIndex_));
+  }
+  property_ = next;
+}
+
 void TargetRead::stop() {
+  ownerMayWrite_ = state_ != State::idle;
   *stepsLive_ = false;
   timer_.reset();
   if (state_ != State::idle && !connection_.lost()) {
@@ -81,6 +93,10 @@ bool TargetRead::handle(const XEvent& event) {
     if (notify.requestor != window || notify.selection != selection_) return false;
     // A late answer to a read given up on says nothing about this one.
     if (state_ != State::awaitingAnswer || notify.target != target_) return true;
+    if (notify.property != None && notify.property != property_ &&
+        std::find(properties_.begin(), properties_.end(), notify.property) != properties_.end()) {
+      return true;
+    }
     if (notify.property == None) {
       finish(PasteboardReadError::refused);
       return true;
@@ -244,6 +260,8 @@ void TargetRead::finish(std::optional<PasteboardReadError> error, std::string by
   TargetReadDone done = std::exchange(done_, nullptr);
   TargetData data{error ? None : type_, error ? 0 : format_, std::move(bytes)};
   stop();
+  // Read to its end, or refused: the owner has nothing more to write.
+  if (!error || *error == PasteboardReadError::refused) ownerMayWrite_ = false;
   if (!done) return;
   // Answered from the loop, never from inside another call into the platform; a cancel()
   // before it runs still silences it.

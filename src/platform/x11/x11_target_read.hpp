@@ -3,6 +3,7 @@
 #include <X11/Xlib.h>
 #include <xcb/xcb.h>
 
+#include <array>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -38,7 +39,9 @@ class TargetRead {
  public:
   // `property`: where owners are asked to put their answers, one per selection.
   TargetRead(Connection& connection, MainLoop& loop, Atom selection, Atom property)
-      : connection_(connection), loop_(loop), selection_(selection), property_(property) {}
+      : connection_(connection), loop_(loop), selection_(selection), property_(property) {
+    properties_[0] = property;
+  }
   ~TargetRead();
   TargetRead(const TargetRead&) = delete;
   TargetRead& operator=(const TargetRead&) = delete;
@@ -74,11 +77,18 @@ class TargetRead {
   void finish(std::optional<PasteboardReadError> error, std::string bytes = {});
   // Back to idle, without a word to anyone.
   void stop();
+  // The next property of the ring, for a read that follows one given up on.
+  void moveToNextProperty();
 
   Connection& connection_;
   MainLoop& loop_;
   Atom selection_;
   Atom property_;
+  // An owner whose answer was given up on may still write it, or the next piece of it, to the
+  // property: the next read asks for its answer in another one, so the two are never mixed.
+  std::array<Atom, 4> properties_{};
+  std::size_t propertyIndex_ = 0;
+  bool ownerMayWrite_ = false;
   State state_ = State::idle;
   Atom target_ = None;
   PasteboardReadLimits limits_;
