@@ -122,8 +122,8 @@ TEST_F(AgentOnX, EveryTargetOfASlowOrLargeClipboardComesBackWhole) {
   while (large.size() < kLargeText) large += "line " + std::to_string(large.size()) + "\n";
   auto user = userClipboard(large);
   {
-    // Every core busy, as with a build beside the user's session. Not under a sanitizer: the
-    // agent is slow enough there, beside the other suites, to miss the save's 10 s at times.
+    // Every core busy, as with a build beside the user's session. Not under a sanitizer, which
+    // looks for other faults and already runs the agent several times slower.
     std::vector<std::unique_ptr<ChildProcess>> busy;
     for (int core = 0; core < 2 && !kSanitized; ++core) {
       busy.push_back(std::make_unique<ChildProcess>(
