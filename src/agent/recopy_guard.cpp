@@ -90,9 +90,13 @@ void RecopyGuard::look() {
 }
 
 bool RecopyGuard::afterRead(Task then) {
-  if (!readInFlight_) return false;
+  if (!readInFlight_ || agent_.transfers.hurried()) return false;
   afterRead_ = std::move(then);
   return true;
+}
+
+void RecopyGuard::stopWaiting() {
+  if (auto then = std::exchange(afterRead_, nullptr)) agent_.loop.post(std::move(then));
 }
 
 void RecopyGuard::textRead(std::uint64_t generation, std::optional<std::string> text) {

@@ -55,6 +55,8 @@ class RecopyGuard : public std::enable_shared_from_this<RecopyGuard> {
   // owner asked again by the same window before it has sent a large answer whole, xclip for
   // one, may not answer the second request). True when it waits.
   bool afterRead(Task then);
+  // The agent is ending: what waits for the read runs now, and nothing waits for one again.
+  void stopWaiting();
 
  private:
   void look();
