@@ -25,7 +25,7 @@ class DesktopSession {
     if (!fs::exists(root_ / ".deskagent-ready")) return;
     // A scratch directory of this test's inside the userland: the agent's copy, the logs.
     scratch_ = "/tmp/deskagent-test-" + std::to_string(::getpid());
-    fs::remove_all(hostPath(scratch_));
+    removeAllQuietly(hostPath(scratch_));
     fs::create_directories(hostPath(scratch_));
     fs::permissions(hostPath(scratch_), fs::perms::all);
     fs::copy_file(DESKAGENT_BINARY, hostPath(scratch_ + "/deskagent"));
@@ -53,7 +53,7 @@ class DesktopSession {
     // Its input ends the session; what it left running goes with the userland's namespace.
     session_->closeStdin();
     session_->wait(30s);
-    std::filesystem::remove_all(hostPath(scratch_));
+    removeAllQuietly(hostPath(scratch_));
   }
   DesktopSession(const DesktopSession&) = delete;
   DesktopSession& operator=(const DesktopSession&) = delete;

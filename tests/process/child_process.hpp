@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -229,6 +230,17 @@ inline std::string runToEnd(std::vector<std::string> argv) {
   std::string out = child.readAll();
   child.wait();
   return out;
+}
+
+// Removes `path` and what is under it, never throwing: what a program that is still ending writes
+// or removes meanwhile (Chromium's helpers, a desktop's services) is tried again a few times.
+inline void removeAllQuietly(const std::filesystem::path& path) {
+  std::error_code error;
+  for (int attempt = 0; attempt < 10 && std::filesystem::exists(path, error); ++attempt) {
+    std::filesystem::remove_all(path, error);
+    if (!error) return;
+    ::usleep(100000);
+  }
 }
 
 // Asks until `read` gives `expected` (a restore comes a moment after its event).

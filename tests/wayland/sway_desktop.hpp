@@ -31,14 +31,14 @@ class SwayDesktop {
   ~SwayDesktop() {
     processes_.clear();
     sway_.reset();
-    fs::remove_all(dir_);
+    removeAllQuietly(dir_);
   }
 
   // With XWayland when asked (it costs a second): X11 applications then run too.
   bool start(bool xwayland = false) {
     xwayland_ = xwayland;
     dir_ = fs::temp_directory_path() / ("deskagent-sway-" + std::to_string(::getpid()));
-    fs::remove_all(dir_);
+    removeAllQuietly(dir_);
     for (const char* sub : {"runtime", "home", "bin"}) fs::create_directories(dir_ / sub);
     std::ofstream(dir_ / "config") << (xwayland ? "xwayland force\n" : "xwayland disable\n");
     for (const char* sub : {"runtime", "home"}) {

@@ -159,7 +159,7 @@ class CopyQ {
   }
   ~CopyQ() {
     server_.reset();
-    std::filesystem::remove_all(home_);
+    removeAllQuietly(home_);
   }
   // Once its server answers.
   bool ready() {
