@@ -60,7 +60,6 @@ void RecopyGuard::start(const SavedClipboard& saved, DictatedText dictated) {
 
 std::optional<GuardedClipboard> RecopyGuard::end() {
   ++generation_;
-  reading_ = false;
   poll_.reset();
   return std::exchange(held_, std::nullopt);
 }
@@ -72,7 +71,9 @@ void RecopyGuard::look() {
     return;
   }
   std::int64_t count = agent_.platform.pasteboardChangeCount();
-  if (reading_ || count == seenCount_) return;
+  // One read at a time, even one an earlier guard gave up on: an owner asked twice at once by
+  // one client may answer neither.
+  if (readInFlight_ || count == seenCount_) return;
   // The target's own copy is the user's, whatever it holds; and a read that would make the
   // system ask the user is not made unasked.
   if (agent_.platform.pasteboardWriter() == platform::PasteboardWriter::chordTarget ||
@@ -81,7 +82,6 @@ void RecopyGuard::look() {
     return;
   }
   seenCount_ = count;
-  reading_ = true;
   readInFlight_ = true;
   std::weak_ptr<RecopyGuard> weak = weak_from_this();
   agent_.platform.readPasteboardText([weak, generation = generation_](auto text) {
@@ -95,15 +95,14 @@ bool RecopyGuard::afterRead(Task then) {
   return true;
 }
 
-void RecopyGuard::stopWaiting() {
+void RecopyGuard::releaseWaiter() {
   if (auto then = std::exchange(afterRead_, nullptr)) agent_.loop.post(std::move(then));
 }
 
 void RecopyGuard::textRead(std::uint64_t generation, std::optional<std::string> text) {
   readInFlight_ = false;
-  if (auto then = std::exchange(afterRead_, nullptr)) agent_.loop.post(std::move(then));
+  releaseWaiter();
   if (generation != generation_ || !held_) return;
-  reading_ = false;
   if (text && held_->dictated.copiedIn(*text)) {
     try {
       restoreClipboard(agent_.platform, held_->saved);

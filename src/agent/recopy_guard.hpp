@@ -55,8 +55,9 @@ class RecopyGuard : public std::enable_shared_from_this<RecopyGuard> {
   // owner asked again by the same window before it has sent a large answer whole, xclip for
   // one, may not answer the second request). True when it waits.
   bool afterRead(Task then);
-  // The agent is ending: what waits for the read runs now, and nothing waits for one again.
-  void stopWaiting();
+  // What waits for the read runs now: its answer has come, or the agent is ending (and then
+  // nothing waits for one again).
+  void releaseWaiter();
 
  private:
   void look();
@@ -68,8 +69,7 @@ class RecopyGuard : public std::enable_shared_from_this<RecopyGuard> {
   TimePoint until_{};
   std::int64_t seenCount_ = 0;
   std::uint64_t generation_ = 0;  // a read made for an earlier guard is ignored
-  bool reading_ = false;
-  bool readInFlight_ = false;  // whether or not the guard still wants its answer
+  bool readInFlight_ = false;     // whether or not the guard still wants its answer
   Task afterRead_;
   LoopHandle poll_;  // a repeating timer: it never holds up the agent's exit
 };

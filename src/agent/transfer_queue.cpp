@@ -75,7 +75,7 @@ void Transfer::postStep(std::function<void(Transfer&)> step) {
 
 void Transfer::hurry() {
   if (snapshot_) snapshot_->shortenTo(delays::kSnapshotCeilingWhileEnding);
-  if (phase_ == TransferPhase::queued) agent_.recopyGuard->stopWaiting();
+  if (phase_ == TransferPhase::queued) agent_.recopyGuard->releaseWaiter();
 }
 
 void Transfer::takeSnapshot(std::function<void(Transfer&, SavedClipboard)> step) {
